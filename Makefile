@@ -1,0 +1,24 @@
+# The two commands: `make demo` (the main job) and `make test`.
+BUILD ?= build
+DIST ?= dist
+JOBS ?= 2
+
+.PHONY: all deps build test demo clean
+
+all: build
+
+deps:
+	@sh tools/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	sh cmake/run-tests.sh $(BUILD)
+
+demo: build
+	sh tools/demo.sh $(BUILD) $(DIST)
+
+clean:
+	rm -rf $(BUILD) $(DIST)

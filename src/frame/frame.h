@@ -1,0 +1,20 @@
+// What the library frame offers the other subsystems: the module-wide handles
+// and the diagnostic reporter.
+#ifndef KIV_FRAME_H
+#define KIV_FRAME_H
+
+#include <windows.h>
+
+// Where dialog templates and clips are loaded from; null before process
+// attach and after the uninstall hook has run.
+extern HINSTANCE ModuleInstance;
+
+// The library's own event source, or null while none is registered.
+extern HANDLE LibraryEventSource;
+
+// Reports the calling thread's last error code under a step text: a debugger
+// line, a warning box when showBox is nonzero, an information record while the
+// event source is registered. Call it right after the failing system call.
+void ReportLastError(int showBox, const char *message);
+
+#endif

@@ -1,0 +1,80 @@
+#include "pe_image.h"
+
+#include <windows.h>
+
+#include "process.h"
+
+namespace {
+
+struct View {
+    const std::string &bytes;
+    const IMAGE_SECTION_HEADER *sections;
+    unsigned sectionCount;
+
+    // File offset of an RVA, or 0 when no section holds it.
+    size_t Offset(DWORD rva) const
+    {
+        for (unsigned i = 0; i < sectionCount; i++) {
+            const IMAGE_SECTION_HEADER &s = sections[i];
+            DWORD size = s.Misc.VirtualSize ? s.Misc.VirtualSize : s.SizeOfRawData;
+            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + size)
+                return rva - s.VirtualAddress + s.PointerToRawData;
+        }
+        return 0;
+    }
+    template <typename T> const T *At(DWORD rva) const
+    {
+        size_t off = Offset(rva);
+        if (off == 0 || off + sizeof(T) > bytes.size())
+            return nullptr;
+        return (const T *)(bytes.data() + off);
+    }
+    std::string String(DWORD rva) const
+    {
+        size_t off = Offset(rva);
+        if (off == 0 || off >= bytes.size())
+            return std::string();
+        size_t end = bytes.find('\0', off);
+        return bytes.substr(off, end == std::string::npos ? std::string::npos : end - off);
+    }
+};
+
+} // namespace
+
+PeImage ReadPeImage(const std::string &path)
+{
+    PeImage image;
+    std::string bytes;
+    if (!ReadFileBytes(path, &bytes) || bytes.size() < sizeof(IMAGE_DOS_HEADER))
+        return image;
+    const IMAGE_DOS_HEADER *dos = (const IMAGE_DOS_HEADER *)bytes.data();
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE || (size_t)dos->e_lfanew + sizeof(IMAGE_NT_HEADERS32) > bytes.size())
+        return image;
+    const IMAGE_NT_HEADERS32 *nt = (const IMAGE_NT_HEADERS32 *)(bytes.data() + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE || nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+        return image;
+    image.machine = nt->FileHeader.Machine;
+    image.isDll = (nt->FileHeader.Characteristics & IMAGE_FILE_DLL) != 0;
+    View view{bytes, IMAGE_FIRST_SECTION(nt), nt->FileHeader.NumberOfSections};
+
+    const IMAGE_DATA_DIRECTORY &exportDir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    if (const IMAGE_EXPORT_DIRECTORY *exp = view.At<IMAGE_EXPORT_DIRECTORY>(exportDir.VirtualAddress)) {
+        image.exportName = view.String(exp->Name);
+        for (DWORD i = 0; i < exp->NumberOfNames; i++) {
+            const DWORD *nameRva = view.At<DWORD>(exp->AddressOfNames + 4 * i);
+            const WORD *index = view.At<WORD>(exp->AddressOfNameOrdinals + 2 * i);
+            if (nameRva && index)
+                image.exports[view.String(*nameRva)] = exp->Base + *index;
+        }
+    }
+
+    const IMAGE_DATA_DIRECTORY &importDir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (DWORD rva = importDir.VirtualAddress; rva != 0; rva += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+        const IMAGE_IMPORT_DESCRIPTOR *desc = view.At<IMAGE_IMPORT_DESCRIPTOR>(rva);
+        if (desc == nullptr || desc->Name == 0)
+            break;
+        image.imports.push_back(view.String(desc->Name));
+    }
+    image.valid = true;
+    return image;
+}

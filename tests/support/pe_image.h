@@ -1,0 +1,20 @@
+// Reads the export and import directories of a PE file on disk.
+#ifndef KIV_TEST_PE_IMAGE_H
+#define KIV_TEST_PE_IMAGE_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct PeImage {
+    bool valid = false;
+    unsigned machine = 0;
+    bool isDll = false;
+    std::string exportName;                    // the module name in the export directory
+    std::map<std::string, unsigned> exports;   // name -> ordinal
+    std::vector<std::string> imports;          // imported DLL names, as stored
+};
+
+PeImage ReadPeImage(const std::string &path);
+
+#endif

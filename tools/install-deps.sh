@@ -1,0 +1,23 @@
+#!/bin/sh
+# Installs what the build and the tests need on a Debian machine, and nothing
+# that is already there.
+set -e
+
+need=""
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+
+for pkg in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+           mingw-w64-i686-dev wine wine32 xvfb xauth cmake make googletest imagemagick; do
+    have_pkg "$pkg" || need="$need $pkg"
+done
+
+if [ -n "$need" ]; then
+    echo "Installing:$need"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $need
+fi

@@ -1,0 +1,267 @@
+// kivhost: loads kiv_inst.dll and calls its exports from a shell, the way an
+// installation engine and its uninstaller do.
+#include <windows.h>
+#include <commctrl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "kiv_inst.h"
+
+static HMODULE g_library = NULL;
+
+static const char USAGE[] =
+    "usage: kivhost [--trace] [--dll PATH] CALL [ARGS...] [--pump MS] [CALL ...]\n"
+    "\n"
+    "Loads the library (kiv_inst.dll beside kivhost unless --dll says otherwise),\n"
+    "then makes each call in order and prints its result. --pump MS after a call\n"
+    "dispatches window messages for MS milliseconds. --trace runs the whole\n"
+    "session as a debuggee and prints the library's debugger lines as \"debug: \".\n"
+    "\n"
+    "calls:\n";
+
+typedef int (*CommandHandler)(int argc, char **argv);
+
+struct Command {
+    const char *name;
+    int minArgs;
+    int maxArgs;
+    const char *argHelp;
+    CommandHandler handler;
+};
+
+static FARPROC LookUp(const char *name)
+{
+    FARPROC proc = GetProcAddress(g_library, name);
+    if (proc == NULL)
+        fprintf(stderr, "kivhost: the library has no export %s\n", name);
+    return proc;
+}
+
+// load: the library is already loaded; this call shows its entry point.
+static int CmdLoad(int, char **)
+{
+    if (LookUp("DllMain") == NULL)
+        return 1;
+    printf("load -> ok\n");
+    return 0;
+}
+
+static const Command COMMANDS[] = {
+    {"load", 0, 0, "", CmdLoad},
+};
+
+static const Command *FindCommand(const char *name)
+{
+    for (size_t i = 0; i < sizeof(COMMANDS) / sizeof(COMMANDS[0]); i++) {
+        if (strcmp(COMMANDS[i].name, name) == 0)
+            return &COMMANDS[i];
+    }
+    return NULL;
+}
+
+static void PrintUsage(FILE *out)
+{
+    fputs(USAGE, out);
+    for (size_t i = 0; i < sizeof(COMMANDS) / sizeof(COMMANDS[0]); i++)
+        fprintf(out, "  %s %s\n", COMMANDS[i].name, COMMANDS[i].argHelp);
+}
+
+// Dispatches messages on this thread for the given time, as a host must after
+// opening or closing the status window.
+static void Pump(DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds)
+            break;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+    }
+}
+
+static bool IsOption(const char *arg, const char *option)
+{
+    return strcmp(arg, option) == 0;
+}
+
+// Prints one debugger text; the library writes lines in pieces, so a piece
+// without a line end continues the current line.
+static void PrintDebugText(const char *text, bool *atLineStart)
+{
+    for (const char *p = text; *p != '\0'; p++) {
+        if (*atLineStart) {
+            fputs("debug: ", stdout);
+            *atLineStart = false;
+        }
+        if (*p == '\r')
+            continue;
+        fputc(*p, stdout);
+        if (*p == '\n')
+            *atLineStart = true;
+    }
+}
+
+// Runs this program again, without --trace, as a debuggee, so that the lines
+// the library writes while it loads and unloads are seen too.
+static int RunTraced()
+{
+    const char *line = GetCommandLineA();
+    const char *trace = strstr(line, "--trace");
+    if (trace == NULL)
+        return 2;
+    size_t length = strlen(line);
+    char *childLine = (char *)calloc(length + 1, 1);
+    if (childLine == NULL)
+        return 1;
+    memcpy(childLine, line, (size_t)(trace - line));
+    strcat(childLine, trace + strlen("--trace"));
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(NULL, childLine, NULL, NULL, TRUE, DEBUG_ONLY_THIS_PROCESS, NULL, NULL, &si, &pi)) {
+        fprintf(stderr, "kivhost: cannot start the traced session (error %lu)\n", GetLastError());
+        free(childLine);
+        return 1;
+    }
+    bool atLineStart = true;
+    for (bool done = false; !done;) {
+        DEBUG_EVENT ev;
+        if (!WaitForDebugEvent(&ev, INFINITE))
+            break;
+        DWORD status = DBG_CONTINUE;
+        switch (ev.dwDebugEventCode) {
+        case OUTPUT_DEBUG_STRING_EVENT: {
+            char text[4096];
+            SIZE_T want = ev.u.DebugString.nDebugStringLength;
+            if (want > sizeof(text) - 1)
+                want = sizeof(text) - 1;
+            SIZE_T got = 0;
+            ReadProcessMemory(pi.hProcess, ev.u.DebugString.lpDebugStringData, text, want, &got);
+            text[got] = '\0';
+            fflush(stdout);
+            PrintDebugText(text, &atLineStart);
+            fflush(stdout);
+            break;
+        }
+        case EXCEPTION_DEBUG_EVENT:
+            if (ev.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+                status = DBG_EXCEPTION_NOT_HANDLED;
+            break;
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (ev.u.CreateProcessInfo.hFile)
+                CloseHandle(ev.u.CreateProcessInfo.hFile);
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (ev.u.LoadDll.hFile)
+                CloseHandle(ev.u.LoadDll.hFile);
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+            done = true;
+            break;
+        default:
+            break;
+        }
+        ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, status);
+    }
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(pi.hProcess, &exitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    free(childLine);
+    return (int)exitCode;
+}
+
+int main(int argc, char **argv)
+{
+    const char *dllPath = NULL;
+    int i = 1;
+    if (i < argc && (IsOption(argv[i], "--help") || IsOption(argv[i], "-h"))) {
+        PrintUsage(stdout);
+        return 0;
+    }
+    if (i < argc && IsOption(argv[i], "--trace"))
+        return RunTraced();
+    if (i + 1 < argc && IsOption(argv[i], "--dll")) {
+        dllPath = argv[i + 1];
+        i += 2;
+    }
+    if (i >= argc) {
+        PrintUsage(stderr);
+        return 2;
+    }
+
+    // Check the whole command line before loading anything.
+    for (int j = i; j < argc;) {
+        if (IsOption(argv[j], "--pump")) {
+            if (j + 1 >= argc) {
+                fprintf(stderr, "kivhost: --pump needs a time in milliseconds\n");
+                return 2;
+            }
+            j += 2;
+            continue;
+        }
+        const Command *command = FindCommand(argv[j]);
+        if (command == NULL) {
+            fprintf(stderr, "kivhost: unknown call %s (see kivhost --help)\n", argv[j]);
+            return 2;
+        }
+        int count = 0;
+        while (j + 1 + count < argc && !IsOption(argv[j + 1 + count], "--pump") &&
+               (count < command->minArgs || FindCommand(argv[j + 1 + count]) == NULL) &&
+               count < command->maxArgs)
+            count++;
+        if (count < command->minArgs) {
+            fprintf(stderr, "kivhost: %s takes %s\n", command->name, command->argHelp);
+            return 2;
+        }
+        j += 1 + count;
+    }
+
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
+    InitCommonControlsEx(&controls);
+
+    char defaultPath[MAX_PATH] = "kiv_inst.dll";
+    if (dllPath == NULL) {
+        DWORD n = GetModuleFileNameA(NULL, defaultPath, MAX_PATH);
+        char *slash = (n > 0 && n < MAX_PATH) ? strrchr(defaultPath, '\\') : NULL;
+        if (slash != NULL && (size_t)(slash + 1 - defaultPath) + sizeof("kiv_inst.dll") <= MAX_PATH)
+            strcpy(slash + 1, "kiv_inst.dll");
+        else
+            strcpy(defaultPath, "kiv_inst.dll");
+        dllPath = defaultPath;
+    }
+    g_library = LoadLibraryA(dllPath);
+    if (g_library == NULL) {
+        fprintf(stderr, "kivhost: cannot load %s (error %lu)\n", dllPath, GetLastError());
+        return 1;
+    }
+
+    int status = 0;
+    while (i < argc && status == 0) {
+        if (IsOption(argv[i], "--pump")) {
+            Pump((DWORD)strtoul(argv[i + 1], NULL, 0));
+            i += 2;
+            continue;
+        }
+        const Command *command = FindCommand(argv[i]);
+        int count = 0;
+        while (i + 1 + count < argc && !IsOption(argv[i + 1 + count], "--pump") &&
+               (count < command->minArgs || FindCommand(argv[i + 1 + count]) == NULL) &&
+               count < command->maxArgs)
+            count++;
+        status = command->handler(count, argv + i + 1);
+        fflush(stdout);
+        i += 1 + count;
+    }
+
+    FreeLibrary(g_library);
+    return status;
+}
