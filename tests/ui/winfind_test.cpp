@@ -343,15 +343,6 @@ TEST_F(WindowLookupTest, NullTitleReturnsNullWithoutReadingAnyWindow)
     EXPECT_TRUE(g_reads.empty()) << g_reads.size() << " windows read";
 }
 
-// A search that finds nothing returns null, not what the previous one found.
-TEST_F(WindowLookupTest, EachSearchStartsFromAnEmptySlot)
-{
-    HWND parent = windows.TopLevel("parent");
-    HWND ok = windows.Child(parent, "OK");
-    EXPECT_EQ(ok, GetWindowByTitle(parent, "OK"));
-    EXPECT_EQ(nullptr, GetWindowByTitle(parent, "Cancel"));
-}
-
 TEST_F(WindowLookupTest, ParentWithoutChildrenOrGoneFindsNothing)
 {
     HWND lonely = windows.TopLevel("lonely");
