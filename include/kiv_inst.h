@@ -19,6 +19,16 @@
 extern "C" {
 #endif
 
+/*
+ * Window lookup. Returns the first window whose text (as GetWindowTextA reads
+ * it, first 1023 characters) equals title exactly, case-sensitively, in a
+ * depth-first walk that takes each window before the windows below it: below
+ * parent at any depth (parent itself is never compared), or, with a null
+ * parent, among all top-level windows and everything below them. Null when
+ * nothing matches or title is null.
+ */
+HWND KIV_API GetWindowByTitle(HWND parent, const char *title);
+
 #ifdef __cplusplus
 }
 #endif

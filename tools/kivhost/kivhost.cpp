@@ -47,8 +47,23 @@ static int CmdLoad(int, char **)
     return 0;
 }
 
+// GetWindowByTitle PARENT TITLE: PARENT in hex (0 for all top-level
+// windows); prints the handle found in hex, 0 for none.
+static int CmdGetWindowByTitle(int, char **argv)
+{
+    typedef HWND(KIV_API * Proc)(HWND, const char *);
+    Proc proc = (Proc)(void *)LookUp("GetWindowByTitle");
+    if (proc == NULL)
+        return 1;
+    HWND parent = (HWND)(ULONG_PTR)strtoul(argv[0], NULL, 16);
+    HWND found = proc(parent, argv[1]);
+    printf("GetWindowByTitle -> %#lx\n", (unsigned long)(ULONG_PTR)found);
+    return 0;
+}
+
 static const Command COMMANDS[] = {
     {"load", 0, 0, "", CmdLoad},
+    {"GetWindowByTitle", 2, 2, "PARENT TITLE", CmdGetWindowByTitle},
 };
 
 static const Command *FindCommand(const char *name)
