@@ -38,6 +38,9 @@ enum { LOG_NOTHING_GIVEN = 0, LOG_WRITTEN = 1, LOG_BAD_MODE = -1, LOG_NOT_OPENED
 
 BOOLEAN KIV_NT_FormatError(DWORD code, WCHAR *buffer, DWORD size)
 {
+    if (buffer == NULL || size == 0)
+        return 0;
+
     HMODULE networkMessages = NULL;
     if (code >= NETWORK_CODE_FIRST && code <= NETWORK_CODE_LAST)
         networkMessages = LoadLibraryExW(NETWORK_MESSAGE_MODULE, NULL, LOAD_LIBRARY_AS_DATAFILE);

@@ -55,20 +55,6 @@ TEST(FormatError, NetworkRangeIsLookedUpInTheNetworkModuleFirst)
     }
 }
 
-TEST(FormatError, CodeMissingFromTheNetworkModuleFallsBackToTheSystemTable)
-{
-    std::wstring system = SystemTextW(2500);
-    FakeNetworkMessages fake({{2100, L"module 2100\r\n"}});
-    ASSERT_TRUE(fake.ready());
-    WCHAR text[512] = {0};
-    BOOLEAN ok = KIV_NT_FormatError(2500, text, 512);
-    EXPECT_EQ(system.empty() ? 0 : 1, ok);
-    EXPECT_EQ(system, std::wstring(text));
-    ASSERT_EQ(1u, fake.formats().size());
-    EXPECT_TRUE(fake.formats()[0].fromModule);
-    EXPECT_TRUE(fake.formats()[0].flags & FORMAT_MESSAGE_FROM_SYSTEM);
-}
-
 TEST(FormatError, WithoutTheNetworkModuleTheSystemTableAnswersAlone)
 {
     std::wstring system = SystemTextW(2100);

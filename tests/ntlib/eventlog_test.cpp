@@ -343,7 +343,7 @@ TEST_F(WriterTest, EveryProcessRegistersOnce)
     EXPECT_TRUE(ProductKeys::SourceKeyExists());
 }
 
-// ---- process name and installation disk -----------------------------------------
+// ---- process name -----------------------------------------
 
 TEST(ProcessName, FirstTokenOfTheCommandLineAfterItsLastBackslash)
 {
@@ -374,26 +374,6 @@ TEST(ProcessName, FirstTokenOfTheCommandLineAfterItsLastBackslash)
         EXPECT_EQ(row.commandLine, std::string(GetCommandLineA())) << "the command line stays as it was";
     }
     EXPECT_EQ(0, KIV_NT_GetProcessName(NULL));
-}
-
-TEST(InstallDisk, OnlyAStringValueIsTheDisk)
-{
-    const struct {
-        bool present;
-        DWORD type;
-        BOOLEAN ok;
-    } rows[] = {{true, REG_SZ, 1}, {true, REG_EXPAND_SZ, 0}, {true, REG_BINARY, 0}, {false, REG_SZ, 0}};
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.type);
-        ProductKeys keys;
-        if (row.present) {
-            ASSERT_TRUE(keys.SetDisk(row.type, "E:\\Programs"));
-        }
-        char disk[256];
-        strcpy(disk, "untouched");
-        EXPECT_EQ(row.ok, KIV_NT_GetInstallDisk(disk));
-        EXPECT_EQ(row.ok ? "E:\\Programs" : "untouched", std::string(disk));
-    }
 }
 
 } // namespace

@@ -310,12 +310,4 @@ TEST(AccountSid, RefusedAllocationLeavesNoBlockBehind)
     }
 }
 
-TEST(AccountSid, OpenPolicyGivesALocalPolicyHandle)
-{
-    LSA_HANDLE policy = NULL;
-    ASSERT_EQ(0, OpenPolicy(POLICY_LOOKUP_NAMES, &policy));
-    EXPECT_NE(nullptr, policy);
-    EXPECT_EQ(0, LsaClose(policy));
-}
-
 } // namespace
