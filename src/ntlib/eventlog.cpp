@@ -1,0 +1,237 @@
+// The event log writer: the one way the support library reports. A record
+// that cannot be written goes, with the reason, to the diagnostic log.
+#include "ntlib/kiv_nt.h"
+
+#include <strsafe.h>
+
+BOOLEAN KIV_NT_EventSourceRegistered = 0;
+
+// Set while a record waits for the current user's SID. A failed SID lookup
+// reports through this writer; its report must not look the SID up again,
+// or a lasting failure would nest without end.
+static BOOLEAN SidLookupPending = 0;
+
+static const char EVENT_SOURCE[] = "Kivelstrand";
+static const DWORD EVENT_ID = 21;
+static const DWORD CATEGORY_COUNT = 20;
+static const DWORD TYPES_SUPPORTED = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE |
+                                     EVENTLOG_AUDIT_SUCCESS | EVENTLOG_AUDIT_FAILURE;
+static const size_t MESSAGE_MAX = 3072;
+static const size_t NAME_BYTES = 256;
+static const size_t ERROR_TEXT_BYTES = 1024;
+static const size_t RECORD_BYTES = 4096;
+static const size_t KEY_PATH_BYTES = 1024;
+static const size_t MESSAGE_FILE_BYTES = 256;
+
+static const char RECORD_FORMAT[] = "Kivelstrand System\r\n\r\nProcess: %s (PID: %d)\r\n\r\n%s\r\n\r\n%s\r\n";
+static const char MESSAGE_FILE_FORMAT[] = "%c:%s";
+static const char MESSAGE_FILE_TAIL[] = "\\kiv\\nt\\bin\\kiv_msg.dll";
+static const char CONFIG_KEY[] = "SOFTWARE\\Brackwen Technologies Inc.\\Kivelstrand\\Config";
+static const char DISK_VALUE[] = "Disk";
+static const char SOURCE_KEY_FORMAT[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\%s";
+static const char EVENT_MESSAGE_FILE[] = "EventMessageFile";
+static const char CATEGORY_MESSAGE_FILE[] = "CategoryMessageFile";
+static const char CATEGORY_COUNT_VALUE[] = "CategoryCount";
+static const char TYPES_SUPPORTED_VALUE[] = "TypesSupported";
+
+static const char INVALID_TYPE[] = "KIV_NT_WriteEventLog: Invalid event type.\n";
+static const char INVALID_MESSAGE[] = "KIV_NT_WriteEventLog: Invalid msg (NULL or too long).\n";
+static const char REGISTER_FAILED[] = "KIV_NT_WriteEventLog: RegisterEventSource";
+static const char REPORT_FAILED[] = "KIV_NT_WriteEventLog: ReportEvent failed.";
+static const int OWN_TEXT_LIMIT = 256;
+static const int MESSAGE_LIMIT = 1024;
+
+// The caller's message in the diagnostic log, so that it is not lost.
+static void LogLostMessage(const char *message, DWORD code)
+{
+    KIV_NT_LogError(message, code, MESSAGE_LIMIT);
+}
+
+static BOOLEAN IsEventType(WORD type)
+{
+    return type == EVENTLOG_ERROR_TYPE || type == EVENTLOG_WARNING_TYPE || type == EVENTLOG_INFORMATION_TYPE ||
+           type == EVENTLOG_AUDIT_SUCCESS || type == EVENTLOG_AUDIT_FAILURE;
+}
+
+// Registers the event source once per process. 0 only when the registration
+// was attempted and failed; a disk that cannot be read skips it silently.
+static BOOLEAN RegisterOnce(void)
+{
+    if (KIV_NT_EventSourceRegistered)
+        return 1;
+
+    char disk[NAME_BYTES];
+    ZeroMemory(disk, sizeof(disk));
+    if (!KIV_NT_GetInstallDisk(disk))
+        return 1;
+
+    // An empty disk value leaves no drive letter and so an empty path.
+    char messageFile[MESSAGE_FILE_BYTES];
+    ZeroMemory(messageFile, sizeof(messageFile));
+    if (disk[0] != '\0')
+        StringCchPrintfA(messageFile, MESSAGE_FILE_BYTES, MESSAGE_FILE_FORMAT, disk[0], MESSAGE_FILE_TAIL);
+
+    if (!KIV_NT_InstallEventSource(EVENT_SOURCE, messageFile, CATEGORY_COUNT))
+        return 0;
+    KIV_NT_EventSourceRegistered = 1;
+    return 1;
+}
+
+BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category)
+{
+    if (!IsEventType(type)) {
+        KIV_NT_LogText(INVALID_TYPE, OWN_TEXT_LIMIT);
+        LogLostMessage(message, code);
+        return 0;
+    }
+    size_t messageLength = 0;
+    if (message == NULL || FAILED(StringCchLengthA(message, MESSAGE_MAX + 1, &messageLength))) {
+        KIV_NT_LogText(INVALID_MESSAGE, OWN_TEXT_LIMIT);
+        LogLostMessage(message, code);
+        return 0;
+    }
+
+    char processName[NAME_BYTES];
+    ZeroMemory(processName, sizeof(processName));
+    if (!KIV_NT_GetProcessName(processName)) {
+        LogLostMessage(message, code);
+        return 0;
+    }
+
+    if (!RegisterOnce()) {
+        LogLostMessage(message, code);
+        return 0;
+    }
+
+    HANDLE source = RegisterEventSourceA(NULL, EVENT_SOURCE);
+    if (source == NULL) {
+        KIV_NT_LogError(REGISTER_FAILED, GetLastError(), OWN_TEXT_LIMIT);
+        LogLostMessage(message, code);
+        return 0;
+    }
+
+    char errorText[ERROR_TEXT_BYTES];
+    ZeroMemory(errorText, sizeof(errorText));
+    if (code != 0)
+        KIV_NT_ErrorToText(code, errorText, ERROR_TEXT_BYTES);
+
+    // The record text is this call's own: a report nested in the SID lookup
+    // below builds its own in its own frame. A text over the buffer is cut.
+    char record[RECORD_BYTES];
+    ZeroMemory(record, sizeof(record));
+    StringCchPrintfA(record, RECORD_BYTES, RECORD_FORMAT, processName, (int)GetCurrentProcessId(), message,
+                     errorText);
+
+    PSID sid = NULL;
+    if (!SidLookupPending) {
+        SidLookupPending = 1;
+        sid = KIV_NT_AllocCurrentSID();
+        SidLookupPending = 0;
+    }
+
+    BOOLEAN result = 1;
+    const char *strings[1] = {record};
+    if (!ReportEventA(source, type, category, EVENT_ID, sid, 1, 0, strings, NULL)) {
+        KIV_NT_LogError(REPORT_FAILED, GetLastError(), MESSAGE_LIMIT);
+        LogLostMessage(message, code);
+        result = 0;
+    }
+
+    KIV_NT_FreeSID(sid);
+    DeregisterEventSource(source);
+    return result;
+}
+
+BOOLEAN KIV_NT_GetProcessName(char *buffer)
+{
+    if (buffer == NULL)
+        return 0;
+
+    const char *commandLine = GetCommandLineA();
+    if (commandLine == NULL)
+        return 0;
+
+    // Leading blanks and quotes are skipped. A token that follows a quote is a
+    // quoted path and runs to the closing quote, blanks and all; any other
+    // token ends at the first blank or quote.
+    const char *start = commandLine;
+    BOOLEAN quoted = 0;
+    while (*start == ' ' || *start == '"') {
+        quoted = *start == '"';
+        start++;
+    }
+    const char *end = start;
+    if (quoted) {
+        while (*end != '\0' && *end != '"')
+            end++;
+    } else {
+        while (*end != '\0' && *end != ' ' && *end != '"')
+            end++;
+    }
+    if (end == start)
+        return 0;
+
+    const char *name = start;
+    for (const char *p = start; p < end; p++)
+        if (*p == '\\')
+            name = p + 1;
+    StringCchCopyNA(buffer, NAME_BYTES, name, (size_t)(end - name));
+    return 1;
+}
+
+BOOLEAN KIV_NT_GetInstallDisk(char *buffer)
+{
+    if (buffer == NULL)
+        return 0;
+
+    HKEY key = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
+
+    char disk[NAME_BYTES];
+    ZeroMemory(disk, sizeof(disk));
+    DWORD type = 0;
+    DWORD size = NAME_BYTES;
+    LONG status = RegQueryValueExA(key, DISK_VALUE, NULL, &type, (BYTE *)disk, &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_SZ)
+        return 0;
+
+    // A value stored without its terminator is cut to fit one in.
+    StringCchCopyNA(buffer, NAME_BYTES, disk, NAME_BYTES - 1);
+    return 1;
+}
+
+static BOOLEAN SetString(HKEY key, const char *name, const char *text)
+{
+    size_t length = 0;
+    StringCchLengthA(text, STRSAFE_MAX_CCH, &length);
+    return RegSetValueExA(key, name, 0, REG_EXPAND_SZ, (const BYTE *)text, (DWORD)(length + 1)) == ERROR_SUCCESS;
+}
+
+static BOOLEAN SetNumber(HKEY key, const char *name, DWORD number)
+{
+    return RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&number, sizeof(number)) == ERROR_SUCCESS;
+}
+
+BOOLEAN KIV_NT_InstallEventSource(const char *source, const char *messageFile, DWORD categoryCount)
+{
+    if (source == NULL || messageFile == NULL)
+        return 0;
+
+    char keyPath[KEY_PATH_BYTES];
+    ZeroMemory(keyPath, sizeof(keyPath));
+    StringCchPrintfA(keyPath, KEY_PATH_BYTES, SOURCE_KEY_FORMAT, source);
+
+    HKEY key = NULL;
+    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, keyPath, &key) != ERROR_SUCCESS)
+        return 0;
+
+    // In this order; the first value that cannot be written ends the run.
+    BOOLEAN written = SetString(key, EVENT_MESSAGE_FILE, messageFile) &&
+                      SetString(key, CATEGORY_MESSAGE_FILE, messageFile) &&
+                      SetNumber(key, CATEGORY_COUNT_VALUE, categoryCount) &&
+                      SetNumber(key, TYPES_SUPPORTED_VALUE, TYPES_SUPPORTED);
+    RegCloseKey(key);
+    return written;
+}

@@ -1,0 +1,72 @@
+// What the NT support library offers the rest of the module: the event log
+// writer, the error texts and diagnostic log behind it, and the current
+// user's SID that tags every record. Yes/no results are one-byte booleans,
+// 1 for true and 0 for false.
+#ifndef KIV_NT_H
+#define KIV_NT_H
+
+#include <windows.h>
+#include <ntsecapi.h>
+
+// ---- error text and diagnostic log (errtext.cpp) -------------------------
+
+// Size in wide characters of the module-wide buffer that error codes are
+// formatted into before they are handed out as narrow text.
+#define KIV_NT_ERROR_TEXT_CHARS 1024
+
+// Every call of KIV_NT_ErrorToText overwrites it.
+extern WCHAR KIV_NT_ErrorText[KIV_NT_ERROR_TEXT_CHARS];
+
+// The system text of an error code; codes of the network-management range
+// are looked up in the network message module first.
+BOOLEAN KIV_NT_FormatError(DWORD code, WCHAR *buffer, DWORD size);
+
+// The whole system text of an error code in the ANSI code page; size is the
+// buffer's size in bytes, at most 1024.
+BOOLEAN KIV_NT_ErrorToText(DWORD code, char *buffer, DWORD size);
+
+// Appends (mode "a") or writes afresh (mode "w") one entry to a log file.
+int KIV_NT_LogMessage(const WCHAR *path, const WCHAR *text, const WCHAR *mode);
+
+// Appends one entry to the diagnostic log "\kiv.log" of the current drive.
+void KIV_NT_LogAppend(const WCHAR *text);
+
+// Appends "<text> error! <first line of the code's system text>".
+void KIV_NT_LogErrorLine(const WCHAR *text, DWORD code);
+
+// Narrow entries: at most limit characters of text are kept.
+void KIV_NT_LogText(const char *text, int limit);
+void KIV_NT_LogError(const char *text, DWORD code, int limit);
+
+// ---- event log writer (eventlog.cpp) ------------------------------------
+
+// Set once the product's event source has been registered by this process;
+// never cleared.
+extern BOOLEAN KIV_NT_EventSourceRegistered;
+
+// Writes one record under the product's event source; 1 when it was written.
+BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category);
+
+// The program's file name from the command line, into a buffer of 256 bytes.
+BOOLEAN KIV_NT_GetProcessName(char *buffer);
+
+// The product's installation disk from the registry, into 256 bytes.
+BOOLEAN KIV_NT_GetInstallDisk(char *buffer);
+
+// Registers an event source with its message file and category count.
+BOOLEAN KIV_NT_InstallEventSource(const char *source, const char *messageFile, DWORD categoryCount);
+
+// ---- current user's SID (sid.cpp) ----------------------------------------
+
+// The current user's SID in the process heap, or NULL; release it with
+// KIV_NT_FreeSID.
+PSID KIV_NT_AllocCurrentSID(void);
+BOOLEAN KIV_NT_FreeSID(PSID sid);
+
+// Looks an account name up; *sid receives a block of the process heap.
+BOOL GetAccountSid(LPCWSTR systemName, LPCWSTR accountName, PSID *sid);
+
+// An LSA policy handle of the local computer; the LSA status, 0 on success.
+NTSTATUS OpenPolicy(DWORD desiredAccess, LSA_HANDLE *policy);
+
+#endif
