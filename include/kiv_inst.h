@@ -29,6 +29,16 @@ extern "C" {
  */
 HWND KIV_API GetWindowByTitle(HWND parent, const char *title);
 
+/*
+ * Stops every process-starter service the product may have installed
+ * (KivProcessStarter0 to KivProcessStarter99), each under the service
+ * database lock, with an event record per name. Always 1.
+ */
+BOOLEAN KIV_API StopAllProcessStarters(void);
+
+/* 1 when the service exists and is running, else 0. */
+int KIV_API ServiceIsRunning(const char *serviceName);
+
 #ifdef __cplusplus
 }
 #endif

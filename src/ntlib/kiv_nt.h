@@ -69,4 +69,16 @@ BOOL GetAccountSid(LPCWSTR systemName, LPCWSTR accountName, PSID *sid);
 // An LSA policy handle of the local computer; the LSA status, 0 on success.
 NTSTATUS OpenPolicy(DWORD desiredAccess, LSA_HANDLE *policy);
 
+// ---- service stop, removal and state queries (service.cpp) -------------
+
+// Each stops or removes a service under the service database lock and
+// reports every failure and every stop or removal as an event record.
+BOOLEAN KIV_NT_StopService(const char *name);
+BOOLEAN KIV_NT_RemoveService(const char *name);
+
+// Whether the service can be opened, and whether it runs; a service that
+// cannot be opened gives 0 without a report.
+BOOLEAN KIV_NT_ServiceExists(const char *name);
+BOOLEAN KIV_NT_ServiceIsRunning(const char *name);
+
 #endif

@@ -61,9 +61,33 @@ static int CmdGetWindowByTitle(int, char **argv)
     return 0;
 }
 
+// StopAllProcessStarters: stops KivProcessStarter0 to 99; always 1.
+static int CmdStopAllProcessStarters(int, char **)
+{
+    typedef BOOLEAN(KIV_API * Proc)(void);
+    Proc proc = (Proc)(void *)LookUp("StopAllProcessStarters");
+    if (proc == NULL)
+        return 1;
+    printf("StopAllProcessStarters -> %d\n", (int)proc());
+    return 0;
+}
+
+// ServiceIsRunning NAME
+static int CmdServiceIsRunning(int, char **argv)
+{
+    typedef int(KIV_API * Proc)(const char *);
+    Proc proc = (Proc)(void *)LookUp("ServiceIsRunning");
+    if (proc == NULL)
+        return 1;
+    printf("ServiceIsRunning -> %d\n", proc(argv[0]));
+    return 0;
+}
+
 static const Command COMMANDS[] = {
     {"load", 0, 0, "", CmdLoad},
     {"GetWindowByTitle", 2, 2, "PARENT TITLE", CmdGetWindowByTitle},
+    {"StopAllProcessStarters", 0, 0, "", CmdStopAllProcessStarters},
+    {"ServiceIsRunning", 1, 1, "NAME", CmdServiceIsRunning},
 };
 
 static const Command *FindCommand(const char *name)

@@ -1,0 +1,220 @@
+// Stopping and removing services under the service database lock, and the
+// two state queries; every failure and every stop or removal is an event
+// record.
+#include <strsafe.h>
+
+#include "kiv_inst.h"
+#include "ntlib/kiv_nt.h"
+
+// Each stop or removal formats its report into this many bytes.
+#define SERVICE_MESSAGE_SIZE 1024
+#define STARTER_NAME_SIZE 256
+
+static const WORD SERVICE_CATEGORY = 5;
+
+static const char STOP_OPEN_MANAGER[] = "KIV_NT_StopService(%s): OpenSCManager";
+static const char STOP_LOCK[] = "KIV_NT_StopService(%s): LockServiceDatabase";
+static const char STOP_OPEN_SERVICE[] = "KIV_NT_StopService(%s): OpenService";
+static const char STOP_CONTROL[] = "KIV_NT_StopService(%s): ControlService";
+static const char STOP_DONE[] = "KIV_NT_StopService: Service %s stopped.";
+
+static const char REMOVE_OPEN_MANAGER[] = "KIV_NT_RemoveService(%s): OpenSCManager";
+static const char REMOVE_LOCK[] = "KIV_NT_RemoveService(%s): LockServiceDatabase";
+static const char REMOVE_OPEN_SERVICE[] = "KIV_NT_RemoveService(%s): OpenService";
+static const char REMOVE_QUERY[] = "KIV_NT_RemoveService(%s): QueryServiceStatus";
+static const char REMOVE_CONTROL[] = "KIV_NT_RemoveService(%s): ControlService";
+static const char REMOVE_DELETE[] = "KIV_NT_RemoveService(%s): DeleteService";
+static const char REMOVE_DONE[] = "KIV_NT_RemoveService: Removed service %s.\n";
+
+static const char QUERY_OPEN_MANAGER[] = "Opening service database";
+static const char QUERY_CLOSE_MANAGER[] = "Closing service database";
+static const char QUERY_CLOSE_SERVICE[] = "Closing service handle";
+static const char QUERY_STATUS[] = "Querying service configuration";
+
+static const char STARTER_FORMAT[] = "%s%d";
+static const char STARTER_PREFIX[] = "KivProcessStarter";
+static const int STARTER_COUNT = 100;
+
+// Reports a failed step with the code the caller read right after it.
+static void ReportStep(const char *format, const char *name, DWORD code)
+{
+    char message[SERVICE_MESSAGE_SIZE] = {0};
+    StringCchPrintfA(message, SERVICE_MESSAGE_SIZE, format, name);
+    KIV_NT_WriteEventLog(message, code, EVENTLOG_ERROR_TYPE, SERVICE_CATEGORY);
+}
+
+static void ReportDone(const char *format, const char *name)
+{
+    char message[SERVICE_MESSAGE_SIZE] = {0};
+    StringCchPrintfA(message, SERVICE_MESSAGE_SIZE, format, name);
+    KIV_NT_WriteEventLog(message, 0, EVENTLOG_INFORMATION_TYPE, SERVICE_CATEGORY);
+}
+
+static void ReportQueryStep(const char *message)
+{
+    DWORD code = GetLastError();
+    KIV_NT_WriteEventLog(message, code, EVENTLOG_ERROR_TYPE, SERVICE_CATEGORY);
+}
+
+// Opens the manager, locks the database and opens the service, reporting the
+// step that fails with the given texts. On success all three are held.
+struct ServiceStepTexts {
+    const char *openManager;
+    const char *lock;
+    const char *openService;
+};
+
+static bool OpenLocked(const char *name, const ServiceStepTexts &texts, SC_HANDLE *manager,
+                       SC_LOCK *lock, SC_HANDLE *service)
+{
+    *manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (*manager == NULL) {
+        ReportStep(texts.openManager, name, GetLastError());
+        return false;
+    }
+    *lock = LockServiceDatabase(*manager);
+    if (*lock == NULL) {
+        ReportStep(texts.lock, name, GetLastError());
+        CloseServiceHandle(*manager);
+        return false;
+    }
+    *service = OpenServiceA(*manager, name, SERVICE_ALL_ACCESS);
+    if (*service == NULL) {
+        ReportStep(texts.openService, name, GetLastError());
+        UnlockServiceDatabase(*lock);
+        CloseServiceHandle(*manager);
+        return false;
+    }
+    return true;
+}
+
+static void CloseLocked(SC_HANDLE manager, SC_LOCK lock, SC_HANDLE service)
+{
+    CloseServiceHandle(service);
+    UnlockServiceDatabase(lock);
+    CloseServiceHandle(manager);
+}
+
+BOOLEAN KIV_NT_StopService(const char *name)
+{
+    static const ServiceStepTexts texts = {STOP_OPEN_MANAGER, STOP_LOCK, STOP_OPEN_SERVICE};
+    SC_HANDLE manager, service;
+    SC_LOCK lock;
+    if (!OpenLocked(name, texts, &manager, &lock, &service))
+        return 0;
+
+    // A pending service gets one wait of its own hint, with the lock held.
+    SERVICE_STATUS queried = {};
+    BOOL haveQueried = QueryServiceStatus(service, &queried);
+    if (haveQueried && (queried.dwCurrentState == SERVICE_START_PENDING ||
+                        queried.dwCurrentState == SERVICE_STOP_PENDING))
+        Sleep(queried.dwWaitHint);
+
+    // State 0 is no state: it tells whether the manager filled the status
+    // when it refused the control.
+    SERVICE_STATUS controlled = {};
+    BOOL accepted = ControlService(service, SERVICE_CONTROL_STOP, &controlled);
+    DWORD code = GetLastError();
+    DWORD lastState = controlled.dwCurrentState;
+    if (lastState == 0 && haveQueried)
+        lastState = queried.dwCurrentState;
+
+    BOOLEAN result = 0;
+    if (accepted || lastState == SERVICE_STOPPED) {
+        ReportDone(STOP_DONE, name);
+        result = 1;
+    } else {
+        ReportStep(STOP_CONTROL, name, code);
+    }
+    CloseLocked(manager, lock, service);
+    return result;
+}
+
+BOOLEAN KIV_NT_RemoveService(const char *name)
+{
+    static const ServiceStepTexts texts = {REMOVE_OPEN_MANAGER, REMOVE_LOCK, REMOVE_OPEN_SERVICE};
+    SC_HANDLE manager, service;
+    SC_LOCK lock;
+    if (!OpenLocked(name, texts, &manager, &lock, &service))
+        return 0;
+
+    BOOLEAN result = 0;
+    SERVICE_STATUS status = {};
+    if (!QueryServiceStatus(service, &status)) {
+        ReportStep(REMOVE_QUERY, name, GetLastError());
+        CloseLocked(manager, lock, service);
+        return 0;
+    }
+    // Only a running service is asked to stop; there is no wait for it.
+    if (status.dwCurrentState == SERVICE_RUNNING &&
+        !ControlService(service, SERVICE_CONTROL_STOP, &status))
+        ReportStep(REMOVE_CONTROL, name, GetLastError());
+
+    if (DeleteService(service)) {
+        ReportDone(REMOVE_DONE, name);
+        result = 1;
+    } else {
+        ReportStep(REMOVE_DELETE, name, GetLastError());
+    }
+    CloseLocked(manager, lock, service);
+    return result;
+}
+
+BOOLEAN KIV_NT_ServiceExists(const char *name)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (manager == NULL) {
+        ReportQueryStep(QUERY_OPEN_MANAGER);
+        return 0;
+    }
+    BOOLEAN result = 0;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
+    if (service != NULL) {
+        result = 1;
+        if (!CloseServiceHandle(service))
+            ReportQueryStep(QUERY_CLOSE_SERVICE);
+    }
+    if (!CloseServiceHandle(manager))
+        ReportQueryStep(QUERY_CLOSE_MANAGER);
+    return result;
+}
+
+BOOLEAN KIV_NT_ServiceIsRunning(const char *name)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (manager == NULL) {
+        ReportQueryStep(QUERY_OPEN_MANAGER);
+        return 0;
+    }
+    BOOLEAN result = 0;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
+    if (service != NULL) {
+        SERVICE_STATUS status = {};
+        if (QueryServiceStatus(service, &status))
+            result = status.dwCurrentState == SERVICE_RUNNING ? 1 : 0;
+        else
+            ReportQueryStep(QUERY_STATUS);
+        if (!CloseServiceHandle(service))
+            ReportQueryStep(QUERY_CLOSE_SERVICE);
+    }
+    if (!CloseServiceHandle(manager))
+        ReportQueryStep(QUERY_CLOSE_MANAGER);
+    return result;
+}
+
+extern "C" BOOLEAN KIV_API StopAllProcessStarters(void)
+{
+    for (int i = 0; i < STARTER_COUNT; i++) {
+        char name[STARTER_NAME_SIZE] = {0};
+        StringCchPrintfA(name, STARTER_NAME_SIZE, STARTER_FORMAT, STARTER_PREFIX, i);
+        KIV_NT_StopService(name);
+    }
+    return 1;
+}
+
+extern "C" int KIV_API ServiceIsRunning(const char *name)
+{
+    if (!KIV_NT_ServiceExists(name))
+        return 0;
+    return KIV_NT_ServiceIsRunning(name) ? 1 : 0;
+}
