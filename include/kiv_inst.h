@@ -30,6 +30,17 @@ extern "C" {
 HWND KIV_API GetWindowByTitle(HWND parent, const char *title);
 
 /*
+ * Uninstall hook. The uninstaller, started with -c followed by this library's
+ * path, calls UninstInitialize with the library's instance handle as second
+ * argument: it runs kivunins.ini from the library's folder (services removed,
+ * process starters removed, kivcfg.ini deleted from the Windows directory,
+ * commands started) and appends a block to kivuninslog.txt there. Both
+ * return 0.
+ */
+int KIV_API UninstInitialize(DWORD unused, HINSTANCE instance);
+int KIV_API UninstUnInitialize(void);
+
+/*
  * Stops every process-starter service the product may have installed
  * (KivProcessStarter0 to KivProcessStarter99), each under the service
  * database lock, with an event record per name. Always 1.

@@ -22,6 +22,8 @@ std::string Lower(std::string s)
 
 const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"DllMain", 1},
+    {"UninstInitialize", 9},
+    {"UninstUnInitialize", 10},
     {"StopAllProcessStarters", 13},
     {"ServiceIsRunning", 14},
     {"GetWindowByTitle", 12},
