@@ -22,6 +22,7 @@ std::string Lower(std::string s)
 
 const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"DllMain", 1},
+    {"AskDrive", 11},
 };
 
 TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)
