@@ -1,11 +1,12 @@
-// What the installer user interface offers inside the library: its
-// module-wide state and the routines its tests reach directly.
+// What the installer user interface offers the rest of the library: the
+// status window, the drive chooser and the window lookup each keep a block of
+// their own here.
 #ifndef KIV_UI_H
 #define KIV_UI_H
 
 #include <windows.h>
 
-// ---- drive chooser (drive.cpp) ----------------------------------------------
+// ---- Drive chooser (drive.cpp) ----
 
 // Size of each of the chooser's text buffers; they hold at most one less.
 #define DRIVE_TEXT_BUFFER 1024

@@ -107,11 +107,4 @@ TEST(DriveList, UnterminatedLastStringIsLeftOut)
     DestroyWindow(list);
 }
 
-TEST(DriveState, RequiredSpaceIs999AtLoad)
-{
-    // No test in this program calls AskDrive, so the value is the load-time one.
-    EXPECT_EQ(999u, DriveRequiredMB);
-    EXPECT_EQ('\0', DriveSelection[0]);
-}
-
 } // namespace
