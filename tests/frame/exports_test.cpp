@@ -22,9 +22,10 @@ std::string Lower(std::string s)
 
 const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"DllMain", 1},
+    {"AskDrive", 11},
+    {"GetWindowByTitle", 12},
     {"StopAllProcessStarters", 13},
     {"ServiceIsRunning", 14},
-    {"GetWindowByTitle", 12},
 };
 
 TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)
