@@ -50,6 +50,18 @@ BOOLEAN KIV_API StopAllProcessStarters(void);
 /* 1 when the service exists and is running, else 0. */
 int KIV_API ServiceIsRunning(const char *serviceName);
 
+/*
+ * Drive chooser: shows the modal dialog "Choose Destination Location" listing
+ * the local drives (not network, removable or CD drives) with the selected
+ * drive's free space beside requiredMB. Next is enabled while the free space
+ * is at least requiredMB (unsigned). Returns 1 for Next, with the drive letter,
+ * its colon and a NUL in drive (3 bytes at least); 2 for Back; 3 for Cancel or
+ * Escape; 4 when no drive could be listed (nothing shown); -1 when the dialog
+ * could not be created. Other results leave drive untouched. title and text
+ * are cut to 1023 characters.
+ */
+int KIV_API AskDrive(DWORD requiredMB, char *drive, const char *title, const char *text);
+
 #ifdef __cplusplus
 }
 #endif

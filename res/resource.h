@@ -10,6 +10,18 @@
 #define IDR_AVI_BKW 107
 #define IDR_AVI_SEARCH 109
 
+/* Drive chooser, template IDD_ASKDRIVE */
+#define IDC_DRIVE_NEXT 3
+#define IDC_DRIVE_LIST 1011
+#define IDC_DRIVE_FREE 1013
+#define IDC_DRIVE_REQUIRED 1014
+#define IDC_DRIVE_TEXT 1015
+#define IDC_DRIVE_GROUP 1016
+#define IDC_DRIVE_BACK 1017
+#define IDC_DRIVE_CANCEL 1018
+#define IDC_DRIVE_FREE_LABEL 1019
+#define IDC_DRIVE_REQUIRED_LABEL 1020
+
 /* String table */
 #define IDS_DLL_ERROR 1
 

@@ -19,6 +19,32 @@ wine_session_start "$build"
 host="$dist/kivhost.exe"
 echo "== Loading and unloading kiv_inst.dll, with its debugger lines"
 wine "$host" --trace load
+
+echo
+echo "== The drive chooser: AskDrive 500, photographed, then cancelled"
+shots="$dist/screenshots"
+mkdir -p "$shots"
+press="$build/bin/dlgpress.exe"
+caption="Kivelstrand Setup"
+# No window manager runs on the display, so let Wine draw the dialog's frame
+# and caption itself; the prefix gets its own setting back afterwards.
+x11key='HKCU\Software\Wine\X11 Driver'
+managed=$(wine reg query "$x11key" /v Managed 2>/dev/null | tr -d '\r' | awk '$1 == "Managed" { print $3 }')
+wine reg add "$x11key" /v Managed /d N /f >/dev/null 2>&1
+wine "$host" --trace AskDrive 500 "$caption" \
+    "Setup will install Kivelstrand on the drive you select below. Choose a drive with enough free space and click Next." &
+chooser=$!
+if wine "$press" "$caption" >/dev/null; then
+    sleep 1
+    import -window root -trim +repage "$shots/askdrive.png" && echo "saved dist/screenshots/askdrive.png"
+    wine "$press" "$caption" 1018 >/dev/null
+fi
+wait "$chooser"
+if [ -n "$managed" ]; then
+    wine reg add "$x11key" /v Managed /d "$managed" /f >/dev/null 2>&1
+else
+    wine reg delete "$x11key" /v Managed /f >/dev/null 2>&1
+fi
 echo
 echo "dist/ holds:"
 ls -1 "$dist"

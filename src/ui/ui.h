@@ -17,4 +17,27 @@ extern HWND FoundWindow;
 // stops the enumeration; goes on otherwise.
 BOOL CALLBACK WindowTitleEnumProc(HWND window, LPARAM title);
 
+// ---- Drive chooser (drive.cpp) ----
+
+// Size of each of the chooser's text buffers; they hold at most one less.
+#define DRIVE_TEXT_BUFFER 1024
+
+// Space the installation needs, in MB; 999 at load, set by every AskDrive.
+extern DWORD DriveRequiredMB;
+// The list item selected when the dialog ended, as DlgDirSelectExA gives it.
+extern char DriveSelection[DRIVE_TEXT_BUFFER];
+// Copies of the caller's caption and prompt, cut to fit.
+extern char DriveTitle[DRIVE_TEXT_BUFFER];
+extern char DriveText[DRIVE_TEXT_BUFFER];
+
+INT_PTR CALLBACK AskDriveDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Adds every drive that is not remote, removable or a CD drive to the list;
+// returns how many were found, whether or not each add succeeded.
+int FillDriveList(HWND list);
+// Space the calling user may fill on the drive, in MB, low 32 bits; 0 when
+// it cannot be read.
+DWORD GetDriveFreeMB(const char *rootPath);
+// Shows the selected drive's free space and enables Next when it suffices.
+void ShowDriveFreeSpace(HWND dialog, int listId, int freeLabelId);
+
 #endif

@@ -24,9 +24,10 @@ const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"DllMain", 1},
     {"UninstInitialize", 9},
     {"UninstUnInitialize", 10},
+    {"AskDrive", 11},
+    {"GetWindowByTitle", 12},
     {"StopAllProcessStarters", 13},
     {"ServiceIsRunning", 14},
-    {"GetWindowByTitle", 12},
 };
 
 TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)

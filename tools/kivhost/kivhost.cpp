@@ -87,11 +87,27 @@ static int CmdServiceIsRunning(int, char **argv)
     return 0;
 }
 
+// AskDrive MB TITLE TEXT: runs the drive chooser; after Next the drive too.
+static int CmdAskDrive(int, char **argv)
+{
+    typedef int(KIV_API * AskDriveProc)(DWORD, char *, const char *, const char *);
+    AskDriveProc askDrive = (AskDriveProc)(void *)LookUp("AskDrive");
+    if (askDrive == NULL)
+        return 1;
+    char drive[4] = {0};
+    int result = askDrive((DWORD)strtoul(argv[0], NULL, 0), drive, argv[1], argv[2]);
+    printf("AskDrive -> %d\n", result);
+    if (result == 1)
+        printf("drive: %s\n", drive);
+    return 0;
+}
+
 static const Command COMMANDS[] = {
     {"load", 0, 0, "", CmdLoad},
     {"GetWindowByTitle", 2, 2, "PARENT TITLE", CmdGetWindowByTitle},
     {"StopAllProcessStarters", 0, 0, "", CmdStopAllProcessStarters},
     {"ServiceIsRunning", 1, 1, "NAME", CmdServiceIsRunning},
+    {"AskDrive", 3, 3, "MB TITLE TEXT", CmdAskDrive},
 };
 
 static const Command *FindCommand(const char *name)

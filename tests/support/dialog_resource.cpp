@@ -1,0 +1,103 @@
+#include "dialog_resource.h"
+
+namespace {
+
+struct Reader {
+    const BYTE *at;
+    const BYTE *end;
+    bool ok = true;
+
+    WORD Word()
+    {
+        if (at + 2 > end) {
+            ok = false;
+            return 0;
+        }
+        WORD w = (WORD)(at[0] | (at[1] << 8));
+        at += 2;
+        return w;
+    }
+    DWORD Dword()
+    {
+        WORD low = Word();
+        return low | ((DWORD)Word() << 16);
+    }
+    std::string WideText()
+    {
+        std::string s;
+        for (WORD c = Word(); ok && c != 0; c = Word())
+            s += c < 0x80 ? (char)c : '?';
+        return s;
+    }
+    NameOrOrdinal Field()
+    {
+        NameOrOrdinal f;
+        WORD first = Word();
+        if (first == 0xFFFF) {
+            f.isOrdinal = true;
+            f.ordinal = Word();
+        } else if (first != 0) {
+            f.text = std::string(1, first < 0x80 ? (char)first : '?') + WideText();
+        }
+        return f;
+    }
+    void AlignDword(const BYTE *base)
+    {
+        while ((at - base) % 4 != 0)
+            at++;
+    }
+};
+
+} // namespace
+
+DialogResource ReadDialogResource(const std::string &modulePath, WORD id, WORD language)
+{
+    DialogResource dialog;
+    HMODULE module = LoadLibraryExA(modulePath.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == NULL)
+        return dialog;
+    HRSRC resource = FindResourceExA(module, (LPCSTR)RT_DIALOG, MAKEINTRESOURCEA(id), language);
+    HGLOBAL loaded = resource ? LoadResource(module, resource) : NULL;
+    const BYTE *base = loaded ? (const BYTE *)LockResource(loaded) : NULL;
+    if (base != NULL) {
+        Reader r{base, base + SizeofResource(module, resource)};
+        dialog.found = true;
+        if (r.Word() == 1 && r.Word() == 0xFFFF) {
+            dialog.extended = true;
+        } else {
+            r.at = base;
+            dialog.style = r.Dword();
+            dialog.exStyle = r.Dword();
+            WORD count = r.Word();
+            dialog.x = (short)r.Word();
+            dialog.y = (short)r.Word();
+            dialog.cx = (short)r.Word();
+            dialog.cy = (short)r.Word();
+            dialog.menu = r.Field();
+            dialog.windowClass = r.Field();
+            dialog.caption = r.WideText();
+            if (dialog.style & DS_SETFONT) {
+                dialog.pointSize = r.Word();
+                dialog.typeface = r.WideText();
+            }
+            for (WORD i = 0; i < count && r.ok; i++) {
+                r.AlignDword(base);
+                DialogItem item;
+                item.style = r.Dword();
+                item.exStyle = r.Dword();
+                item.x = (short)r.Word();
+                item.y = (short)r.Word();
+                item.cx = (short)r.Word();
+                item.cy = (short)r.Word();
+                item.id = r.Word();
+                item.windowClass = r.Field();
+                item.title = r.Field();
+                item.extraBytes = r.Word();
+                r.at += item.extraBytes;
+                dialog.items.push_back(item);
+            }
+        }
+    }
+    FreeLibrary(module);
+    return dialog;
+}

@@ -1,0 +1,370 @@
+// The drive chooser driven as a user drives it: the real modal dialog, read
+// and pressed by a helper thread, over a table of drives.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+
+#include "capture.h"
+#include "dialog_driver.h"
+#include "drive_fakes.h"
+#include "kiv_inst.h"
+#include "process.h"
+#include "resource.h"
+
+namespace {
+
+const char FREE_SPACE_REPORT[] = "Getting drive free space";
+
+// One fixed drive with plenty of room.
+std::vector<FakeDrive> OneDrive(ULONGLONG bytes = 1000 * MB, bool readable = true)
+{
+    return {{"C:\\", DRIVE_FIXED, readable, bytes}};
+}
+
+int CountLines(const std::string &prefix)
+{
+    int n = 0;
+    for (const std::string &line : journal::DebugLines())
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            n++;
+    return n;
+}
+
+bool BufferUntouched(const DriveRun &run)
+{
+    for (char c : run.buffer)
+        if (c != BUFFER_FILL)
+            return false;
+    return true;
+}
+
+class DriveChooser : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, KivModule());
+        journal::Clear();
+    }
+    DebugCapture debug_;
+};
+
+TEST_F(DriveChooser, EachWayOutEndsWithItsResult)
+{
+    struct Row {
+        const char *how;
+        DriveAction action;
+        int result;
+    } rows[] = {
+        {"Next clicked", Click(IDC_DRIVE_NEXT), 1},
+        {"Back clicked", Click(IDC_DRIVE_BACK), 2},
+        {"Cancel clicked", Click(IDC_DRIVE_CANCEL), 3},
+        {"Escape key", PressEscape(), 3},
+        {"command IDCANCEL", Command(IDCANCEL), 3},
+        {"command 16", Command(16), 3},
+    };
+    FakeDrives drives(OneDrive());
+    ASSERT_TRUE(drives.installed());
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.how);
+        journal::Clear();
+        DriveRun run = RunAskDrive(500, "Setup", "Choose", row.action);
+        ASSERT_TRUE(run.view.shown);
+        EXPECT_FALSE(run.view.stillOpenAfterAction) << "the action should have ended the dialog";
+        EXPECT_EQ(row.result, run.result);
+        if (row.result == 1) {
+            // The letter, the colon and a NUL; nothing beyond the third byte.
+            EXPECT_EQ(0, memcmp(run.buffer, "C:\0", 3));
+            for (size_t i = 3; i < sizeof(run.buffer); i++)
+                EXPECT_EQ(BUFFER_FILL, run.buffer[i]) << "byte " << i;
+            EXPECT_EQ(1, CountLines("Drive:C:\n"));
+        } else {
+            EXPECT_TRUE(BufferUntouched(run)) << "only Next hands a drive back";
+            EXPECT_EQ(0, CountLines("Drive:"));
+        }
+    }
+}
+
+TEST_F(DriveChooser, ShowsTitleTextAndBothSpaces)
+{
+    FakeDrives drives(OneDrive(1234 * MB + 5));
+    DriveRun run = RunAskDrive(500, "Kivelstrand Setup", "Where shall it go?", Click(IDC_DRIVE_CANCEL));
+    ASSERT_TRUE(run.view.shown);
+    EXPECT_TRUE(run.shownByHook);
+    EXPECT_EQ("Kivelstrand Setup", run.view.caption);
+    EXPECT_EQ("Where shall it go?", run.view.text);
+    EXPECT_EQ("500 MB", run.view.required);
+    EXPECT_EQ("1234 MB", run.view.free);
+    EXPECT_TRUE(run.view.nextEnabled);
+    EXPECT_EQ(0, run.view.selected) << "the first drive is selected";
+}
+
+TEST_F(DriveChooser, EmptyOrMissingTitleAndTextStayEmpty)
+{
+    // The template's own caption must not survive an empty title.
+    struct Row {
+        const char *title;
+        const char *text;
+    } rows[] = {{"", ""}, {nullptr, nullptr}};
+    FakeDrives drives(OneDrive());
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.title ? "empty" : "null");
+        DriveRun run = RunAskDrive(1, row.title, row.text, Click(IDC_DRIVE_CANCEL));
+        ASSERT_TRUE(run.view.shown);
+        EXPECT_EQ("", run.view.caption);
+        EXPECT_EQ("", run.view.text);
+        EXPECT_EQ(3, run.result);
+    }
+}
+
+TEST_F(DriveChooser, OverlongTitleAndTextAreCutTo1023Characters)
+{
+    std::string title(1500, 'T');
+    std::string text(2000, 'e');
+    title[1022] = 'L';
+    text[1022] = 'L';
+    FakeDrives drives(OneDrive());
+    DriveRun run = RunAskDrive(1, title.c_str(), text.c_str(), Click(IDC_DRIVE_CANCEL));
+    ASSERT_TRUE(run.view.shown);
+    EXPECT_EQ(title.substr(0, 1023), run.view.caption);
+    EXPECT_EQ(text.substr(0, 1023), run.view.text);
+}
+
+TEST_F(DriveChooser, NextFollowsFreeAgainstRequiredComparedUnsigned)
+{
+    struct Row {
+        const char *why;
+        DWORD required;
+        ULONGLONG available;
+        bool readable;
+        const char *requiredText;
+        const char *freeText;
+        bool next;
+    } rows[] = {
+        {"equal", 500, 500 * MB, true, "500 MB", "500 MB", true},
+        {"one byte short of the required MB", 500, 500 * MB - 1, true, "500 MB", "499 MB", false},
+        {"1.5 MB shows as 1", 1, 1572864, true, "1 MB", "1 MB", true},
+        {"nothing required, free space unreadable", 0, 0, false, "0 MB", "0 MB", true},
+        {"something required, free space unreadable", 1, 0, false, "1 MB", "0 MB", false},
+        {"largest requirement", 0xFFFFFFFFu, 1ull << 40, true, "-1 MB", "1048576 MB", false},
+        {"requirement above 2^31 is not negative", 0x80000000u, 100 * MB, true, "-2147483648 MB",
+         "100 MB", false},
+        {"free space above 2^31 MB", 0x80000000u, 0x80000000ull * MB, true, "-2147483648 MB",
+         "-2147483648 MB", true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.why);
+        FakeDrives drives(OneDrive(row.available, row.readable));
+        DriveRun run = RunAskDrive(row.required, "Setup", "", Click(IDC_DRIVE_CANCEL));
+        ASSERT_TRUE(run.view.shown);
+        EXPECT_EQ(row.requiredText, run.view.required);
+        EXPECT_EQ(row.freeText, run.view.free);
+        EXPECT_EQ(row.next, run.view.nextEnabled);
+    }
+}
+
+TEST_F(DriveChooser, ListsAllButNetworkRemovableAndCdDrivesSorted)
+{
+    FakeDrives drives({
+        {"Q:\\", DRIVE_FIXED, true, 10 * MB},
+        {"A:\\", DRIVE_REMOVABLE, true, 1 * MB},
+        {"N:\\", DRIVE_REMOTE, true, 10 * MB},
+        {"D:\\", DRIVE_CDROM, true, 0},
+        {"R:\\", DRIVE_RAMDISK, true, 10 * MB},
+        {"U:\\", DRIVE_UNKNOWN, true, 10 * MB},
+        {"K:\\", DRIVE_NO_ROOT_DIR, true, 10 * MB},
+        {"C:\\", DRIVE_FIXED, true, 10 * MB},
+    });
+    DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_CANCEL));
+    ASSERT_TRUE(run.view.shown);
+    std::vector<std::string> expected = {"C:\\", "K:\\", "Q:\\", "R:\\", "U:\\"};
+    EXPECT_EQ(expected, run.view.items);
+    // One trace line per listed drive, in the order the system gave them.
+    std::vector<std::string> valid;
+    for (const std::string &line : journal::DebugLines())
+        if (line.compare(0, 6, "Valid:") == 0)
+            valid.push_back(line);
+    std::vector<std::string> expectedValid = {"Valid:Q:\\\n", "Valid:R:\\\n", "Valid:U:\\\n",
+                                              "Valid:K:\\\n", "Valid:C:\\\n"};
+    EXPECT_EQ(expectedValid, valid);
+}
+
+TEST_F(DriveChooser, FreeSpaceIsReadTwicePerUpdateAndFollowsTheSelection)
+{
+    FakeDrives drives({
+        {"C:\\", DRIVE_FIXED, true, 800 * MB},
+        {"E:\\", DRIVE_FIXED, false, 0},
+    });
+    DriveRun run = RunAskDrive(300, "Setup", "", SelectThenCancel(1));
+    ASSERT_TRUE(run.view.shown);
+    // After the change to E:, whose space cannot be read.
+    EXPECT_EQ(1, run.view.selected);
+    EXPECT_EQ("0 MB", run.view.free);
+    EXPECT_FALSE(run.view.nextEnabled);
+    std::vector<std::string> queries = FakeDrives::FreeSpaceQueries();
+    ASSERT_EQ(4u, queries.size());
+    EXPECT_EQ('C', queries[0][0]);
+    EXPECT_EQ('C', queries[1][0]);
+    EXPECT_EQ('E', queries[2][0]);
+    EXPECT_EQ('E', queries[3][0]);
+    // Each failed read is reported, without a box.
+    EXPECT_EQ(2, CountLines(FREE_SPACE_REPORT));
+}
+
+TEST_F(DriveChooser, DoubleClickAndOkChangeNothing)
+{
+    FakeDrives drives(OneDrive());
+    bool stillOpen = false;
+    size_t queriesBefore = 0, queriesAfter = 0;
+    DriveRun run = RunAskDrive(1, "Setup", "", [&](HWND dialog, DriveView &) {
+        HWND list = GetDlgItem(dialog, IDC_DRIVE_LIST);
+        queriesBefore = FakeDrives::FreeSpaceQueries().size();
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_DRIVE_LIST, LBN_DBLCLK), (LPARAM)list);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        queriesAfter = FakeDrives::FreeSpaceQueries().size();
+        stillOpen = IsWindow(dialog) && IsWindowVisible(dialog);
+        ClickButton(dialog, IDC_DRIVE_CANCEL);
+    });
+    ASSERT_TRUE(run.view.shown);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(2u, queriesBefore);
+    EXPECT_EQ(queriesBefore, queriesAfter);
+    EXPECT_EQ(3, run.result);
+}
+
+TEST_F(DriveChooser, NoListableDriveReturns4WithoutShowing)
+{
+    struct Row {
+        const char *why;
+        std::vector<FakeDrive> drives;
+        DriveStrings strings;
+        int listReports;
+    } rows[] = {
+        {"only removable, CD and network drives",
+         {{"A:\\", DRIVE_REMOVABLE, true, MB}, {"D:\\", DRIVE_CDROM, true, 0},
+          {"N:\\", DRIVE_REMOTE, true, MB}},
+         DriveStrings::FromTable, 0},
+        {"drive strings unavailable", OneDrive(), DriveStrings::Fail, 1},
+        {"drive strings too long for the buffer", OneDrive(), DriveStrings::TooLong, 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.why);
+        journal::Clear();
+        FakeDrives drives(row.drives, row.strings);
+        DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_NEXT));
+        EXPECT_EQ(4, run.result);
+        EXPECT_FALSE(run.shownByHook);
+        EXPECT_FALSE(run.view.shown);
+        EXPECT_TRUE(BufferUntouched(run));
+        EXPECT_EQ(row.listReports, CountLines("Getting drive list: "));
+        EXPECT_EQ(0, CountLines("Screen "));
+    }
+}
+
+// LB_ADDSTRING refusing every drive; all other messages pass.
+void *g_realSendMessage = nullptr;
+LRESULT WINAPI RefusingSendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == LB_ADDSTRING) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return LB_ERRSPACE;
+    }
+    return ((LRESULT(WINAPI *)(HWND, UINT, WPARAM, LPARAM))g_realSendMessage)(window, message, wParam,
+                                                                              lParam);
+}
+
+TEST_F(DriveChooser, RefusedAddIsReportedAndTheDriveStillCounts)
+{
+    FakeDrives drives({{"C:\\", DRIVE_FIXED, true, MB}, {"E:\\", DRIVE_FIXED, true, MB}});
+    ImportHook send(KivModule(), NULL, "SendMessageA", (void *)RefusingSendMessageA);
+    ASSERT_TRUE(send.installed());
+    g_realSendMessage = send.original();
+    DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_CANCEL));
+    EXPECT_TRUE(run.view.shown) << "counted drives keep the dialog up";
+    EXPECT_TRUE(run.view.items.empty());
+    EXPECT_EQ(2, CountLines("Adding drive to list: "));
+    EXPECT_EQ(2, CountLines("Valid:"));
+    EXPECT_EQ(3, run.result);
+}
+
+TEST_F(DriveChooser, CentredByClientAreaAndScreenTraced)
+{
+    FakeDrives drives(OneDrive());
+    DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_CANCEL));
+    ASSERT_TRUE(run.view.shown);
+    int cx = GetSystemMetrics(SM_CXFULLSCREEN);
+    int cy = GetSystemMetrics(SM_CYFULLSCREEN);
+    int width = run.view.client.right - run.view.client.left;
+    int height = run.view.client.bottom - run.view.client.top;
+    EXPECT_EQ(cx / 2 - width / 2, run.view.window.left);
+    EXPECT_EQ(cy / 2 - height / 2, run.view.window.top);
+    char screen[64];
+    snprintf(screen, sizeof(screen), "Screen %d %d\n", cx, cy);
+    EXPECT_EQ(1, CountLines(screen));
+}
+
+TEST_F(DriveChooser, MissingTemplateReturnsMinusOne)
+{
+    // Detaching clears the module instance, so the template cannot be found.
+    typedef BOOL(WINAPI * EntryPoint)(HINSTANCE, DWORD, LPVOID);
+    EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
+    ASSERT_NE(nullptr, entry);
+    FakeDrives drives(OneDrive());
+    entry(KivModule(), DLL_PROCESS_DETACH, nullptr);
+    DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_NEXT));
+    entry(KivModule(), DLL_PROCESS_ATTACH, nullptr);
+    EXPECT_EQ(-1, run.result);
+    EXPECT_FALSE(run.view.shown);
+    EXPECT_TRUE(BufferUntouched(run));
+}
+
+TEST(DriveChooserReal, ListsTheMachinesLocalDrives)
+{
+    // No interception: the list holds exactly the drives the system calls
+    // neither remote, removable nor CD.
+    char strings[1024] = {0};
+    ASSERT_NE(0u, GetLogicalDriveStringsA(sizeof(strings), strings));
+    std::vector<std::string> expected;
+    for (const char *root = strings; *root; root += strlen(root) + 1) {
+        UINT type = GetDriveTypeA(root);
+        if (type != DRIVE_REMOTE && type != DRIVE_REMOVABLE && type != DRIVE_CDROM)
+            expected.push_back(root);
+    }
+    ASSERT_FALSE(expected.empty());
+    std::sort(expected.begin(), expected.end(), [](const std::string &a, const std::string &b) {
+        return _stricmp(a.c_str(), b.c_str()) < 0;
+    });
+    DebugCapture debug;
+    DriveRun run = RunAskDrive(0, "Setup", "", Click(IDC_DRIVE_NEXT));
+    ASSERT_TRUE(run.view.shown);
+    EXPECT_EQ(expected, run.view.items);
+    EXPECT_TRUE(run.view.nextEnabled);
+    EXPECT_EQ(1, run.result);
+    EXPECT_EQ(0, _strnicmp(run.buffer, expected[0].c_str(), 2));
+    EXPECT_EQ('\0', run.buffer[2]);
+}
+
+TEST(DriveChooserHost, KivhostPrintsResultAndDrive)
+{
+    const char caption[] = "kivhost drive chooser test";
+    HWND pressed = NULL;
+    std::thread presser([&]() {
+        HWND dialog = WaitForDialogByCaption(caption, 20000);
+        if (dialog == NULL)
+            return;
+        pressed = dialog;
+        ClickButton(dialog, IDC_DRIVE_NEXT);
+    });
+    ChildRun child = RunProcess("\"" + BinPath("kivhost.exe") + "\" AskDrive 0 \"" + caption + "\" Pick");
+    presser.join();
+    ASSERT_TRUE(child.started);
+    ASSERT_NE(nullptr, pressed) << child.output;
+    EXPECT_EQ(0u, child.exitCode);
+    EXPECT_NE(std::string::npos, child.output.find("AskDrive -> 1")) << child.output;
+    EXPECT_NE(std::string::npos, child.output.find("drive: C:")) << child.output;
+}
+
+} // namespace
