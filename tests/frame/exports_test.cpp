@@ -22,6 +22,10 @@ std::string Lower(std::string s)
 
 const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"DllMain", 1},
+    {"ServiceStart", 5},
+    {"ServiceDelete", 6},
+    {"ServiceCreate", 7},
+    {"ServiceExists", 8},
 };
 
 TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)
