@@ -88,17 +88,24 @@ bool RemoveTestService(const std::string &name)
     DWORD processId = 0;
     if (StateOf(service.h, &processId) != SERVICE_STOPPED) {
         SERVICE_STATUS status = {};
-        ControlService(service.h, SERVICE_CONTROL_STOP, &status);
-        // A service that refuses to stop, or hangs in a pending state, has
-        // its process ended so that the deletion completes.
-        if (!WaitForState(service.h, SERVICE_STOPPED, 3000) && processId != 0) {
-            HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
-            if (process != NULL) {
-                TerminateProcess(process, 1);
-                WaitForSingleObject(process, 5000);
-                CloseHandle(process);
+        bool accepted = ControlService(service.h, SERVICE_CONTROL_STOP, &status) != FALSE;
+        // A fixture that refuses the stop, or hangs in a pending state, is
+        // told to quit through its event.
+        if (!accepted || !WaitForState(service.h, SERVICE_STOPPED, 3000)) {
+            HANDLE quit = OpenEventA(EVENT_MODIFY_STATE, FALSE, ("Global\\kivtestsvc-quit-" + name).c_str());
+            if (quit != NULL) {
+                SetEvent(quit);
+                CloseHandle(quit);
             }
             WaitForState(service.h, SERVICE_STOPPED, 5000);
+        }
+        // The last resort: the manager is left to notice the process end.
+        if (StateOf(service.h, NULL) != SERVICE_STOPPED && processId != 0) {
+            HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+            if (process != NULL) {
+                TerminateProcess(process, 1);
+                CloseHandle(process);
+            }
         }
     }
     return DeleteService(service.h) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
