@@ -20,5 +20,11 @@ host="$dist/kivhost.exe"
 echo "== Loading and unloading kiv_inst.dll, with its debugger lines"
 wine "$host" --trace load
 echo
+echo "== Services: create, start, test and delete the test service"
+svcexe=$(winepath -w "$build/bin/kivtestsvc.exe" 2>/dev/null)
+wine "$host" --trace ServiceCreate KivDemoService 0x10 3 "\"$svcexe\" normal" \
+    ServiceStart KivDemoService ServiceExists KivDemoService \
+    ServiceDelete KivDemoService ServiceExists KivDemoService
+echo
 echo "dist/ holds:"
 ls -1 "$dist"

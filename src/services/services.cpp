@@ -56,16 +56,19 @@ static SC_HANDLE OpenManager(void)
     return manager;
 }
 
-// The named service, or null after the failure has been reported (no box:
-// for ServiceExists a failure is the ordinary "no" answer) and the manager
-// handle closed unchecked. Either way the caller no longer owns the manager
-// when null comes back.
-static SC_HANDLE OpenNamedService(SC_HANDLE manager, const char *serviceName)
+// The manager and the named service. On failure nothing is left open: a
+// failed service open is reported without a box (for ServiceExists it is the
+// ordinary "no" answer) and the manager handle closed unchecked.
+static SC_HANDLE OpenManagerAndService(const char *serviceName, SC_HANDLE *manager)
 {
-    SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
+    *manager = OpenManager();
+    if (*manager == NULL)
+        return NULL;
+    SC_HANDLE service = OpenServiceA(*manager, serviceName, SERVICE_ALL_ACCESS);
     if (service == NULL) {
         ReportStep(NO_BOX, STEP_OPEN_SERVICE);
-        CloseServiceHandle(manager);
+        CloseServiceHandle(*manager);
+        *manager = NULL;
     }
     return service;
 }
@@ -119,10 +122,8 @@ extern "C" int KIV_API ServiceCreate(const char *serviceName, DWORD serviceType,
 
 extern "C" int KIV_API ServiceStart(const char *serviceName)
 {
-    SC_HANDLE manager = OpenManager();
-    if (manager == NULL)
-        return 0;
-    SC_HANDLE service = OpenNamedService(manager, serviceName);
+    SC_HANDLE manager = NULL;
+    SC_HANDLE service = OpenManagerAndService(serviceName, &manager);
     if (service == NULL)
         return 0;
 
@@ -155,10 +156,8 @@ extern "C" int KIV_API ServiceStart(const char *serviceName)
 
 extern "C" int KIV_API ServiceDelete(const char *serviceName)
 {
-    SC_HANDLE manager = OpenManager();
-    if (manager == NULL)
-        return 0;
-    SC_HANDLE service = OpenNamedService(manager, serviceName);
+    SC_HANDLE manager = NULL;
+    SC_HANDLE service = OpenManagerAndService(serviceName, &manager);
     if (service == NULL)
         return 0;
 
@@ -194,12 +193,10 @@ extern "C" int KIV_API ServiceDelete(const char *serviceName)
 
 extern "C" int KIV_API ServiceExists(const char *serviceName)
 {
-    SC_HANDLE manager = OpenManager();
-    if (manager == NULL)
-        return 0;
     // Refused access counts as absent too: the installer only asks whether
     // it can work with the service.
-    SC_HANDLE service = OpenNamedService(manager, serviceName);
+    SC_HANDLE manager = NULL;
+    SC_HANDLE service = OpenManagerAndService(serviceName, &manager);
     if (service == NULL)
         return 0;
     return CloseBoth(service, manager, NO_BOX, 1);

@@ -16,46 +16,7 @@
 
 namespace {
 
-typedef std::vector<std::string> Trace;
-
-const char CREATING[] = "Creating service";
-const char OPEN_HANDLE[] = "Opening service handle";
-const char STARTING[] = "Starting service";
-const char STOPPING[] = "Stopping service";
-
 const bool REAL_PAUSES = false;
-
-const std::string OPEN_MANAGER = "OpenSCManagerA(null, null, 0xf003f)";
-const std::string START = "StartServiceA(service, 0, null)";
-const std::string STOP = "ControlService(service, 1)";
-const std::string PAUSE = "Sleep(1000)";
-const std::string QUERY = "QueryServiceStatus(service)";
-const std::string DELETE_CALL = "DeleteService(service)";
-const std::string CLOSE_SERVICE = "CloseServiceHandle(service)";
-const std::string CLOSE_MANAGER = "CloseServiceHandle(manager)";
-const std::string LINE_RUNNING = "line ssStatus.dwCurrentState == SERVICE_RUNNING\n";
-const std::string LINE_NOT_RUNNING = "line ssStatus.dwCurrentState != SERVICE_RUNNING\n";
-
-std::string OpenService(const TestService &svc)
-{
-    return "OpenServiceA(manager, " + svc.name() + ", 0xf01ff)";
-}
-
-Trace Cat(std::initializer_list<Trace> parts)
-{
-    Trace all;
-    for (const Trace &p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-Trace Repeat(int times, const Trace &part)
-{
-    Trace all;
-    for (int i = 0; i < times; i++)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
 
 // What the manager says about a service, read past the library.
 struct Config {
@@ -150,7 +111,7 @@ TEST(ServiceEndToEnd, StartWaitsOnePauseForAServiceThatRunsAtOnce)
     ASSERT_TRUE(svc.installed());
     ScmSession session(nullptr, REAL_PAUSES);
     EXPECT_EQ(1, ServiceStart(svc.c_name()));
-    Trace expected = {OPEN_MANAGER, OpenService(svc), START, PAUSE, QUERY, LINE_RUNNING, CLOSE_SERVICE,
+    Trace expected = {OPEN_MANAGER, OpenServiceEntry(svc.name()), START, PAUSE, QUERY, LINE_RUNNING, CLOSE_SERVICE,
                       CLOSE_MANAGER};
     EXPECT_EQ(expected, session.trace());
     EXPECT_EQ((DWORD)SERVICE_RUNNING, svc.state());
@@ -162,7 +123,7 @@ TEST(ServiceEndToEnd, StartWaitsOnePauseForARunningServiceAndReportsTheRefusalWi
     ASSERT_TRUE(svc.StartAndWaitFor(SERVICE_RUNNING));
     ScmSession session(nullptr, REAL_PAUSES);
     EXPECT_EQ(1, ServiceStart(svc.c_name()));
-    Trace expected = {OPEN_MANAGER, OpenService(svc), START, ReportEntry(STARTING, ERROR_SERVICE_ALREADY_RUNNING),
+    Trace expected = {OPEN_MANAGER, OpenServiceEntry(svc.name()), START, ReportEntry(STARTING, ERROR_SERVICE_ALREADY_RUNNING),
                       PAUSE, QUERY, LINE_RUNNING, CLOSE_SERVICE, CLOSE_MANAGER};
     EXPECT_EQ(expected, session.trace());
 }
@@ -173,7 +134,7 @@ TEST(ServiceEndToEnd, DeleteWaitsOnePauseToStopARunningServiceAndRemovesIt)
     ASSERT_TRUE(svc.StartAndWaitFor(SERVICE_RUNNING));
     ScmSession session(nullptr, REAL_PAUSES);
     EXPECT_EQ(1, ServiceDelete(svc.c_name()));
-    Trace expected = {OPEN_MANAGER, OpenService(svc), STOP, PAUSE, QUERY, DELETE_CALL, CLOSE_SERVICE,
+    Trace expected = {OPEN_MANAGER, OpenServiceEntry(svc.name()), STOP, PAUSE, QUERY, DELETE_CALL, CLOSE_SERVICE,
                       CLOSE_MANAGER};
     EXPECT_EQ(expected, session.trace());
     EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, OpenError(svc.name()));
@@ -185,7 +146,7 @@ TEST(ServiceEndToEnd, DeleteWaitsOnePauseForAStoppedServiceAndReportsTheRefusedS
     ASSERT_TRUE(svc.installed());
     ScmSession session(nullptr, REAL_PAUSES);
     EXPECT_EQ(1, ServiceDelete(svc.c_name()));
-    Trace expected = {OPEN_MANAGER, OpenService(svc), STOP, ReportEntry(STOPPING, ERROR_SERVICE_NOT_ACTIVE),
+    Trace expected = {OPEN_MANAGER, OpenServiceEntry(svc.name()), STOP, ReportEntry(STOPPING, ERROR_SERVICE_NOT_ACTIVE),
                       PAUSE, QUERY, DELETE_CALL, CLOSE_SERVICE, CLOSE_MANAGER};
     EXPECT_EQ(expected, session.trace());
     EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, OpenError(svc.name()));
@@ -196,7 +157,7 @@ TEST(ServiceEndToEnd, ExistsOnAMissingNameWritesOneLineAndOneRecordWithoutBox)
     std::string name = UniqueServiceName();
     ScmSession session(nullptr);
     EXPECT_EQ(0, ServiceExists(name.c_str()));
-    Trace expected = {OPEN_MANAGER, "OpenServiceA(manager, " + name + ", 0xf01ff)",
+    Trace expected = {OPEN_MANAGER, OpenServiceEntry(name),
                       ReportEntry(OPEN_HANDLE, ERROR_SERVICE_DOES_NOT_EXIST), CLOSE_MANAGER};
     EXPECT_EQ(expected, session.trace());
 
@@ -221,7 +182,7 @@ TEST(ServiceEndToEnd, ExistsOnAnInstalledServiceIsSilent)
     ASSERT_TRUE(svc.installed());
     ScmSession session(nullptr);
     EXPECT_EQ(1, ServiceExists(svc.c_name()));
-    Trace expected = {OPEN_MANAGER, OpenService(svc), CLOSE_SERVICE, CLOSE_MANAGER};
+    Trace expected = {OPEN_MANAGER, OpenServiceEntry(svc.name()), CLOSE_SERVICE, CLOSE_MANAGER};
     EXPECT_EQ(expected, session.trace());
     EXPECT_TRUE(OnThisThread(Outlet::Debug).empty());
     EXPECT_TRUE(OnThisThread(Outlet::EventReport).empty());
@@ -245,7 +206,7 @@ TEST(ServiceEndToEnd, StartOfAServiceThatStaysStartPendingGivesUpAfterFiveReques
     ScmSession session(nullptr);
     EXPECT_EQ(0, ServiceStart(svc.c_name()));
     Trace refusedPass = {START, ReportEntry(STARTING, ERROR_SERVICE_ALREADY_RUNNING), PAUSE, QUERY};
-    Trace expected = Cat({{OPEN_MANAGER, OpenService(svc), START, PAUSE, QUERY}, Repeat(4, refusedPass),
+    Trace expected = Cat({{OPEN_MANAGER, OpenServiceEntry(svc.name()), START, PAUSE, QUERY}, Repeat(4, refusedPass),
                           {ReportEntry(STARTING, ERROR_SERVICE_ALREADY_RUNNING),
                            BoxEntry(STARTING, ERROR_SERVICE_ALREADY_RUNNING), LINE_NOT_RUNNING, CLOSE_SERVICE,
                            CLOSE_MANAGER}});
@@ -262,7 +223,7 @@ TEST(ServiceEndToEnd, StartOfADisabledServiceReportsEveryRequest)
     ScmSession session(nullptr);
     EXPECT_EQ(0, ServiceStart(svc.c_name()));
     Trace pass = {START, ReportEntry(STARTING, ERROR_SERVICE_DISABLED), PAUSE, QUERY};
-    Trace expected = Cat({{OPEN_MANAGER, OpenService(svc)}, Repeat(5, pass),
+    Trace expected = Cat({{OPEN_MANAGER, OpenServiceEntry(svc.name())}, Repeat(5, pass),
                           {ReportEntry(STARTING, ERROR_SERVICE_DISABLED), BoxEntry(STARTING, ERROR_SERVICE_DISABLED),
                            LINE_NOT_RUNNING, CLOSE_SERVICE, CLOSE_MANAGER}});
     EXPECT_EQ(expected, session.trace());
@@ -276,7 +237,7 @@ TEST(ServiceEndToEnd, DeleteOfAServiceThatRefusesTheStopLeavesItInstalled)
     ScmSession session(nullptr);
     EXPECT_EQ(0, ServiceDelete(svc.c_name()));
     Trace pass = {STOP, ReportEntry(STOPPING, ERROR_INVALID_SERVICE_CONTROL), PAUSE, QUERY};
-    Trace expected = Cat({{OPEN_MANAGER, OpenService(svc)}, Repeat(5, pass),
+    Trace expected = Cat({{OPEN_MANAGER, OpenServiceEntry(svc.name())}, Repeat(5, pass),
                           {ReportEntry(STOPPING, ERROR_INVALID_SERVICE_CONTROL),
                            BoxEntry(STOPPING, ERROR_INVALID_SERVICE_CONTROL), CLOSE_SERVICE, CLOSE_MANAGER}});
     EXPECT_EQ(expected, session.trace());
@@ -291,7 +252,7 @@ TEST(ServiceEndToEnd, DeleteOfAServiceThatStaysStopPendingLeavesItInstalled)
     ScmSession session(nullptr);
     EXPECT_EQ(0, ServiceDelete(svc.c_name()));
     Trace refusedPass = {STOP, ReportEntry(STOPPING, ERROR_SERVICE_CANNOT_ACCEPT_CTRL), PAUSE, QUERY};
-    Trace expected = Cat({{OPEN_MANAGER, OpenService(svc), STOP, PAUSE, QUERY}, Repeat(4, refusedPass),
+    Trace expected = Cat({{OPEN_MANAGER, OpenServiceEntry(svc.name()), STOP, PAUSE, QUERY}, Repeat(4, refusedPass),
                           {ReportEntry(STOPPING, ERROR_SERVICE_CANNOT_ACCEPT_CTRL),
                            BoxEntry(STOPPING, ERROR_SERVICE_CANNOT_ACCEPT_CTRL), CLOSE_SERVICE, CLOSE_MANAGER}});
     EXPECT_EQ(expected, session.trace());
@@ -311,7 +272,7 @@ TEST(ServiceEndToEnd, StartWaitsFivePausesForAServiceThatStopsAgainAfterEachStar
     // Every pass asks again and finds it stopped; the box carries whatever
     // the last query left.
     Trace pass = {START, PAUSE, QUERY};
-    Trace head = Cat({{OPEN_MANAGER, OpenService(svc)}, Repeat(5, pass)});
+    Trace head = Cat({{OPEN_MANAGER, OpenServiceEntry(svc.name())}, Repeat(5, pass)});
     ASSERT_EQ(head.size() + 5, trace.size()) << ::testing::PrintToString(trace);
     EXPECT_EQ(head, Trace(trace.begin(), trace.begin() + head.size()));
     EXPECT_EQ(0u, trace[head.size()].rfind(std::string("report ") + STARTING, 0)) << trace[head.size()];
@@ -355,6 +316,23 @@ TEST(ServiceEndToEnd, HostCreatesStartsTestsAndDeletesAService)
     }
     // Started from the path as given, so it reached the library whole.
     EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, OpenError(svc.name()));
+}
+
+TEST(ServiceEndToEnd, HostRefusesTypesThatAreNotNumbersAndCreatesNothing)
+{
+    std::string name = UniqueServiceName();
+    std::string host = "\"" + BinPath("kivhost.exe") + "\"";
+    const char *const badNumbers[][2] = {{"sixteen", "3"}, {"0x10", "3x"}, {"-16", "3"}, {"0x", "3"},
+                                         {"16", "0x100000000"}};
+    for (const auto &numbers : badNumbers) {
+        SCOPED_TRACE(std::string(numbers[0]) + " " + numbers[1]);
+        ChildRun run = RunProcess(host + " ServiceCreate " + name + " " + numbers[0] + " " + numbers[1] +
+                                  " C:\\svc.exe");
+        ASSERT_TRUE(run.started);
+        EXPECT_EQ(2u, run.exitCode) << run.output;
+        EXPECT_EQ(std::string::npos, run.output.find("ServiceCreate ->")) << run.output;
+    }
+    EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, OpenError(name));
 }
 
 } // namespace

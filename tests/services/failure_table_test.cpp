@@ -13,17 +13,7 @@
 
 namespace {
 
-typedef std::vector<std::string> Trace;
-
 const char NAME[] = "KivFake";
-const char OPEN_DATABASE[] = "Opening service database";
-const char CLOSE_DATABASE[] = "Closing service database";
-const char CREATING[] = "Creating service";
-const char DELETING[] = "Deleting service";
-const char OPEN_HANDLE[] = "Opening service handle";
-const char CLOSE_HANDLE[] = "Closing service handle";
-const char STARTING[] = "Starting service";
-const char STOPPING[] = "Stopping service";
 
 // Codes that a scripted call fails with; each has its own system text, so a
 // report shows which call it followed.
@@ -42,33 +32,7 @@ const DWORD CODE_BEFORE = ERROR_FILE_NOT_FOUND;
 
 // ---- expected traces ------------------------------------------------------
 
-Trace Cat(std::initializer_list<Trace> parts)
-{
-    Trace all;
-    for (const Trace &p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-Trace Repeat(int times, const Trace &part)
-{
-    Trace all;
-    for (int i = 0; i < times; i++)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-const std::string OPEN_MANAGER = "OpenSCManagerA(null, null, 0xf003f)";
-const std::string OPEN_SERVICE = std::string("OpenServiceA(manager, ") + NAME + ", 0xf01ff)";
-const std::string START = "StartServiceA(service, 0, null)";
-const std::string STOP = "ControlService(service, 1)";
-const std::string PAUSE = "Sleep(1000)";
-const std::string QUERY = "QueryServiceStatus(service)";
-const std::string DELETE_CALL = "DeleteService(service)";
-const std::string CLOSE_SERVICE = "CloseServiceHandle(service)";
-const std::string CLOSE_MANAGER = "CloseServiceHandle(manager)";
-const std::string LINE_RUNNING = "line ssStatus.dwCurrentState == SERVICE_RUNNING\n";
-const std::string LINE_NOT_RUNNING = "line ssStatus.dwCurrentState != SERVICE_RUNNING\n";
+const std::string OPEN_SERVICE = OpenServiceEntry(NAME);
 
 Trace Reported(const char *step, DWORD code)
 {

@@ -8,13 +8,8 @@ namespace {
 SC_HANDLE const FAKE_MANAGER = (SC_HANDLE)(ULONG_PTR)0x5C0000A0;
 SC_HANDLE const FAKE_SERVICE = (SC_HANDLE)(ULONG_PTR)0x5C0000B0;
 
-const char *const STEP_TEXTS[] = {
-    "Opening service database", "Closing service database", "Creating service",
-    "Deleting service",         "Opening service handle",   "Closing service handle",
-    "Starting service",         "Stopping service",
-};
-const char LINE_RUNNING[] = "ssStatus.dwCurrentState == SERVICE_RUNNING\n";
-const char LINE_NOT_RUNNING[] = "ssStatus.dwCurrentState != SERVICE_RUNNING\n";
+const char *const STEP_TEXTS[] = {OPEN_DATABASE, CLOSE_DATABASE, CREATING, DELETING,
+                                  OPEN_HANDLE,   CLOSE_HANDLE,   STARTING, STOPPING};
 
 // One session at a time: the hooks are plain functions.
 const ScmScript *g_script = nullptr;
@@ -197,7 +192,7 @@ void WINAPI HookOutputDebugStringA(LPCSTR text)
         g_sawSeparator = false;
     } else if (!g_pendingStep.empty() && piece == ": ") {
         g_sawSeparator = true;
-    } else if (piece == LINE_RUNNING || piece == LINE_NOT_RUNNING) {
+    } else if ("line " + piece == LINE_RUNNING || "line " + piece == LINE_NOT_RUNNING) {
         g_trace.push_back("line " + piece);
     } else {
         for (const char *step : STEP_TEXTS)
@@ -305,4 +300,25 @@ std::string ReportEntry(const char *step, DWORD code)
 std::string BoxEntry(const char *step, DWORD code)
 {
     return std::string("box ") + step + ": " + SystemText(code);
+}
+
+std::string OpenServiceEntry(const std::string &name)
+{
+    return "OpenServiceA(manager, " + name + ", 0xf01ff)";
+}
+
+Trace Cat(std::initializer_list<Trace> parts)
+{
+    Trace all;
+    for (const Trace &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+Trace Repeat(int times, const Trace &part)
+{
+    Trace all;
+    for (int i = 0; i < times; i++)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
 }

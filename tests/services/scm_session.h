@@ -65,8 +65,37 @@ std::vector<JournalEntry> OnThisThread(Outlet outlet);
 // The system's text for an error code, as the reporter shows it.
 std::string SystemText(DWORD code);
 
-// Expected trace entries.
+// ---- the vocabulary of expected traces ---------------------------------------
+
+typedef std::vector<std::string> Trace;
+
+// The step texts of the exports' reports.
+const char OPEN_DATABASE[] = "Opening service database";
+const char CLOSE_DATABASE[] = "Closing service database";
+const char CREATING[] = "Creating service";
+const char DELETING[] = "Deleting service";
+const char OPEN_HANDLE[] = "Opening service handle";
+const char CLOSE_HANDLE[] = "Closing service handle";
+const char STARTING[] = "Starting service";
+const char STOPPING[] = "Stopping service";
+
+// Calls as the library makes them on its two handles.
+const std::string OPEN_MANAGER = "OpenSCManagerA(null, null, 0xf003f)";
+const std::string START = "StartServiceA(service, 0, null)";
+const std::string STOP = "ControlService(service, 1)";
+const std::string PAUSE = "Sleep(1000)";
+const std::string QUERY = "QueryServiceStatus(service)";
+const std::string DELETE_CALL = "DeleteService(service)";
+const std::string CLOSE_SERVICE = "CloseServiceHandle(service)";
+const std::string CLOSE_MANAGER = "CloseServiceHandle(manager)";
+const std::string LINE_RUNNING = "line ssStatus.dwCurrentState == SERVICE_RUNNING\n";
+const std::string LINE_NOT_RUNNING = "line ssStatus.dwCurrentState != SERVICE_RUNNING\n";
+
+std::string OpenServiceEntry(const std::string &name);
 std::string ReportEntry(const char *step, DWORD code);
 std::string BoxEntry(const char *step, DWORD code);
+
+Trace Cat(std::initializer_list<Trace> parts);
+Trace Repeat(int times, const Trace &part);
 
 #endif
