@@ -26,6 +26,10 @@ const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"GetWindowByTitle", 12},
     {"StopAllProcessStarters", 13},
     {"ServiceIsRunning", 14},
+    {"ServiceStart", 5},
+    {"ServiceDelete", 6},
+    {"ServiceCreate", 7},
+    {"ServiceExists", 8},
 };
 
 TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)
