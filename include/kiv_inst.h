@@ -50,6 +50,7 @@ int KIV_API ServiceIsRunning(const char *serviceName);
  * are cut to 1023 characters.
  */
 int KIV_API AskDrive(DWORD requiredMB, char *drive, const char *title, const char *text);
+
 /* Service control: each call opens the service control manager of the local
  * machine with full access and closes every handle before it returns. Failed
  * steps are reported to the debugger, the event log and, for most steps, a

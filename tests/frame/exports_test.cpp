@@ -22,14 +22,14 @@ std::string Lower(std::string s)
 
 const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"DllMain", 1},
-    {"AskDrive", 11},
-    {"GetWindowByTitle", 12},
-    {"StopAllProcessStarters", 13},
-    {"ServiceIsRunning", 14},
     {"ServiceStart", 5},
     {"ServiceDelete", 6},
     {"ServiceCreate", 7},
     {"ServiceExists", 8},
+    {"AskDrive", 11},
+    {"GetWindowByTitle", 12},
+    {"StopAllProcessStarters", 13},
+    {"ServiceIsRunning", 14},
 };
 
 TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)

@@ -96,6 +96,8 @@ static int CmdAskDrive(int, char **argv)
     if (result == 1)
         printf("drive: %s\n", drive);
     return 0;
+}
+
 // A number from the command line: decimal, or hexadecimal after "0x".
 static bool ParseNumber(const char *text, DWORD *value)
 {
