@@ -62,6 +62,29 @@ int KIV_API ServiceIsRunning(const char *serviceName);
  */
 int KIV_API AskDrive(DWORD requiredMB, char *drive, const char *title, const char *text);
 
+/* Service control: each call opens the service control manager of the local
+ * machine with full access and closes every handle before it returns. Failed
+ * steps are reported to the debugger, the event log and, for most steps, a
+ * warning box that holds the caller until it is closed. */
+
+/* Registers a service whose display name is its name; does not start it.
+ * serviceType and startType take the Win32 SERVICE_* values; accountName and
+ * password may be NULL. Returns 1 when created, else 0. */
+int KIV_API ServiceCreate(const char *serviceName, DWORD serviceType, DWORD startType,
+                          const char *binaryPath, const char *accountName, const char *password);
+
+/* Starts a service and waits up to five seconds for it to run. Returns 1
+ * when it runs (also when it already ran), else 0. */
+int KIV_API ServiceStart(const char *serviceName);
+
+/* Stops a service, waits up to five seconds for it to stop, then deletes
+ * it. Returns 1 when deleted; a service that will not stop stays installed
+ * and gives 0. */
+int KIV_API ServiceDelete(const char *serviceName);
+
+/* Returns 1 when the service can be opened with full access, else 0. */
+int KIV_API ServiceExists(const char *serviceName);
+
 #ifdef __cplusplus
 }
 #endif

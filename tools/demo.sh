@@ -46,5 +46,11 @@ else
     wine reg delete "$x11key" /v Managed /f >/dev/null 2>&1
 fi
 echo
+echo "== Services: create, start, test and delete the test service"
+svcexe=$(winepath -w "$build/bin/kivtestsvc.exe" 2>/dev/null)
+wine "$host" --trace ServiceCreate KivDemoService 0x10 3 "\"$svcexe\" normal" \
+    ServiceStart KivDemoService ServiceExists KivDemoService \
+    ServiceDelete KivDemoService ServiceExists KivDemoService
+echo
 echo "dist/ holds:"
 ls -1 "$dist"

@@ -102,12 +102,78 @@ static int CmdAskDrive(int, char **argv)
     return 0;
 }
 
+// A number from the command line: decimal, or hexadecimal after "0x".
+static bool ParseNumber(const char *text, DWORD *value)
+{
+    int base = 10;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text += 2;
+    }
+    if (*text == '\0' || *text == '-' || *text == '+')
+        return false;
+    char *end = NULL;
+    unsigned long long number = strtoull(text, &end, base);
+    if (*end != '\0' || number > 0xFFFFFFFFull)
+        return false;
+    *value = (DWORD)number;
+    return true;
+}
+
+typedef int (*ServiceNameCall)(const char *);
+
+static int CallWithServiceName(const char *exportName, const char *serviceName)
+{
+    ServiceNameCall call = (ServiceNameCall)(void *)LookUp(exportName);
+    if (call == NULL)
+        return 1;
+    printf("%s -> %d\n", exportName, call(serviceName));
+    return 0;
+}
+
+static int CmdServiceCreate(int argc, char **argv)
+{
+    typedef int (*CreateCall)(const char *, DWORD, DWORD, const char *, const char *, const char *);
+    DWORD serviceType = 0, startType = 0;
+    if (!ParseNumber(argv[1], &serviceType) || !ParseNumber(argv[2], &startType)) {
+        fprintf(stderr, "kivhost: ServiceCreate takes numbers (decimal or 0x hex) for TYPE and START\n");
+        return 2;
+    }
+    CreateCall call = (CreateCall)(void *)LookUp("ServiceCreate");
+    if (call == NULL)
+        return 1;
+    // An absent account or password goes to the library as null.
+    const char *account = argc >= 5 ? argv[4] : NULL;
+    const char *password = argc >= 6 ? argv[5] : NULL;
+    printf("ServiceCreate -> %d\n", call(argv[0], serviceType, startType, argv[3], account, password));
+    return 0;
+}
+
+static int CmdServiceStart(int, char **argv)
+{
+    return CallWithServiceName("ServiceStart", argv[0]);
+}
+
+static int CmdServiceDelete(int, char **argv)
+{
+    return CallWithServiceName("ServiceDelete", argv[0]);
+}
+
+static int CmdServiceExists(int, char **argv)
+{
+    return CallWithServiceName("ServiceExists", argv[0]);
+}
+
 static const Command COMMANDS[] = {
     {"load", 0, 0, "", CmdLoad},
     {"GetWindowByTitle", 2, 2, "PARENT TITLE", CmdGetWindowByTitle},
     {"StopAllProcessStarters", 0, 0, "", CmdStopAllProcessStarters},
     {"ServiceIsRunning", 1, 1, "NAME", CmdServiceIsRunning},
     {"AskDrive", 3, 3, "MB TITLE TEXT", CmdAskDrive},
+    {"ServiceCreate", 4, 6, "NAME TYPE START PATH [ACCOUNT [PASSWORD]]", CmdServiceCreate},
+    {"ServiceStart", 1, 1, "NAME", CmdServiceStart},
+    {"ServiceDelete", 1, 1, "NAME", CmdServiceDelete},
+    {"ServiceExists", 1, 1, "NAME", CmdServiceExists},
 };
 
 static const Command *FindCommand(const char *name)

@@ -1,0 +1,203 @@
+// The service control exports: create, start, delete and test Windows
+// services by name for the installation engine. Each call opens its own
+// connection to the service control manager and closes every handle before it
+// returns; nothing is kept between calls.
+#include "frame/frame.h"
+#include "kiv_inst.h"
+
+// Indices into ServiceStepMessages.
+enum ServiceStep {
+    STEP_OPEN_DATABASE,
+    STEP_CLOSE_DATABASE,
+    STEP_CREATE_SERVICE,
+    STEP_DELETE_SERVICE,
+    STEP_OPEN_SERVICE,
+    STEP_CLOSE_SERVICE,
+    STEP_START_SERVICE,
+    STEP_STOP_SERVICE,
+    STEP_COUNT
+};
+
+// The step texts every report of this file carries, in index order.
+static const char *const ServiceStepMessages[STEP_COUNT] = {
+    "Opening service database",
+    "Closing service database",
+    "Creating service",
+    "Deleting service",
+    "Opening service handle",
+    "Closing service handle",
+    "Starting service",
+    "Stopping service",
+};
+
+static const char LINE_RUNNING[] = "ssStatus.dwCurrentState == SERVICE_RUNNING\n";
+static const char LINE_NOT_RUNNING[] = "ssStatus.dwCurrentState != SERVICE_RUNNING\n";
+
+// The wait loops ignore the service's own wait hint: five passes of one
+// second bound how long the installer is held.
+static const int WAIT_PASSES = 5;
+static const DWORD WAIT_PAUSE_MS = 1000;
+
+static const int WITH_BOX = 1;
+static const int NO_BOX = 0;
+
+static void ReportStep(int showBox, ServiceStep step)
+{
+    ReportLastError(showBox, ServiceStepMessages[step]);
+}
+
+// The manager of the local machine's active database, or null after the
+// failure has been reported with a box.
+static SC_HANDLE OpenManager(void)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (manager == NULL)
+        ReportStep(WITH_BOX, STEP_OPEN_DATABASE);
+    return manager;
+}
+
+// The manager and the named service. On failure nothing is left open: a
+// failed service open is reported without a box (for ServiceExists it is the
+// ordinary "no" answer) and the manager handle closed unchecked.
+static SC_HANDLE OpenManagerAndService(const char *serviceName, SC_HANDLE *manager)
+{
+    *manager = OpenManager();
+    if (*manager == NULL)
+        return NULL;
+    SC_HANDLE service = OpenServiceA(*manager, serviceName, SERVICE_ALL_ACCESS);
+    if (service == NULL) {
+        ReportStep(NO_BOX, STEP_OPEN_SERVICE);
+        CloseServiceHandle(*manager);
+        *manager = NULL;
+    }
+    return service;
+}
+
+// The closing steps of the normal path: service handle first, then the
+// manager. Each failed close is reported and turns the result to 0.
+static int CloseBoth(SC_HANDLE service, SC_HANDLE manager, int serviceCloseBox, int result)
+{
+    if (!CloseServiceHandle(service)) {
+        ReportStep(serviceCloseBox, STEP_CLOSE_SERVICE);
+        result = 0;
+    }
+    if (!CloseServiceHandle(manager)) {
+        ReportStep(WITH_BOX, STEP_CLOSE_DATABASE);
+        result = 0;
+    }
+    return result;
+}
+
+// A failed query leaves the last known state in place rather than whatever
+// a half-done call might have written.
+static BOOL QueryInto(SC_HANDLE service, SERVICE_STATUS *ssStatus)
+{
+    SERVICE_STATUS fresh;
+    ZeroMemory(&fresh, sizeof(fresh));
+    if (!QueryServiceStatus(service, &fresh))
+        return FALSE;
+    *ssStatus = fresh;
+    return TRUE;
+}
+
+extern "C" int KIV_API ServiceCreate(const char *serviceName, DWORD serviceType, DWORD startType,
+                                     const char *binaryPath, const char *accountName,
+                                     const char *password)
+{
+    SC_HANDLE manager = OpenManager();
+    if (manager == NULL)
+        return 0;
+
+    // The key name doubles as the display name.
+    SC_HANDLE service = CreateServiceA(manager, serviceName, serviceName, SERVICE_ALL_ACCESS,
+                                       serviceType, startType, SERVICE_ERROR_NORMAL, binaryPath,
+                                       NULL, NULL, NULL, accountName, password);
+    if (service == NULL) {
+        ReportStep(WITH_BOX, STEP_CREATE_SERVICE);
+        CloseServiceHandle(manager);
+        return 0;
+    }
+    return CloseBoth(service, manager, WITH_BOX, 1);
+}
+
+extern "C" int KIV_API ServiceStart(const char *serviceName)
+{
+    SC_HANDLE manager = NULL;
+    SC_HANDLE service = OpenManagerAndService(serviceName, &manager);
+    if (service == NULL)
+        return 0;
+
+    // Preset to pending so the first pass always asks for the start, even
+    // for a service that already runs.
+    SERVICE_STATUS ssStatus;
+    ZeroMemory(&ssStatus, sizeof(ssStatus));
+    ssStatus.dwCurrentState = SERVICE_START_PENDING;
+    for (int pass = 0; ssStatus.dwCurrentState != SERVICE_RUNNING && pass < WAIT_PASSES; pass++) {
+        // Asked again in every pass: a service that fell back to stopped
+        // gets another chance.
+        if (!StartServiceA(service, 0, NULL))
+            ReportStep(NO_BOX, STEP_START_SERVICE);
+        Sleep(WAIT_PAUSE_MS);
+        if (!QueryInto(service, &ssStatus))
+            ReportStep(NO_BOX, STEP_START_SERVICE);
+    }
+
+    int result = 1;
+    if (ssStatus.dwCurrentState == SERVICE_RUNNING) {
+        OutputDebugStringA(LINE_RUNNING);
+    } else {
+        // Carries whatever code the last call of the last pass left.
+        ReportStep(WITH_BOX, STEP_START_SERVICE);
+        OutputDebugStringA(LINE_NOT_RUNNING);
+        result = 0;
+    }
+    return CloseBoth(service, manager, WITH_BOX, result);
+}
+
+extern "C" int KIV_API ServiceDelete(const char *serviceName)
+{
+    SC_HANDLE manager = NULL;
+    SC_HANDLE service = OpenManagerAndService(serviceName, &manager);
+    if (service == NULL)
+        return 0;
+
+    // Preset to running so the first pass always sends the stop, even to a
+    // service that is already stopped.
+    SERVICE_STATUS ssStatus;
+    ZeroMemory(&ssStatus, sizeof(ssStatus));
+    ssStatus.dwCurrentState = SERVICE_RUNNING;
+    for (int pass = 0; ssStatus.dwCurrentState != SERVICE_STOPPED && pass < WAIT_PASSES; pass++) {
+        if (!ControlService(service, SERVICE_CONTROL_STOP, &ssStatus))
+            ReportStep(NO_BOX, STEP_STOP_SERVICE);
+        Sleep(WAIT_PAUSE_MS);
+        if (!QueryInto(service, &ssStatus))
+            ReportStep(NO_BOX, STEP_STOP_SERVICE);
+    }
+
+    if (ssStatus.dwCurrentState != SERVICE_STOPPED) {
+        // A running service is left installed rather than marked for a
+        // deletion that would only happen once it stops by itself.
+        ReportStep(WITH_BOX, STEP_STOP_SERVICE);
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        return 0;
+    }
+
+    int result = 1;
+    if (!DeleteService(service)) {
+        ReportStep(WITH_BOX, STEP_DELETE_SERVICE);
+        result = 0;
+    }
+    return CloseBoth(service, manager, WITH_BOX, result);
+}
+
+extern "C" int KIV_API ServiceExists(const char *serviceName)
+{
+    // Refused access counts as absent too: the installer only asks whether
+    // it can work with the service.
+    SC_HANDLE manager = NULL;
+    SC_HANDLE service = OpenManagerAndService(serviceName, &manager);
+    if (service == NULL)
+        return 0;
+    return CloseBoth(service, manager, NO_BOX, 1);
+}
