@@ -84,6 +84,16 @@ int KIV_API ServiceDelete(const char *serviceName);
 
 /* Returns 1 when the service can be opened with full access, else 0. */
 int KIV_API ServiceExists(const char *serviceName);
+/* Status window. FakeStatusOpen shows a modeless wait window with a looping
+ * clip, the caption title and the line text (creating the window when none is
+ * open); the host must have registered the common controls' animation class
+ * and must dispatch messages afterwards. FakeStatusSetAvi selects the clip:
+ * NULL, "" or ":BKW" (the default), ":FILECOPY", ":SEARCH", or the path of an
+ * RLE8 AVI file. FakeStatusClose stops the clip and posts the window's close.
+ * Each returns 1, or 0 when the animation control refused a step. */
+int KIV_API FakeStatusOpen(const char *text, const char *title);
+int KIV_API FakeStatusClose(void);
+int KIV_API FakeStatusSetAvi(const char *name);
 
 #ifdef __cplusplus
 }

@@ -174,6 +174,45 @@ static const Command COMMANDS[] = {
     {"ServiceStart", 1, 1, "NAME", CmdServiceStart},
     {"ServiceDelete", 1, 1, "NAME", CmdServiceDelete},
     {"ServiceExists", 1, 1, "NAME", CmdServiceExists},
+// ---- status window -----------------------------------------------------
+
+typedef int(KIV_API *StatusOpenFn)(const char *, const char *);
+typedef int(KIV_API *StatusCloseFn)(void);
+typedef int(KIV_API *StatusSetAviFn)(const char *);
+
+static int CmdFakeStatusOpen(int, char **argv)
+{
+    StatusOpenFn open = (StatusOpenFn)(void *)LookUp("FakeStatusOpen");
+    if (open == NULL)
+        return 1;
+    printf("FakeStatusOpen -> %d\n", open(argv[0], argv[1]));
+    return 0;
+}
+
+static int CmdFakeStatusClose(int, char **)
+{
+    StatusCloseFn close = (StatusCloseFn)(void *)LookUp("FakeStatusClose");
+    if (close == NULL)
+        return 1;
+    printf("FakeStatusClose -> %d\n", close());
+    return 0;
+}
+
+// Without NAME the call gets a null pointer.
+static int CmdFakeStatusSetAvi(int argc, char **argv)
+{
+    StatusSetAviFn setAvi = (StatusSetAviFn)(void *)LookUp("FakeStatusSetAvi");
+    if (setAvi == NULL)
+        return 1;
+    printf("FakeStatusSetAvi -> %d\n", setAvi(argc > 0 ? argv[0] : NULL));
+    return 0;
+}
+
+static const Command COMMANDS[] = {
+    {"load", 0, 0, "", CmdLoad},
+    {"FakeStatusOpen", 2, 2, "TEXT TITLE", CmdFakeStatusOpen},
+    {"FakeStatusClose", 0, 0, "", CmdFakeStatusClose},
+    {"FakeStatusSetAvi", 0, 1, "[NAME]   (no NAME: a null pointer)", CmdFakeStatusSetAvi},
 };
 
 static const Command *FindCommand(const char *name)
