@@ -158,7 +158,10 @@ TEST_F(EntryPointTest, FailedRegistrationLeavesNoRecordsAndALaterCallRegisters)
         EXPECT_TRUE(Entry()(KivModule(), DLL_PROCESS_ATTACH, nullptr));
         EXPECT_TRUE(Entry()(KivModule(), DLL_THREAD_ATTACH, nullptr));
         // Each call reported to the debugger and tried to register again.
-        EXPECT_EQ(8u, journal::Of(Outlet::Debug).size());
+        size_t reports = 0;
+        for (const JournalEntry &e : journal::Of(Outlet::Debug))
+            reports += e.text == ENTRY_MESSAGE;
+        EXPECT_EQ(2u, reports);
         EXPECT_EQ(2u, journal::Of(Outlet::EventRegister).size());
         EXPECT_TRUE(journal::Of(Outlet::EventReport).empty());
     }
