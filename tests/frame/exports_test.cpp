@@ -22,6 +22,9 @@ std::string Lower(std::string s)
 
 const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"DllMain", 1},
+    {"FakeStatusOpen", 2},
+    {"FakeStatusClose", 3},
+    {"FakeStatusSetAvi", 4},
 };
 
 TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)
