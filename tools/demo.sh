@@ -76,6 +76,30 @@ echo "-- event records of the product's source written by the run (the first thr
 grep -a -o 'L"Kivelstrand System.*' "$hookdir/eventlog.txt" | head -3 | sed 's/\\r\\n/ | /g'
 echo "   ... $(grep -a -c 'L"Kivelstrand System' "$hookdir/eventlog.txt") records in all"
 rm -rf "$hookdir"
+# The status window with each built-in clip: kivhost keeps dispatching
+# messages in the background while the screen is photographed.
+echo
+echo "== The status window with each clip (screenshots in dist/screenshots/)"
+mkdir -p "$dist/screenshots"
+# Xvfb runs no window manager, so Wine draws the caption and frame itself for
+# the photographs; the prefix gets its setting back afterwards.
+x11key='HKCU\Software\Wine\X11 Driver'
+wine reg add "$x11key" /v Decorated /d N /f >/dev/null 2>&1
+wine reg add "$x11key" /v Managed /d N /f >/dev/null 2>&1
+for row in bkw:BKW filecopy:FILECOPY search:SEARCH; do
+    name=${row%%:*}
+    keyword=":${row#*:}"
+    wine "$host" FakeStatusSetAvi "$keyword" \
+        FakeStatusOpen "Installing Kivelstrand, please wait..." "Kivelstrand Setup" --pump 4000 \
+        FakeStatusClose --pump 300 &
+    shown=$!
+    sleep 2.5
+    import -display "$DISPLAY" -window root "$dist/screenshots/status-$name.png" &&
+        echo "status-$name.png: the window with clip $keyword"
+    wait "$shown"
+done
+wine reg delete "$x11key" /v Decorated /f >/dev/null 2>&1
+wine reg delete "$x11key" /v Managed /f >/dev/null 2>&1
 
 echo
 echo "dist/ holds:"

@@ -243,20 +243,9 @@ std::vector<StatusCall> StatusWatch::Calls(const char *fn) const
 
 std::vector<std::string> StatusWatch::Lines() const
 {
-    std::string all;
-    for (const StatusCall &c : Calls("debug"))
-        all += c.text;
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find('\n', start);
-        if (end == std::string::npos) {
-            lines.push_back(all.substr(start));
-            break;
-        }
-        lines.push_back(all.substr(start, end - start + 1));
-        start = end + 1;
-    }
+    for (const StatusCall &c : Calls("debug"))
+        lines.push_back(c.text);
     return lines;
 }
 

@@ -37,7 +37,8 @@ public:
 
     std::vector<StatusCall> Calls() const;
     std::vector<StatusCall> Calls(const char *fn) const;
-    // Debugger output joined and split into lines that keep their "\n".
+    // The debugger texts, one per OutputDebugStringA call: the status window
+    // writes each of its lines whole.
     std::vector<std::string> Lines() const;
     std::vector<StatusCall> AnimateMessages() const; // ACM_OPEN, ACM_PLAY, ACM_STOP
     int Count(const char *fn) const { return (int)Calls(fn).size(); }
