@@ -81,11 +81,7 @@ rm -rf "$hookdir"
 echo
 echo "== The status window with each clip (screenshots in dist/screenshots/)"
 mkdir -p "$dist/screenshots"
-# Xvfb runs no window manager, so Wine draws the caption and frame itself for
-# the photographs; the prefix gets its setting back afterwards.
-x11key='HKCU\Software\Wine\X11 Driver'
-wine reg add "$x11key" /v Decorated /d N /f >/dev/null 2>&1
-wine reg add "$x11key" /v Managed /d N /f >/dev/null 2>&1
+# The whole screen is photographed, so the window's centring shows.
 for row in bkw:BKW filecopy:FILECOPY search:SEARCH; do
     name=${row%%:*}
     keyword=":${row#*:}"
@@ -98,8 +94,6 @@ for row in bkw:BKW filecopy:FILECOPY search:SEARCH; do
         echo "status-$name.png: the window with clip $keyword"
     wait "$shown"
 done
-wine reg delete "$x11key" /v Decorated /f >/dev/null 2>&1
-wine reg delete "$x11key" /v Managed /f >/dev/null 2>&1
 
 echo
 echo "dist/ holds:"

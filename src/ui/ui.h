@@ -1,12 +1,11 @@
 // What the installer user interface offers the rest of the library: the
 // status window, the drive chooser and the window lookup each keep a block of
 // their own here.
-// What the installer user interface offers the other subsystems. Each window
-// of this subsystem keeps its own block below.
 #ifndef KIV_UI_H
 #define KIV_UI_H
 
 #include <windows.h>
+#include <vfw.h>
 
 // ---- Window lookup by title (winfind.cpp) ----
 
@@ -41,8 +40,6 @@ int FillDriveList(HWND list);
 DWORD GetDriveFreeMB(const char *rootPath);
 // Shows the selected drive's free space and enables Next when it suffices.
 void ShowDriveFreeSpace(HWND dialog, int listId, int freeLabelId);
-#include <vfw.h>
-
 // ---- Status window (status.cpp) -------------------------------------------
 
 // The status window's handles: all three set on WM_INITDIALOG and cleared
