@@ -12,7 +12,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for pkg in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-           mingw-w64-i686-dev wine wine32 xvfb xauth cmake make googletest imagemagick; do
+           mingw-w64-i686-dev wine wine32 xvfb xauth cmake make googletest imagemagick locales; do
     have_pkg "$pkg" || need="$need $pkg"
 done
 
@@ -20,4 +20,9 @@ if [ -n "$need" ]; then
     echo "Installing:$need"
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $need
+fi
+
+# The double-byte tests run Wine in a Japanese locale (ANSI code page 932).
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 >/dev/null 2>&1 || echo "warning: could not generate the ja_JP.UTF-8 locale"
 fi
