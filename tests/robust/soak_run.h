@@ -10,6 +10,9 @@ struct ProcessCounts {
     DWORD handles = 0;
     DWORD gdiObjects = 0;
     DWORD userObjects = 0;
+    // Windows of this thread, at any depth: the USER objects this library
+    // makes, countable where the system gives no USER count (Wine).
+    DWORD windows = 0;
     SIZE_T privateBytes = 0;
 };
 

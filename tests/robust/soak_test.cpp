@@ -27,6 +27,9 @@ TEST(Soak, RepeatedCallsLeaveNothingBehind)
     EXPECT_LE(after.handles, before.handles) << "handles grew";
     EXPECT_LE(after.gdiObjects, before.gdiObjects) << "GDI objects grew";
     EXPECT_LE(after.userObjects, before.userObjects) << "USER objects grew";
+    EXPECT_LE(after.windows, before.windows) << "windows grew";
+    EXPECT_NE(0u, before.handles) << "expected the process's handles counted";
+    EXPECT_NE(0u, before.privateBytes) << "expected the private bytes read";
     EXPECT_LE(after.privateBytes, before.privateBytes + MEMORY_SLACK)
         << "private bytes grew from " << before.privateBytes << " to " << after.privateBytes;
 }
