@@ -22,6 +22,9 @@ wine_session_start() {
     fi
     wineserver -p
     wineboot -s >/dev/null 2>&1 || true
+    # No window manager runs on the display: Wine draws frames and captions
+    # itself instead of waiting for one whenever a window is shown.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 }
 
 wine_session_stop() {

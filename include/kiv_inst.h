@@ -30,6 +30,17 @@ extern "C" {
 HWND KIV_API GetWindowByTitle(HWND parent, const char *title);
 
 /*
+ * Uninstall hook. The uninstaller, started with -c followed by this library's
+ * path, calls UninstInitialize with the library's instance handle as second
+ * argument: it runs kivunins.ini from the library's folder (services removed,
+ * process starters removed, kivcfg.ini deleted from the Windows directory,
+ * commands started) and appends a block to kivuninslog.txt there. Both
+ * return 0.
+ */
+int KIV_API UninstInitialize(DWORD unused, HINSTANCE instance);
+int KIV_API UninstUnInitialize(void);
+
+/*
  * Stops every process-starter service the product may have installed
  * (KivProcessStarter0 to KivProcessStarter99), each under the service
  * database lock, with an event record per name. Always 1.
@@ -73,6 +84,16 @@ int KIV_API ServiceDelete(const char *serviceName);
 
 /* Returns 1 when the service can be opened with full access, else 0. */
 int KIV_API ServiceExists(const char *serviceName);
+/* Status window. FakeStatusOpen shows a modeless wait window with a looping
+ * clip, the caption title and the line text (creating the window when none is
+ * open); the host must have registered the common controls' animation class
+ * and must dispatch messages afterwards. FakeStatusSetAvi selects the clip:
+ * NULL, "" or ":BKW" (the default), ":FILECOPY", ":SEARCH", or the path of an
+ * RLE8 AVI file. FakeStatusClose stops the clip and posts the window's close.
+ * Each returns 1, or 0 when the animation control refused a step. */
+int KIV_API FakeStatusOpen(const char *text, const char *title);
+int KIV_API FakeStatusClose(void);
+int KIV_API FakeStatusSetAvi(const char *name);
 
 #ifdef __cplusplus
 }

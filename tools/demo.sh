@@ -52,5 +52,31 @@ wine "$host" --trace ServiceCreate KivDemoService 0x10 3 "\"$svcexe\" normal" \
     ServiceStart KivDemoService ServiceExists KivDemoService \
     ServiceDelete KivDemoService ServiceExists KivDemoService
 echo
+echo "== The uninstall hook on a sample script"
+cp "$top/docs/sample/kivunins.ini" "$dist/kivunins.ini"
+mkdir -p "$dist/docs"
+cp -r "$top/docs/." "$dist/docs/"
+hookdir="$build/demo-hook"
+rm -rf "$hookdir"
+mkdir -p "$hookdir"
+cp "$dist/kiv_inst.dll" "$hookdir/"
+cat > "$hookdir/kivunins.ini" <<'INI'
+[ServiceDelete]
+Service0=KivDemoRender
+[CustomCommand]
+Command0=cmd.exe /c echo custom call ran
+INI
+wine "$host" check-script "$(winepath -w "$hookdir/kivunins.ini")" | grep -v "KivProcessStarter[1-4]"
+wine "$host" ServiceCreate KivDemoRender 0x10 3 "\"$svcexe\" normal" >/dev/null
+hookdll=$(winepath -w "$hookdir/kiv_inst.dll")
+WINEDEBUG=-all,+eventlog wine "$host" -c"$hookdll" 2>"$hookdir/eventlog.txt"
+echo "-- kivuninslog.txt:"
+tr -d '\r' < "$hookdir/kivuninslog.txt"
+echo "-- event records of the product's source written by the run (the first three, and a count):"
+grep -a -o 'L"Kivelstrand System.*' "$hookdir/eventlog.txt" | head -3 | sed 's/\\r\\n/ | /g'
+echo "   ... $(grep -a -c 'L"Kivelstrand System' "$hookdir/eventlog.txt") records in all"
+rm -rf "$hookdir"
+
+echo
 echo "dist/ holds:"
 ls -1 "$dist"

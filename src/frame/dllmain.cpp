@@ -1,5 +1,6 @@
 // The entry point and the module-wide state it owns.
 #include "frame/frame.h"
+#include "ui/ui.h"
 
 HINSTANCE ModuleInstance = NULL;
 HANDLE LibraryEventSource = NULL;
@@ -22,6 +23,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         ModuleInstance = instance;
+        SelectAvi("");
         break;
     case DLL_PROCESS_DETACH:
         ModuleInstance = NULL;

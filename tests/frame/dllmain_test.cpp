@@ -157,8 +157,10 @@ TEST_F(EntryPointTest, FailedRegistrationLeavesNoRecordsAndALaterCallRegisters)
         journal::Clear();
         EXPECT_TRUE(Entry()(KivModule(), DLL_PROCESS_ATTACH, nullptr));
         EXPECT_TRUE(Entry()(KivModule(), DLL_THREAD_ATTACH, nullptr));
-        // Each call reported to the debugger and tried to register again.
-        EXPECT_EQ(8u, journal::Of(Outlet::Debug).size());
+        // Each call reported to the debugger and tried to register again;
+        // the attach also selected the default clip.
+        EXPECT_EQ(9u, journal::Of(Outlet::Debug).size());
+        EXPECT_EQ("Using BKW AVI.\n", journal::Of(Outlet::Debug)[4].text);
         EXPECT_EQ(2u, journal::Of(Outlet::EventRegister).size());
         EXPECT_TRUE(journal::Of(Outlet::EventReport).empty());
     }

@@ -22,10 +22,15 @@ std::string Lower(std::string s)
 
 const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"DllMain", 1},
+    {"FakeStatusOpen", 2},
+    {"FakeStatusClose", 3},
+    {"FakeStatusSetAvi", 4},
     {"ServiceStart", 5},
     {"ServiceDelete", 6},
     {"ServiceCreate", 7},
     {"ServiceExists", 8},
+    {"UninstInitialize", 9},
+    {"UninstUnInitialize", 10},
     {"AskDrive", 11},
     {"GetWindowByTitle", 12},
     {"StopAllProcessStarters", 13},

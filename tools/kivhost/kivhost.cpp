@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "check_script.h"
 #include "kiv_inst.h"
 
 static HMODULE g_library = NULL;
@@ -17,6 +18,9 @@ static const char USAGE[] =
     "then makes each call in order and prints its result. --pump MS after a call\n"
     "dispatches window messages for MS milliseconds. --trace runs the whole\n"
     "session as a debuggee and prints the library's debugger lines as \"debug: \".\n"
+    "\n"
+    "       kivhost -c\"PATH\\kiv_inst.dll\"   as the uninstaller: runs the uninstall hook\n"
+    "       kivhost check-script FILE       what an uninstall run on FILE would do\n"
     "\n"
     "calls:\n";
 
@@ -160,6 +164,40 @@ static int CmdServiceExists(int, char **argv)
     return CallWithServiceName("ServiceExists", argv[0]);
 }
 
+// ---- status window -----------------------------------------------------
+
+typedef int(KIV_API *StatusOpenFn)(const char *, const char *);
+typedef int(KIV_API *StatusCloseFn)(void);
+typedef int(KIV_API *StatusSetAviFn)(const char *);
+
+static int CmdFakeStatusOpen(int, char **argv)
+{
+    StatusOpenFn open = (StatusOpenFn)(void *)LookUp("FakeStatusOpen");
+    if (open == NULL)
+        return 1;
+    printf("FakeStatusOpen -> %d\n", open(argv[0], argv[1]));
+    return 0;
+}
+
+static int CmdFakeStatusClose(int, char **)
+{
+    StatusCloseFn close = (StatusCloseFn)(void *)LookUp("FakeStatusClose");
+    if (close == NULL)
+        return 1;
+    printf("FakeStatusClose -> %d\n", close());
+    return 0;
+}
+
+// Without NAME the call gets a null pointer.
+static int CmdFakeStatusSetAvi(int argc, char **argv)
+{
+    StatusSetAviFn setAvi = (StatusSetAviFn)(void *)LookUp("FakeStatusSetAvi");
+    if (setAvi == NULL)
+        return 1;
+    printf("FakeStatusSetAvi -> %d\n", setAvi(argc > 0 ? argv[0] : NULL));
+    return 0;
+}
+
 static const Command COMMANDS[] = {
     {"load", 0, 0, "", CmdLoad},
     {"GetWindowByTitle", 2, 2, "PARENT TITLE", CmdGetWindowByTitle},
@@ -170,6 +208,9 @@ static const Command COMMANDS[] = {
     {"ServiceStart", 1, 1, "NAME", CmdServiceStart},
     {"ServiceDelete", 1, 1, "NAME", CmdServiceDelete},
     {"ServiceExists", 1, 1, "NAME", CmdServiceExists},
+    {"FakeStatusOpen", 2, 2, "TEXT TITLE", CmdFakeStatusOpen},
+    {"FakeStatusClose", 0, 0, "", CmdFakeStatusClose},
+    {"FakeStatusSetAvi", 0, 1, "[NAME]   (no NAME: a null pointer)", CmdFakeStatusSetAvi},
 };
 
 static const Command *FindCommand(const char *name)
@@ -209,6 +250,33 @@ static void Pump(DWORD milliseconds)
 static bool IsOption(const char *arg, const char *option)
 {
     return strcmp(arg, option) == 0;
+}
+
+// As the uninstaller: -c followed by the library's path. The hook finds its
+// folder from this very command line.
+static int RunUninstaller(const char *libraryPath)
+{
+    HMODULE library = LoadLibraryA(libraryPath);
+    if (library == NULL) {
+        fprintf(stderr, "kivhost: cannot load %s (error %lu)\n", libraryPath, GetLastError());
+        return 1;
+    }
+    typedef int(KIV_API * Initialize)(DWORD, HINSTANCE);
+    typedef int(KIV_API * UnInitialize)(void);
+    Initialize initialize = (Initialize)(void *)GetProcAddress(library, "UninstInitialize");
+    UnInitialize unInitialize = (UnInitialize)(void *)GetProcAddress(library, "UninstUnInitialize");
+    if (initialize == NULL || unInitialize == NULL) {
+        fprintf(stderr, "kivhost: %s has no uninstall hook\n", libraryPath);
+        FreeLibrary(library);
+        return 1;
+    }
+    printf("UninstInitialize -> %d\n", initialize(0, library));
+    fflush(stdout);
+    // Lets the status window's posted close requests do their work.
+    Pump(200);
+    printf("UninstUnInitialize -> %d\n", unInitialize());
+    FreeLibrary(library);
+    return 0;
 }
 
 // Prints one debugger text; the library writes lines in pieces, so a piece
@@ -310,6 +378,19 @@ int main(int argc, char **argv)
     }
     if (i < argc && IsOption(argv[i], "--trace"))
         return RunTraced();
+    if (i < argc && IsOption(argv[i], "check-script")) {
+        if (i + 2 != argc) {
+            fprintf(stderr, "kivhost: check-script takes FILE\n");
+            return 2;
+        }
+        return CheckScript(argv[i + 1]);
+    }
+    if (i < argc && strncmp(argv[i], "-c", 2) == 0) {
+        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
+        InitCommonControlsEx(&controls);
+        const char *path = argv[i][2] != '\0' ? argv[i] + 2 : (i + 1 < argc ? argv[i + 1] : "");
+        return RunUninstaller(path);
+    }
     if (i + 1 < argc && IsOption(argv[i], "--dll")) {
         dllPath = argv[i + 1];
         i += 2;

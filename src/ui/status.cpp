@@ -1,0 +1,288 @@
+// The animated status window: a modeless wait window with a looping clip on
+// the left and one line of text on the right, centred on the screen.
+#include <string.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <strsafe.h>
+
+#include "kiv_inst.h"
+#include "frame/frame.h"
+#include "ui/ui.h"
+#include "resource.h"
+
+HWND StatusWindow = NULL;
+HWND StatusAnimation = NULL;
+HWND StatusText = NULL;
+
+int StatusClipId = IDR_AVI_BKW;
+char StatusClipPath[1024] = {0};
+AVIFILEINFOA StatusClipInfo = {};
+
+static_assert(sizeof(AVIFILEINFOA) == 108, "the clip information record is the platform's 108 bytes");
+
+// The one-shot start-up timer, armed when the window is created.
+static const UINT_PTR STARTUP_TIMER = 19980706;
+static const UINT STARTUP_DELAY_MS = 1000;
+
+static const char LINE_USING_BKW[] = "Using BKW AVI.\n";
+static const char LINE_USING_FILECOPY[] = "Using FILECOPY AVI.\n";
+static const char LINE_USING_SEARCH[] = "Using SEARCH AVI.\n";
+static const char LINE_OPEN_FAILED[] = "AviFileOpen failed, using default AVI.\n";
+static const char FORMAT_OPEN_SUCCEEDED[] = "AviFileOpen succeeded, using %s.\n";
+static const char LINE_ANIMATE_OPEN_FILE_FAILED[] = "Animate_Open file failed.\n";
+static const char LINE_ANIMATE_OPEN_RESOURCE_FAILED[] = "Animate_Open resource failed.\n";
+static const char LINE_ANIMATE_PLAY_FAILED[] = "Animate_Play failed.\n";
+static const char LINE_ANIMATE_STOP_FAILED[] = "Animate_Stop failed.\n";
+static const char FORMAT_SCREEN[] = "Screen %d %d\n";
+static const char FORMAT_MSG[] = "Msg %d %d\n";
+static const char FORMAT_ANIM[] = "Anim %d %d\n";
+static const char FORMAT_DLG[] = "Dlg %d %d\n";
+
+struct StatusKeyword {
+    const char *name; // NULL matches only a null pointer
+    const char *line;
+    int clipId;
+    DWORD width, height;
+};
+
+// Compared byte for byte, in this order; the first match wins.
+static const StatusKeyword STATUS_KEYWORDS[] = {
+    {NULL, LINE_USING_BKW, IDR_AVI_BKW, 235, 92},
+    {"", LINE_USING_BKW, IDR_AVI_BKW, 235, 92},
+    {":BKW", LINE_USING_BKW, IDR_AVI_BKW, 235, 92},
+    {":FILECOPY", LINE_USING_FILECOPY, IDR_AVI_FILECOPY, 260, 40},
+    {":SEARCH", LINE_USING_SEARCH, IDR_AVI_SEARCH, 80, 48},
+};
+
+static const StatusKeyword *StatusFindKeyword(const char *name)
+{
+    for (size_t i = 0; i < sizeof(STATUS_KEYWORDS) / sizeof(STATUS_KEYWORDS[0]); i++) {
+        const StatusKeyword *row = &STATUS_KEYWORDS[i];
+        if (row->name == NULL ? name == NULL : (name != NULL && strcmp(row->name, name) == 0))
+            return row;
+    }
+    return NULL;
+}
+
+// Checks the file with the AVI file library and takes its frame size. The
+// library (and with it OLE) is initialised only here: keyword selections run
+// inside DllMain, under the loader lock, where initialising OLE can hang the
+// loading process.
+static void StatusSelectFile(const char *name)
+{
+    // The path buffer holds 1023 characters; a longer name is refused rather
+    // than cut into the name of some other file.
+    if (strnlen(name, sizeof(StatusClipPath)) >= sizeof(StatusClipPath)) {
+        OutputDebugStringA(LINE_OPEN_FAILED);
+        FakeStatusSetAvi("");
+        return;
+    }
+
+    AVIFileInit();
+    PAVIFILE file = NULL;
+    if (AVIFileOpenA(&file, name, OF_SHARE_DENY_WRITE, NULL) != 0) {
+        OutputDebugStringA(LINE_OPEN_FAILED);
+        FakeStatusSetAvi("");
+        AVIFileExit();
+        return;
+    }
+    if (AVIFileInfoA(file, &StatusClipInfo, sizeof(StatusClipInfo)) != 0) {
+        OutputDebugStringA(LINE_OPEN_FAILED);
+        FakeStatusSetAvi("");
+        AVIFileRelease(file);
+        AVIFileExit();
+        return;
+    }
+    StringCchCopyA(StatusClipPath, sizeof(StatusClipPath), name);
+    // A long path does not fit the line; the line is cut, the path is not.
+    char line[256] = {0};
+    StringCchPrintfA(line, sizeof(line), FORMAT_OPEN_SUCCEEDED, StatusClipPath);
+    OutputDebugStringA(line);
+    AVIFileRelease(file);
+    AVIFileExit();
+}
+
+void SelectAvi(const char *name)
+{
+    ZeroMemory(StatusClipPath, sizeof(StatusClipPath));
+    ZeroMemory(&StatusClipInfo, sizeof(StatusClipInfo));
+
+    const StatusKeyword *row = StatusFindKeyword(name);
+    if (row == NULL) {
+        StatusSelectFile(name);
+        return;
+    }
+    OutputDebugStringA(row->line);
+    StatusClipId = row->clipId;
+    StatusClipInfo.dwWidth = row->width;
+    StatusClipInfo.dwHeight = row->height;
+}
+
+static void StatusTrace(const char *format, int a, int b)
+{
+    char line[512] = {0};
+    StringCchPrintfA(line, sizeof(line), format, a, b);
+    OutputDebugStringA(line);
+}
+
+void LayoutStatusWindow(void)
+{
+    int cx = GetSystemMetrics(SM_CXFULLSCREEN);
+    int cy = GetSystemMetrics(SM_CYFULLSCREEN);
+    StatusTrace(FORMAT_SCREEN, cx, cy);
+
+    char text[512] = {0};
+    GetWindowTextA(StatusText, text, sizeof(text) - 1);
+
+    // Measured in the device context's default font, not the dialog's: the
+    // 40-pixel margins leave room for the difference.
+    RECT rect = {0, 0, 10, 10};
+    HDC dc = GetWindowDC(StatusText);
+    DrawTextA(dc, text, -1, &rect, DT_CALCRECT | DT_SINGLELINE);
+    ReleaseDC(StatusText, dc);
+
+    int msgW = rect.right - rect.left + 40;
+    int msgH = rect.bottom - rect.top + 40;
+    StatusTrace(FORMAT_MSG, msgW, msgH);
+
+    int animW = (int)StatusClipInfo.dwWidth;
+    int animH = (int)StatusClipInfo.dwHeight;
+    StatusTrace(FORMAT_ANIM, animW, animH);
+
+    int dlgW = animW + msgW + 120;
+    int dlgH = GetSystemMetrics(SM_CYMIN) + animH + 80;
+    StatusTrace(FORMAT_DLG, dlgW, dlgH);
+
+    // Integer division truncates toward zero, so a text taller than the clip
+    // rises by the truncated half.
+    MoveWindow(StatusAnimation, 40, 40, animW, animH, FALSE);
+    MoveWindow(StatusText, animW + 80, (animH - msgH) / 2 + 40, msgW, msgH, FALSE);
+    MoveWindow(StatusWindow, (cx - dlgW) / 2, (cy - dlgH) / 2, dlgW, dlgH, FALSE);
+}
+
+// Opens the current clip in the animation control and starts it looping.
+// Every step runs even after a failure; the result says whether all worked.
+static int StatusOpenClip(void)
+{
+    int result = 1;
+    if (StatusClipPath[0] != '\0') {
+        if (SendMessageA(StatusAnimation, ACM_OPENA, 0, (LPARAM)StatusClipPath) == 0) {
+            OutputDebugStringA(LINE_ANIMATE_OPEN_FILE_FAILED);
+            result = 0;
+        }
+    } else {
+        // wParam 0: the control finds the resource in the module that created
+        // it, which is this library.
+        LPARAM resource = (LPARAM)MAKEINTRESOURCEA(StatusClipId & 0xFFFF);
+        if (SendMessageA(StatusAnimation, ACM_OPENA, 0, resource) == 0) {
+            OutputDebugStringA(LINE_ANIMATE_OPEN_RESOURCE_FAILED);
+            result = 0;
+        }
+    }
+    // Whole clip, repeated until stopped.
+    if (SendMessageA(StatusAnimation, ACM_PLAY, (WPARAM)0xFFFFFFFF, (LPARAM)0xFFFFFFFF) == 0) {
+        OutputDebugStringA(LINE_ANIMATE_PLAY_FAILED);
+        result = 0;
+    }
+    return result;
+}
+
+// Stops the clip and closes it in the control.
+static int StatusStopClip(void)
+{
+    int result = 1;
+    if (SendMessageA(StatusAnimation, ACM_STOP, 0, 0) == 0) {
+        OutputDebugStringA(LINE_ANIMATE_STOP_FAILED);
+        result = 0;
+    }
+    SendMessageA(StatusAnimation, ACM_OPENA, 0, 0);
+    return result;
+}
+
+static void StatusForgetWindow(void)
+{
+    StatusWindow = NULL;
+    StatusAnimation = NULL;
+    StatusText = NULL;
+}
+
+INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    (void)lParam;
+    switch (message) {
+    case WM_INITDIALOG:
+        StatusWindow = dialog;
+        StatusAnimation = GetDlgItem(dialog, IDC_STATUS_ANIMATE);
+        StatusText = GetDlgItem(dialog, IDC_STATUS_TEXT);
+        break;
+    case WM_TIMER:
+        if (wParam == STARTUP_TIMER) {
+            KillTimer(dialog, STARTUP_TIMER);
+            EnableWindow(dialog, TRUE);
+            ShowWindow(StatusWindow, SW_SHOW);
+        }
+        break;
+    case WM_CLOSE:
+        KillTimer(dialog, STARTUP_TIMER);
+        StatusForgetWindow();
+        DestroyWindow(dialog);
+        break;
+    case WM_DESTROY:
+        KillTimer(dialog, STARTUP_TIMER);
+        StatusForgetWindow();
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+extern "C" int KIV_API FakeStatusOpen(const char *text, const char *title)
+{
+    int result = 1;
+    if (StatusWindow == NULL) {
+        // Created hidden: the caller's caption, text and layout go in first,
+        // then the window is shown.
+        CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
+        // A failed creation leaves no window to own the timer; a timer on no
+        // window would be a thread timer that nobody ever kills.
+        if (StatusWindow != NULL)
+            SetTimer(StatusWindow, STARTUP_TIMER, STARTUP_DELAY_MS, NULL);
+        result = StatusOpenClip();
+    }
+    ShowWindow(StatusWindow, SW_HIDE);
+    SetWindowTextA(StatusWindow, title);
+    SetWindowTextA(StatusText, text);
+    LayoutStatusWindow();
+    ShowWindow(StatusWindow, SW_SHOW);
+    return result;
+}
+
+extern "C" int KIV_API FakeStatusSetAvi(const char *name)
+{
+    if (StatusAnimation == NULL) {
+        // Only the selection: the next window to be created plays it.
+        SelectAvi(name);
+        return 1;
+    }
+    ShowWindow(StatusWindow, SW_HIDE);
+    int result = StatusStopClip();
+    SelectAvi(name);
+    LayoutStatusWindow();
+    if (StatusOpenClip() == 0)
+        result = 0;
+    ShowWindow(StatusWindow, SW_SHOW);
+    return result;
+}
+
+extern "C" int KIV_API FakeStatusClose(void)
+{
+    int result = 1;
+    if (StatusAnimation != NULL)
+        result = StatusStopClip();
+    // Posted, not sent: the window goes when the host next dispatches
+    // messages, so a host that opens again before that keeps one window.
+    if (StatusWindow != NULL)
+        PostMessageA(StatusWindow, WM_CLOSE, 0, 0);
+    return result;
+}

@@ -1,0 +1,28 @@
+// What the uninstall hook offers: its command-line and path helpers, for the
+// host's script checker and the tests.
+#ifndef KIV_UNINSTALL_H
+#define KIV_UNINSTALL_H
+
+#include <windows.h>
+
+// Size of the hook's text buffers: value, key, directory, file names, status.
+#define UNINST_TEXT_SIZE 512
+
+// Fills directory (directorySize bytes) with the directory of the path given
+// by the option "-c" of commandLine: empty, or ending with a backslash.
+// Returns 1 when the option was found, 0 otherwise.
+int GetUninstDirectory(const char *commandLine, char *directory, size_t directorySize);
+
+// 1 when text is not empty and its last character (double-byte aware) is the
+// single-byte character ch.
+int EndsWithChar(const char *text, char ch);
+
+// Splits path at the last separator that is a character of its own (never
+// the trail byte of a double-byte character): directory gets the part up to
+// and including it, rest the part behind it. Without a separator the
+// directory is empty and rest is the whole path. A directory that does not
+// fit its buffer comes back empty rather than cut; rest may be NULL.
+void SplitAtLastChar(const char *path, char *directory, size_t directorySize, char *rest,
+                     size_t restSize, char separator);
+
+#endif

@@ -1,0 +1,148 @@
+// kivhost as installer authors use it: argument errors, the call list, and
+// check-script on clean and faulty uninstall scripts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "process.h"
+
+namespace {
+
+ChildRun Host(const std::string &arguments)
+{
+    return RunProcess("\"" + BinPath("kivhost.exe") + "\" " + arguments);
+}
+
+bool Has(const ChildRun &run, const std::string &text)
+{
+    return run.output.find(text) != std::string::npos;
+}
+
+TEST(Host, ArgumentErrorsExitWithTwoAndSayWhy)
+{
+    struct Row {
+        const char *arguments;
+        const char *message;
+    } rows[] = {
+        {"NoSuchExport", "unknown call NoSuchExport"},
+        {"AskDrive 500", "AskDrive takes MB TITLE TEXT"},
+        {"ServiceStart", "ServiceStart takes NAME"},
+        {"load --pump", "--pump needs a time"},
+        {"check-script", "check-script takes FILE"},
+        {"", "usage:"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.arguments);
+        ChildRun run = Host(row.arguments);
+        ASSERT_TRUE(run.started);
+        EXPECT_EQ(2u, run.exitCode) << run.output;
+        EXPECT_TRUE(Has(run, row.message)) << run.output;
+    }
+}
+
+TEST(Host, HelpListsEveryCallableExport)
+{
+    ChildRun run = Host("--help");
+    EXPECT_EQ(0u, run.exitCode);
+    for (const char *name : {"FakeStatusOpen", "FakeStatusClose", "FakeStatusSetAvi", "ServiceStart", "ServiceDelete",
+                             "ServiceCreate", "ServiceExists", "AskDrive", "GetWindowByTitle",
+                             "StopAllProcessStarters", "ServiceIsRunning", "check-script", "-c"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(Has(run, std::string("  ") + name) || Has(run, std::string("kivhost ") + name)) << run.output;
+    }
+}
+
+TEST(Host, SeveralCallsRunInOrderInOneProcess)
+{
+    ChildRun run = Host("FakeStatusSetAvi :SEARCH FakeStatusClose ServiceIsRunning KivTestNoSuchService");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    size_t a = run.output.find("FakeStatusSetAvi -> 1");
+    size_t b = run.output.find("FakeStatusClose -> 1");
+    size_t c = run.output.find("ServiceIsRunning -> 0");
+    ASSERT_NE(std::string::npos, a) << run.output;
+    ASSERT_NE(std::string::npos, b) << run.output;
+    ASSERT_NE(std::string::npos, c) << run.output;
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+}
+
+class CheckScript : public ::testing::Test {
+protected:
+    ChildRun Check(const std::string &script)
+    {
+        WriteFileBytes(dir_.file("kivunins.ini"), script);
+        return Host("check-script \"" + dir_.file("kivunins.ini") + "\"");
+    }
+    TempDir dir_;
+};
+
+TEST_F(CheckScript, CleanScriptPrintsTheRunAndNoWarning)
+{
+    ChildRun run = Check("[ServiceDelete]\r\nService0=KivRender\r\nService1=KivLicense\r\n"
+                         "[CustomCommand]\r\nCommand0=C:\\kiv\\cleanup.exe /quiet\r\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    size_t s0 = run.output.find("remove service: KivRender");
+    size_t s1 = run.output.find("remove service: KivLicense");
+    size_t starters = run.output.find("remove service: KivProcessStarter49 (always)");
+    size_t config = run.output.find("kivcfg.ini");
+    size_t command = run.output.find("start command: C:\\kiv\\cleanup.exe /quiet");
+    ASSERT_NE(std::string::npos, s0) << run.output;
+    ASSERT_NE(std::string::npos, command) << run.output;
+    EXPECT_LT(s0, s1);
+    EXPECT_LT(s1, starters);
+    EXPECT_LT(starters, config);
+    EXPECT_LT(config, command);
+    EXPECT_TRUE(Has(run, "0 warnings")) << run.output;
+}
+
+TEST_F(CheckScript, SampleScriptShippedWithTheDocsIsClean)
+{
+    std::string sample;
+    ASSERT_TRUE(ReadFileBytes(BinDir() + "..\\..\\docs\\sample\\kivunins.ini", &sample));
+    ChildRun run = Check(sample);
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+}
+
+TEST_F(CheckScript, EachMistakeIsWarnedAbout)
+{
+    struct Row {
+        const char *what;
+        std::string script;
+        const char *warning;
+        const char *notRun;
+    } rows[] = {
+        {"gap", "[ServiceDelete]\r\nService0=A\r\nService2=C\r\n", "Service1 is missing", "remove service: C\n"},
+        {"NOT_FOUND value", "[ServiceDelete]\r\nService0=NOT_FOUND\r\nService1=B\r\n", "Service0 is NOT_FOUND",
+         "remove service: B\n"},
+        {"empty value", "[CustomCommand]\r\nCommand0=\r\n", "Command0 is empty", nullptr},
+        {"long value", "[CustomCommand]\r\nCommand0=" + std::string(600, 'x') + "\r\n", "longer than 511", nullptr},
+        {"past 49", "[ServiceDelete]\r\nService50=Z\r\n", "Service50: only", "remove service: Z\n"},
+        {"other section", "[Setup]\r\nService0=Q\r\n", "Service0 belongs in section [ServiceDelete]",
+         "remove service: Q\n"},
+        {"misspelt section", "[ServiceDelet]\r\nService0=M\r\n", "[ServiceDelet] looks like a misspelling",
+         "remove service: M\n"},
+        {"odd key", "[ServiceDelete]\r\nService01=P\r\n", "Service01 is not a key", "remove service: P\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        ChildRun run = Check(row.script);
+        EXPECT_EQ(1u, run.exitCode) << run.output;
+        EXPECT_TRUE(Has(run, row.warning)) << run.output;
+        if (row.notRun != nullptr) {
+            std::string output = run.output;
+            for (size_t p; (p = output.find('\r')) != std::string::npos;)
+                output.erase(p, 1);
+            EXPECT_EQ(std::string::npos, output.find(row.notRun)) << run.output;
+        }
+    }
+}
+
+TEST_F(CheckScript, MissingFileIsAnError)
+{
+    ChildRun run = Host("check-script \"" + dir_.file("none.ini") + "\"");
+    EXPECT_EQ(2u, run.exitCode) << run.output;
+    EXPECT_TRUE(Has(run, "cannot read")) << run.output;
+}
+
+} // namespace

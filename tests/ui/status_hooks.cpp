@@ -1,0 +1,334 @@
+#include "status_hooks.h"
+
+#include <commctrl.h>
+#include <vfw.h>
+
+#include <stdio.h>
+
+namespace {
+
+CRITICAL_SECTION g_lock;
+struct LockInit {
+    LockInit() { InitializeCriticalSection(&g_lock); }
+} g_lockInit;
+
+std::vector<StatusCall> g_calls;
+DWORD g_thread = 0;
+bool g_fakeMeasure = false;
+int g_measureW = 0, g_measureH = 0;
+UINT g_failMessage = 0;
+bool g_fakeAvi = false;
+int g_aviW = 0, g_aviH = 0;
+PAVIFILE const FAKE_AVI_FILE = (PAVIFILE)(ULONG_PTR)0x4B1D0010;
+
+// The real functions behind the patched slots.
+void *g_real[16];
+enum {
+    REAL_DEBUG, REAL_SEND, REAL_MOVE, REAL_DRAW, REAL_SETTIMER, REAL_KILLTIMER,
+    REAL_AVIINIT, REAL_AVIEXIT, REAL_AVIOPEN, REAL_AVIINFO, REAL_AVIRELEASE,
+};
+
+void Log(StatusCall call)
+{
+    if (GetCurrentThreadId() != g_thread)
+        return;
+    EnterCriticalSection(&g_lock);
+    g_calls.push_back(call);
+    LeaveCriticalSection(&g_lock);
+}
+
+StatusCall Call(const char *fn)
+{
+    StatusCall c;
+    c.fn = fn;
+    return c;
+}
+
+bool IsAnimateMessage(UINT msg)
+{
+    return msg == ACM_OPENA || msg == ACM_PLAY || msg == ACM_STOP;
+}
+
+void WINAPI HookDebug(LPCSTR text)
+{
+    StatusCall c = Call("debug");
+    c.text = text ? text : "(null)";
+    Log(c);
+}
+
+LRESULT WINAPI HookSend(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    typedef LRESULT(WINAPI * Fn)(HWND, UINT, WPARAM, LPARAM);
+    LRESULT result = 0;
+    if (!(g_failMessage != 0 && msg == g_failMessage))
+        result = ((Fn)g_real[REAL_SEND])(hwnd, msg, wParam, lParam);
+    StatusCall c = Call("SendMessageA");
+    c.hwnd = hwnd;
+    c.msg = msg;
+    c.wParam = wParam;
+    c.lParam = lParam;
+    c.result = result;
+    if (msg == ACM_OPENA && !IS_INTRESOURCE(lParam))
+        c.text = (const char *)lParam;
+    Log(c);
+    return result;
+}
+
+BOOL WINAPI HookMove(HWND hwnd, int x, int y, int w, int h, BOOL repaint)
+{
+    typedef BOOL(WINAPI * Fn)(HWND, int, int, int, int, BOOL);
+    StatusCall c = Call("MoveWindow");
+    c.hwnd = hwnd;
+    c.x = x;
+    c.y = y;
+    c.w = w;
+    c.h = h;
+    c.wParam = (WPARAM)repaint;
+    Log(c);
+    return ((Fn)g_real[REAL_MOVE])(hwnd, x, y, w, h, repaint);
+}
+
+int WINAPI HookDraw(HDC dc, LPCSTR text, int length, LPRECT rect, UINT format)
+{
+    typedef int(WINAPI * Fn)(HDC, LPCSTR, int, LPRECT, UINT);
+    StatusCall c = Call("DrawTextA");
+    c.text = text ? text : "(null)";
+    c.msg = format;
+    c.wParam = (WPARAM)length;
+    Log(c);
+    if (g_fakeMeasure && rect != NULL) {
+        rect->right = rect->left + g_measureW;
+        rect->bottom = rect->top + g_measureH;
+        return g_measureH;
+    }
+    return ((Fn)g_real[REAL_DRAW])(dc, text, length, rect, format);
+}
+
+UINT_PTR WINAPI HookSetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc)
+{
+    typedef UINT_PTR(WINAPI * Fn)(HWND, UINT_PTR, UINT, TIMERPROC);
+    StatusCall c = Call("SetTimer");
+    c.hwnd = hwnd;
+    c.timer = id;
+    c.msg = ms;
+    c.lParam = (LPARAM)proc;
+    Log(c);
+    return ((Fn)g_real[REAL_SETTIMER])(hwnd, id, ms, proc);
+}
+
+BOOL WINAPI HookKillTimer(HWND hwnd, UINT_PTR id)
+{
+    typedef BOOL(WINAPI * Fn)(HWND, UINT_PTR);
+    StatusCall c = Call("KillTimer");
+    c.hwnd = hwnd;
+    c.timer = id;
+    Log(c);
+    return ((Fn)g_real[REAL_KILLTIMER])(hwnd, id);
+}
+
+void WINAPI HookAviInit()
+{
+    Log(Call("AVIFileInit"));
+    ((void(WINAPI *)())g_real[REAL_AVIINIT])();
+}
+
+void WINAPI HookAviExit()
+{
+    Log(Call("AVIFileExit"));
+    ((void(WINAPI *)())g_real[REAL_AVIEXIT])();
+}
+
+HRESULT WINAPI HookAviOpen(PAVIFILE *file, LPCSTR name, UINT mode, LPCLSID handler)
+{
+    typedef HRESULT(WINAPI * Fn)(PAVIFILE *, LPCSTR, UINT, LPCLSID);
+    HRESULT hr = S_OK;
+    if (g_fakeAvi)
+        *file = FAKE_AVI_FILE;
+    else
+        hr = ((Fn)g_real[REAL_AVIOPEN])(file, name, mode, handler);
+    StatusCall c = Call("AVIFileOpenA");
+    c.text = name ? name : "(null)";
+    c.msg = mode;
+    c.result = hr;
+    Log(c);
+    return hr;
+}
+
+HRESULT WINAPI HookAviInfo(PAVIFILE file, LPAVIFILEINFOA info, LONG size)
+{
+    typedef HRESULT(WINAPI * Fn)(PAVIFILE, LPAVIFILEINFOA, LONG);
+    HRESULT hr = S_OK;
+    if (file == FAKE_AVI_FILE) {
+        ZeroMemory(info, (size_t)size);
+        info->dwStreams = 1;
+        info->dwWidth = (DWORD)g_aviW;
+        info->dwHeight = (DWORD)g_aviH;
+    } else {
+        hr = ((Fn)g_real[REAL_AVIINFO])(file, info, size);
+    }
+    StatusCall c = Call("AVIFileInfoA");
+    c.wParam = (WPARAM)size;
+    c.result = hr;
+    Log(c);
+    return hr;
+}
+
+ULONG WINAPI HookAviRelease(PAVIFILE file)
+{
+    Log(Call("AVIFileRelease"));
+    if (file == FAKE_AVI_FILE)
+        return 0;
+    return ((ULONG(WINAPI *)(PAVIFILE))g_real[REAL_AVIRELEASE])(file);
+}
+
+struct HookRow {
+    const char *function;
+    void *replacement;
+    int real;
+};
+
+const HookRow HOOKS[] = {
+    {"OutputDebugStringA", (void *)HookDebug, REAL_DEBUG},
+    {"SendMessageA", (void *)HookSend, REAL_SEND},
+    {"MoveWindow", (void *)HookMove, REAL_MOVE},
+    {"DrawTextA", (void *)HookDraw, REAL_DRAW},
+    {"SetTimer", (void *)HookSetTimer, REAL_SETTIMER},
+    {"KillTimer", (void *)HookKillTimer, REAL_KILLTIMER},
+    {"AVIFileInit", (void *)HookAviInit, REAL_AVIINIT},
+    {"AVIFileExit", (void *)HookAviExit, REAL_AVIEXIT},
+    {"AVIFileOpenA", (void *)HookAviOpen, REAL_AVIOPEN},
+    {"AVIFileInfoA", (void *)HookAviInfo, REAL_AVIINFO},
+    {"AVIFileRelease", (void *)HookAviRelease, REAL_AVIRELEASE},
+};
+
+} // namespace
+
+StatusWatch::StatusWatch()
+{
+    Clear();
+    g_thread = GetCurrentThreadId();
+    g_fakeMeasure = false;
+    g_failMessage = 0;
+    g_fakeAvi = false;
+    for (const HookRow &row : HOOKS) {
+        hooks_.emplace_back(new ImportHook(KivModule(), NULL, row.function, row.replacement));
+        g_real[row.real] = hooks_.back()->original();
+    }
+}
+
+StatusWatch::~StatusWatch()
+{
+    hooks_.clear();
+    g_fakeMeasure = false;
+    g_failMessage = 0;
+    g_fakeAvi = false;
+}
+
+std::vector<StatusCall> StatusWatch::Calls() const
+{
+    EnterCriticalSection(&g_lock);
+    std::vector<StatusCall> copy = g_calls;
+    LeaveCriticalSection(&g_lock);
+    return copy;
+}
+
+std::vector<StatusCall> StatusWatch::Calls(const char *fn) const
+{
+    std::vector<StatusCall> out;
+    for (const StatusCall &c : Calls())
+        if (c.fn == fn)
+            out.push_back(c);
+    return out;
+}
+
+std::vector<std::string> StatusWatch::Lines() const
+{
+    std::string all;
+    for (const StatusCall &c : Calls("debug"))
+        all += c.text;
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(all.substr(start));
+            break;
+        }
+        lines.push_back(all.substr(start, end - start + 1));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<StatusCall> StatusWatch::AnimateMessages() const
+{
+    std::vector<StatusCall> out;
+    for (const StatusCall &c : Calls("SendMessageA"))
+        if (IsAnimateMessage(c.msg))
+            out.push_back(c);
+    return out;
+}
+
+void StatusWatch::Clear()
+{
+    EnterCriticalSection(&g_lock);
+    g_calls.clear();
+    LeaveCriticalSection(&g_lock);
+}
+
+void StatusWatch::FakeMeasure(int width, int height)
+{
+    g_measureW = width;
+    g_measureH = height;
+    g_fakeMeasure = true;
+}
+
+void StatusWatch::FailMessage(UINT msg)
+{
+    g_failMessage = msg;
+}
+
+void StatusWatch::FakeAviFile(int width, int height)
+{
+    g_aviW = width;
+    g_aviH = height;
+    g_fakeAvi = true;
+}
+
+void PumpMessages(DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds)
+            break;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+    }
+}
+
+std::vector<std::string> Describe(const std::vector<StatusCall> &messages)
+{
+    std::vector<std::string> out;
+    for (const StatusCall &c : messages) {
+        char text[64];
+        if (c.msg == ACM_PLAY) {
+            snprintf(text, sizeof(text), "ACM_PLAY %lx %lx", (unsigned long)c.wParam, (unsigned long)c.lParam);
+            out.push_back(text);
+        } else if (c.msg == ACM_STOP) {
+            out.push_back("ACM_STOP");
+        } else if (c.lParam == 0) {
+            out.push_back("ACM_OPEN close");
+        } else if (IS_INTRESOURCE(c.lParam)) {
+            snprintf(text, sizeof(text), "ACM_OPEN #%u", (unsigned)c.lParam);
+            out.push_back(text);
+        } else {
+            out.push_back("ACM_OPEN " + c.text);
+        }
+    }
+    return out;
+}

@@ -1,0 +1,66 @@
+// Watches the status window from inside kiv_inst.dll: records the calls it
+// makes to the animation control, the window manager, the text measurement
+// and the AVI file library, with its debugger lines, in one ordered log, and
+// can fake a measurement or make one animation message fail.
+#ifndef KIV_TEST_STATUS_HOOKS_H
+#define KIV_TEST_STATUS_HOOKS_H
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "import_hook.h"
+
+struct StatusCall {
+    std::string fn;   // "debug", "SendMessageA", "MoveWindow", "SetTimer", "AVIFileInit", ...
+    std::string text; // debugger text, ACM_OPEN path, AVIFileOpenA name
+    HWND hwnd = NULL;
+    UINT msg = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    int x = 0, y = 0, w = 0, h = 0; // MoveWindow
+    UINT_PTR timer = 0;
+    LRESULT result = 0;
+};
+
+// Installs every hook while it lives. Only calls made on the thread that
+// created it are logged: the animation control's own threads pass through
+// the library's entry point too.
+class StatusWatch {
+public:
+    StatusWatch();
+    ~StatusWatch();
+    StatusWatch(const StatusWatch &) = delete;
+    StatusWatch &operator=(const StatusWatch &) = delete;
+
+    std::vector<StatusCall> Calls() const;
+    std::vector<StatusCall> Calls(const char *fn) const;
+    // Debugger output joined and split into lines that keep their "\n".
+    std::vector<std::string> Lines() const;
+    std::vector<StatusCall> AnimateMessages() const; // ACM_OPEN, ACM_PLAY, ACM_STOP
+    int Count(const char *fn) const { return (int)Calls(fn).size(); }
+    void Clear();
+
+    // DrawTextA answers with a rectangle of this size instead of measuring.
+    void FakeMeasure(int width, int height);
+    // SendMessageA of this animation message returns 0 without reaching the
+    // control.
+    void FailMessage(UINT msg);
+    // AVIFileOpenA opens any name, AVIFileInfoA reports this frame size and
+    // AVIFileRelease releases nothing: the real library is not reached.
+    void FakeAviFile(int width, int height);
+
+private:
+    std::vector<std::unique_ptr<ImportHook>> hooks_;
+};
+
+// Dispatches this thread's messages for the given time.
+void PumpMessages(DWORD milliseconds);
+
+// "ACM_OPEN path", "ACM_OPEN #107", "ACM_OPEN close", "ACM_PLAY", "ACM_STOP"
+// for each animation message, to compare whole sequences at once.
+std::vector<std::string> Describe(const std::vector<StatusCall> &messages);
+
+#endif

@@ -1,0 +1,675 @@
+// The status window as a host drives it: clip selection, layout, the
+// animation control's messages, the start-up timer and the close that waits
+// for the host to dispatch messages.
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "kiv_inst.h"
+#include "process.h"
+#include "status_hooks.h"
+
+namespace {
+
+const char TITLE[] = "Kiv status test";
+const char LINE_BKW[] = "Using BKW AVI.\n";
+const char LINE_OPEN_FAILED[] = "AviFileOpen failed, using default AVI.\n";
+const UINT_PTR STARTUP_TIMER = 19980706;
+
+HWND FindStatus(const char *title = TITLE)
+{
+    return FindWindowA("#32770", title);
+}
+
+std::string WindowText(HWND hwnd)
+{
+    char text[512] = {0};
+    GetWindowTextA(hwnd, text, sizeof(text));
+    return text;
+}
+
+SIZE ClientSize(HWND hwnd)
+{
+    RECT r = {};
+    GetClientRect(hwnd, &r);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+bool Contains(const std::vector<std::string> &lines, const std::string &line)
+{
+    for (const std::string &l : lines)
+        if (l == line)
+            return true;
+    return false;
+}
+
+std::string Format(const char *format, int a, int b)
+{
+    char text[128];
+    snprintf(text, sizeof(text), format, a, b);
+    return text;
+}
+
+// Writes a clip with the generator's test options into the test's folder.
+std::string MakeClip(const TempDir &dir, const std::string &name, const std::string &options)
+{
+    std::string path = dir.file(name.c_str());
+    ChildRun run = RunProcess("\"" + BinPath("clipgen.exe") + "\" " + options + " \"" + path + "\"");
+    EXPECT_TRUE(run.started);
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    return path;
+}
+
+// The calls' names in order, AVI file library and animation messages only.
+std::vector<std::string> AviAndAnimateOrder(const std::vector<StatusCall> &calls)
+{
+    std::vector<std::string> out;
+    for (const StatusCall &c : calls) {
+        if (c.fn.compare(0, 7, "AVIFile") == 0)
+            out.push_back(c.fn);
+        else if (c.fn == "SendMessageA" && (c.msg == ACM_OPENA || c.msg == ACM_PLAY || c.msg == ACM_STOP))
+            out.push_back(Describe({c})[0]);
+        else if (c.fn == "debug")
+            out.push_back(c.text);
+    }
+    return out;
+}
+
+class StatusWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // The host's duty: the library does not register the control class.
+        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
+        InitCommonControlsEx(&controls);
+    }
+    void SetUp() override { ASSERT_EQ(nullptr, FindStatus()) << "a status window was left open"; }
+    // Back to Closed with the default clip, as after loading.
+    void TearDown() override
+    {
+        FakeStatusClose();
+        for (int i = 0; i < 50 && FindStatus() != NULL; i++)
+            PumpMessages(20);
+        PumpMessages(20);
+        FakeStatusSetAvi("");
+    }
+};
+
+// ---- clip selection ---------------------------------------------------
+
+struct KeywordRow {
+    const char *name;
+    const char *line;
+    int clipId;
+    int width, height;
+};
+
+const KeywordRow KEYWORDS[] = {
+    {nullptr, LINE_BKW, 107, 235, 92},
+    {"", LINE_BKW, 107, 235, 92},
+    {":BKW", LINE_BKW, 107, 235, 92},
+    {":FILECOPY", "Using FILECOPY AVI.\n", 102, 260, 40},
+    {":SEARCH", "Using SEARCH AVI.\n", 109, 80, 48},
+};
+
+TEST_F(StatusWindowTest, KeywordSelectsItsClipWithoutTouchingTheAviFileLibrary)
+{
+    for (const KeywordRow &row : KEYWORDS) {
+        SCOPED_TRACE(row.name ? row.name : "(null)");
+        // Start from another clip so that the row's selection shows.
+        FakeStatusSetAvi(row.clipId == 109 ? ":FILECOPY" : ":SEARCH");
+        StatusWatch watch;
+        EXPECT_EQ(1, FakeStatusSetAvi(row.name));
+        EXPECT_EQ(std::vector<std::string>{row.line}, watch.Lines());
+        EXPECT_TRUE(watch.AnimateMessages().empty()) << "no window, so no control to talk to";
+
+        ASSERT_EQ(1, FakeStatusOpen("Selecting", TITLE));
+        std::vector<std::string> messages = Describe(watch.AnimateMessages());
+        std::vector<std::string> expected = {"ACM_OPEN #" + std::to_string(row.clipId),
+                                             "ACM_PLAY ffffffff ffffffff"};
+        EXPECT_EQ(expected, messages);
+        for (const StatusCall &c : watch.AnimateMessages()) {
+            if (c.msg == ACM_OPENA) {
+                EXPECT_EQ(0u, c.wParam) << "wParam 0: the resource comes from the control's module";
+            }
+        }
+        EXPECT_TRUE(Contains(watch.Lines(), Format("Anim %d %d\n", row.width, row.height)));
+
+        HWND dialog = FindStatus();
+        ASSERT_NE(nullptr, dialog);
+        SIZE clip = ClientSize(GetDlgItem(dialog, 102));
+        EXPECT_EQ(row.width, clip.cx);
+        EXPECT_EQ(row.height, clip.cy);
+        for (const char *fn : {"AVIFileInit", "AVIFileOpenA", "AVIFileExit"})
+            EXPECT_EQ(0, watch.Count(fn)) << fn;
+        TearDown();
+    }
+}
+
+TEST_F(StatusWindowTest, WrongCaseKeywordIsAPathAndFallsBackToTheDefault)
+{
+    FakeStatusSetAvi(":SEARCH");
+    StatusWatch watch;
+    EXPECT_EQ(1, FakeStatusSetAvi(":filecopy"));
+    std::vector<std::string> expected = {LINE_OPEN_FAILED, LINE_BKW};
+    EXPECT_EQ(expected, watch.Lines());
+    // One library session around the failed open and the nested fallback;
+    // nothing was opened, so nothing is released.
+    std::vector<std::string> order = {"AVIFileInit", "AVIFileOpenA", LINE_OPEN_FAILED, LINE_BKW, "AVIFileExit"};
+    EXPECT_EQ(order, AviAndAnimateOrder(watch.Calls()));
+    ASSERT_EQ(1, watch.Count("AVIFileOpenA"));
+    EXPECT_EQ(":filecopy", watch.Calls("AVIFileOpenA")[0].text);
+    EXPECT_EQ((UINT)OF_SHARE_DENY_WRITE, watch.Calls("AVIFileOpenA")[0].msg);
+
+    watch.Clear();
+    ASSERT_EQ(1, FakeStatusOpen("Default again", TITLE));
+    EXPECT_EQ("ACM_OPEN #107", Describe(watch.AnimateMessages()).at(0));
+    EXPECT_TRUE(Contains(watch.Lines(), "Anim 235 92\n"));
+}
+
+TEST_F(StatusWindowTest, LoadAndEntryPointSelectTheDefaultWithoutTheAviFileLibrary)
+{
+    // A fresh process: the default line follows the entry point's first
+    // report.
+    ChildRun run = RunUnderDebugger("\"" + BinPath("kivhost.exe") + "\" load");
+    ASSERT_TRUE(run.started);
+    ASSERT_GE(run.debugStrings.size(), 5u);
+    EXPECT_EQ("Installation DLL main called", run.debugStrings[0]);
+    EXPECT_EQ(LINE_BKW, run.debugStrings[4]);
+
+    // Here, with the library's calls watched: attach as the loader makes it.
+    typedef BOOL(WINAPI * EntryPoint)(HINSTANCE, DWORD, LPVOID);
+    EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
+    ASSERT_NE(nullptr, entry);
+    FakeStatusSetAvi(":SEARCH");
+    StatusWatch watch;
+    EXPECT_TRUE(entry(KivModule(), DLL_PROCESS_ATTACH, nullptr));
+    EXPECT_TRUE(Contains(watch.Lines(), LINE_BKW));
+    for (const char *fn : {"AVIFileInit", "AVIFileOpenA", "AVIFileInfoA", "AVIFileRelease", "AVIFileExit"})
+        EXPECT_EQ(0, watch.Count(fn)) << fn;
+    ASSERT_EQ(1, FakeStatusOpen("After attach", TITLE));
+    EXPECT_EQ("ACM_OPEN #107", Describe(watch.AnimateMessages()).at(0));
+}
+
+TEST_F(StatusWindowTest, NullAndEmptyNameSelectTheDefaultAlike)
+{
+    std::vector<std::vector<std::string>> seen;
+    for (const char *name : {(const char *)nullptr, ""}) {
+        SCOPED_TRACE(name ? "\"\"" : "null");
+        FakeStatusSetAvi(":FILECOPY");
+        ASSERT_EQ(1, FakeStatusOpen("Null or empty", TITLE));
+        StatusWatch watch;
+        EXPECT_EQ(1, FakeStatusSetAvi(name));
+        std::vector<std::string> all = watch.Lines();
+        for (const StatusCall &c : watch.AnimateMessages())
+            all.push_back(Describe({c})[0]);
+        seen.push_back(all);
+        TearDown();
+    }
+    // Both switch an open window the same way: stop, close, select, open 107.
+    std::vector<std::string> expected = {LINE_BKW, "Screen", "Msg", "Anim 235 92\n", "Dlg", "ACM_STOP",
+                                         "ACM_OPEN close", "ACM_OPEN #107", "ACM_PLAY ffffffff ffffffff"};
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(seen[0], seen[1]);
+    ASSERT_EQ(expected.size(), seen[0].size());
+    for (size_t i = 0; i < expected.size(); i++)
+        EXPECT_EQ(0u, seen[0][i].find(expected[i])) << i << ": " << seen[0][i];
+}
+
+TEST_F(StatusWindowTest, NameOf1024CharactersIsRefusedNot1023)
+{
+    for (size_t length : {(size_t)1023, (size_t)1024, (size_t)5000}) {
+        SCOPED_TRACE(length);
+        std::string name = "C:\\" + std::string(length - 3, 'k');
+        FakeStatusSetAvi(":SEARCH");
+        StatusWatch watch;
+        EXPECT_EQ(1, FakeStatusSetAvi(name.c_str()));
+        std::vector<std::string> expected = {LINE_OPEN_FAILED, LINE_BKW};
+        EXPECT_EQ(expected, watch.Lines());
+        if (length <= 1023) {
+            ASSERT_EQ(1, watch.Count("AVIFileOpenA"));
+            EXPECT_EQ(name, watch.Calls("AVIFileOpenA")[0].text) << "the whole name is tried";
+        } else {
+            EXPECT_EQ(0, watch.Count("AVIFileOpenA")) << "a cut name could open some other file";
+        }
+        EXPECT_EQ(watch.Count("AVIFileInit"), watch.Count("AVIFileExit"));
+    }
+}
+
+// Copies what the control shows, so a test can tell that frames change.
+std::vector<COLORREF> Snapshot(HWND hwnd)
+{
+    SIZE size = ClientSize(hwnd);
+    std::vector<COLORREF> pixels((size_t)size.cx * size.cy);
+    HDC dc = GetDC(hwnd);
+    HDC memory = CreateCompatibleDC(dc);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = size.cx;
+    info.bmiHeader.biHeight = -size.cy;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void *bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, size.cx, size.cy, dc, 0, 0, SRCCOPY);
+    GdiFlush();
+    if (bits != nullptr)
+        memcpy(pixels.data(), bits, pixels.size() * sizeof(COLORREF));
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(hwnd, dc);
+    return pixels;
+}
+
+size_t DistinctColours(const std::vector<COLORREF> &pixels)
+{
+    std::vector<COLORREF> sorted(pixels);
+    std::sort(sorted.begin(), sorted.end());
+    return (size_t)(std::unique(sorted.begin(), sorted.end()) - sorted.begin());
+}
+
+TEST_F(StatusWindowTest, EachBuiltInClipPlaysInARealAnimationControl)
+{
+    struct Row {
+        const char *keyword;
+        DWORD frameMs;
+    };
+    static const Row rows[] = {{":BKW", 200}, {":FILECOPY", 100}, {":SEARCH", 167}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.keyword);
+        FakeStatusSetAvi(row.keyword);
+        StatusWatch watch;
+        ASSERT_EQ(1, FakeStatusOpen("Playing", TITLE));
+        for (const StatusCall &c : watch.AnimateMessages())
+            EXPECT_NE(0, c.result) << Describe({c})[0];
+        HWND anim = GetDlgItem(FindStatus(), 102);
+        PumpMessages(row.frameMs);
+        std::vector<COLORREF> before = Snapshot(anim);
+        PumpMessages(row.frameMs * 3);
+        std::vector<COLORREF> after = Snapshot(anim);
+        EXPECT_GT(DistinctColours(before), 4u) << "a picture, not an empty area";
+        EXPECT_NE(before, after) << "the picture moves";
+        TearDown();
+    }
+}
+
+// ---- files --------------------------------------------------------------
+
+TEST_F(StatusWindowTest, ExternalClipOf320By240SizesTheWindow)
+{
+    TempDir dir;
+    std::string path = MakeClip(dir, "wide.avi", "--test-clip 320 240 8");
+    StatusWatch watch;
+    watch.FakeMeasure(150, 16);
+    EXPECT_EQ(1, FakeStatusSetAvi(path.c_str()));
+    EXPECT_EQ(std::vector<std::string>{"AviFileOpen succeeded, using " + path + ".\n"}, watch.Lines());
+    std::vector<std::string> order = {"AVIFileInit", "AVIFileOpenA", "AVIFileInfoA",
+                                      "AviFileOpen succeeded, using " + path + ".\n", "AVIFileRelease",
+                                      "AVIFileExit"};
+    EXPECT_EQ(order, AviAndAnimateOrder(watch.Calls()));
+    ASSERT_EQ(1, watch.Count("AVIFileInfoA"));
+    EXPECT_EQ(108u, watch.Calls("AVIFileInfoA")[0].wParam);
+
+    watch.Clear();
+    ASSERT_EQ(1, FakeStatusOpen("A clip from a file", TITLE));
+    std::vector<std::string> messages = {"ACM_OPEN " + path, "ACM_PLAY ffffffff ffffffff"};
+    EXPECT_EQ(messages, Describe(watch.AnimateMessages()));
+    EXPECT_TRUE(Contains(watch.Lines(), "Anim 320 240\n"));
+    int msgW = 150 + 40;
+    EXPECT_TRUE(Contains(watch.Lines(), Format("Dlg %d %d\n", 440 + msgW, GetSystemMetrics(SM_CYMIN) + 320)));
+    SIZE clip = ClientSize(GetDlgItem(FindStatus(), 102));
+    EXPECT_EQ(320, clip.cx);
+    EXPECT_EQ(240, clip.cy);
+}
+
+TEST_F(StatusWindowTest, SucceededLineIsCutToItsBufferButThePathIsKeptWhole)
+{
+    // The AVI file library is stood in for: no real file of such a path can
+    // be opened here (see README, Wine notes).
+    std::string path = "C:\\" + std::string(296, 'p') + ".avi";
+    StatusWatch watch;
+    watch.FakeAviFile(64, 32);
+    EXPECT_EQ(1, FakeStatusSetAvi(path.c_str()));
+    std::string full = "AviFileOpen succeeded, using " + path + ".\n";
+    std::vector<std::string> written;
+    for (const StatusCall &c : watch.Calls("debug"))
+        written.push_back(c.text);
+    EXPECT_EQ(std::vector<std::string>{full.substr(0, 255)}, written) << "cut to the 256-byte line buffer";
+
+    watch.Clear();
+    EXPECT_EQ(0, FakeStatusOpen("Long path", TITLE)) << "no such file for the control";
+    ASSERT_FALSE(watch.AnimateMessages().empty());
+    EXPECT_EQ(path, watch.AnimateMessages()[0].text) << "the selection holds the whole path";
+    EXPECT_TRUE(Contains(watch.Lines(), "Anim 64 32\n"));
+    EXPECT_TRUE(Contains(watch.Lines(), "Animate_Open file failed.\n"));
+}
+
+TEST_F(StatusWindowTest, FileTheControlCannotPlayStaysSelectedAndOpenFails)
+{
+    TempDir dir;
+    std::string path = MakeClip(dir, "mjpg.avi", "--unplayable");
+    StatusWatch watch;
+    EXPECT_EQ(1, FakeStatusSetAvi(path.c_str()));
+    EXPECT_EQ(std::vector<std::string>{"AviFileOpen succeeded, using " + path + ".\n"}, watch.Lines());
+
+    watch.Clear();
+    EXPECT_EQ(0, FakeStatusOpen("Unplayable", TITLE));
+    std::vector<std::string> lines = watch.Lines();
+    EXPECT_TRUE(Contains(lines, "Animate_Open file failed.\n"));
+    EXPECT_FALSE(Contains(lines, LINE_BKW)) << "no fallback to the default clip";
+    EXPECT_TRUE(Contains(lines, "Anim 64 48\n")) << "the area is sized to the file's frame";
+    ASSERT_NE(nullptr, FindStatus()) << "the window opens all the same";
+
+    // Switching to it again while the window is open fails the same way.
+    watch.Clear();
+    EXPECT_EQ(0, FakeStatusSetAvi(path.c_str()));
+    EXPECT_TRUE(Contains(watch.Lines(), "Animate_Open file failed.\n"));
+    EXPECT_FALSE(Contains(watch.Lines(), LINE_BKW));
+}
+
+TEST_F(StatusWindowTest, UnopenableFileWhileOpenNestsTheDefaultSwitchInsideOneLibrarySession)
+{
+    ASSERT_EQ(1, FakeStatusOpen("Switching", TITLE));
+    StatusWatch watch;
+    EXPECT_EQ(1, FakeStatusSetAvi("Z:\\no\\such\\clip.avi"));
+    std::vector<std::string> expected = {
+        "ACM_STOP", "ACM_OPEN close", "AVIFileInit", "AVIFileOpenA", LINE_OPEN_FAILED,
+        // the fallback through the export switches the open window at once
+        "ACM_STOP", "ACM_OPEN close", LINE_BKW, "ACM_OPEN #107", "ACM_PLAY ffffffff ffffffff",
+        "AVIFileExit",
+        // then the outer call opens and plays the default once more
+        "ACM_OPEN #107", "ACM_PLAY ffffffff ffffffff"};
+    std::vector<std::string> seen;
+    for (const std::string &s : AviAndAnimateOrder(watch.Calls()))
+        if (s.compare(0, 6, "Screen") != 0 && s.compare(0, 3, "Msg") != 0 && s.compare(0, 4, "Anim") != 0 &&
+            s.compare(0, 3, "Dlg") != 0)
+            seen.push_back(s);
+    EXPECT_EQ(expected, seen);
+    EXPECT_EQ(6, watch.Count("MoveWindow")) << "laid out by the fallback and by the outer call";
+    HWND dialog = FindStatus();
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+}
+
+// ---- window and layout ------------------------------------------------
+
+struct LayoutRow {
+    const char *keyword;
+    int measuredW, measuredH;
+    int animW, animH;
+    int textX, textY, msgW, msgH;
+};
+
+TEST_F(StatusWindowTest, LayoutPlacesClipTextAndWindowExactly)
+{
+    static const LayoutRow rows[] = {
+        // A text taller than the clip: -17 / 2 truncates to -8, so y is 32.
+        {":FILECOPY", 100, 17, 260, 40, 340, 32, 140, 57},
+        // The default clip with a 200 by 16 text.
+        {":BKW", 200, 16, 235, 92, 315, 58, 240, 56},
+        // A tall text that is odd below zero the other way round.
+        {":SEARCH", 10, 21, 80, 48, 160, 40 + (48 - 61) / 2, 50, 61},
+    };
+    int cx = GetSystemMetrics(SM_CXFULLSCREEN), cy = GetSystemMetrics(SM_CYFULLSCREEN);
+    int cyMin = GetSystemMetrics(SM_CYMIN);
+    for (const LayoutRow &row : rows) {
+        SCOPED_TRACE(row.keyword);
+        FakeStatusSetAvi(row.keyword);
+        StatusWatch watch;
+        watch.FakeMeasure(row.measuredW, row.measuredH);
+        ASSERT_EQ(1, FakeStatusOpen("Measured text", TITLE));
+        HWND dialog = FindStatus();
+        ASSERT_NE(nullptr, dialog);
+
+        int dlgW = row.animW + row.msgW + 120, dlgH = cyMin + row.animH + 80;
+        std::vector<std::string> layoutLines;
+        for (const std::string &l : watch.Lines())
+            if (l.compare(0, 6, "Screen") == 0 || l.compare(0, 3, "Msg") == 0 || l.compare(0, 4, "Anim") == 0 ||
+                l.compare(0, 3, "Dlg") == 0)
+                layoutLines.push_back(l);
+        std::vector<std::string> expectedLines = {Format("Screen %d %d\n", cx, cy),
+                                                  Format("Msg %d %d\n", row.msgW, row.msgH),
+                                                  Format("Anim %d %d\n", row.animW, row.animH),
+                                                  Format("Dlg %d %d\n", dlgW, dlgH)};
+        EXPECT_EQ(expectedLines, layoutLines);
+
+        // The text control's own text, measured on one line.
+        ASSERT_EQ(1, watch.Count("DrawTextA"));
+        EXPECT_EQ("Measured text", watch.Calls("DrawTextA")[0].text);
+        EXPECT_EQ((UINT)(DT_CALCRECT | DT_SINGLELINE), watch.Calls("DrawTextA")[0].msg);
+        EXPECT_EQ((WPARAM)-1, watch.Calls("DrawTextA")[0].wParam);
+
+        std::vector<StatusCall> moves = watch.Calls("MoveWindow");
+        ASSERT_EQ(3u, moves.size());
+        struct {
+            HWND hwnd;
+            int x, y, w, h;
+        } expected[3] = {{GetDlgItem(dialog, 102), 40, 40, row.animW, row.animH},
+                         {GetDlgItem(dialog, 1000), row.animW + 80, row.textY, row.msgW, row.msgH},
+                         {dialog, (cx - dlgW) / 2, (cy - dlgH) / 2, dlgW, dlgH}};
+        for (int i = 0; i < 3; i++) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(expected[i].hwnd, moves[i].hwnd);
+            EXPECT_EQ(expected[i].x, moves[i].x);
+            EXPECT_EQ(expected[i].y, moves[i].y);
+            EXPECT_EQ(expected[i].w, moves[i].w);
+            EXPECT_EQ(expected[i].h, moves[i].h);
+            EXPECT_EQ(0u, moves[i].wParam) << "moved without repainting";
+        }
+        EXPECT_EQ(row.textX, moves[1].x);
+
+        // Where the window really is: centred, exactly that size.
+        RECT r = {};
+        GetWindowRect(dialog, &r);
+        EXPECT_EQ((cx - dlgW) / 2, r.left);
+        EXPECT_EQ((cy - dlgH) / 2, r.top);
+        EXPECT_EQ(dlgW, r.right - r.left);
+        EXPECT_EQ(dlgH, r.bottom - r.top);
+        TearDown();
+    }
+}
+
+TEST_F(StatusWindowTest, OpenShowsCaptionTextAndNoSystemMenu)
+{
+    ASSERT_EQ(1, FakeStatusOpen("Copying files, please wait...", TITLE));
+    HWND dialog = FindStatus();
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(nullptr, GetParent(dialog)) << "a top-level window without owner";
+    EXPECT_EQ(TITLE, WindowText(dialog));
+    EXPECT_EQ("Copying files, please wait...", WindowText(GetDlgItem(dialog, 1000)));
+    LONG style = GetWindowLongA(dialog, GWL_STYLE);
+    EXPECT_EQ(0, style & WS_SYSMENU);
+    EXPECT_NE(0, style & WS_CAPTION);
+}
+
+TEST_F(StatusWindowTest, SecondOpenChangesCaptionAndTextAndKeepsTheClipRunning)
+{
+    ASSERT_EQ(1, FakeStatusOpen("First step", TITLE));
+    HWND dialog = FindStatus();
+    ASSERT_NE(nullptr, dialog);
+    HWND anim = GetDlgItem(dialog, 102);
+    StatusWatch watch;
+    ASSERT_EQ(1, FakeStatusOpen("Second step", "Kiv status test 2"));
+    EXPECT_EQ(dialog, FindStatus("Kiv status test 2")) << "the same window";
+    EXPECT_EQ("Second step", WindowText(GetDlgItem(dialog, 1000)));
+    EXPECT_TRUE(watch.AnimateMessages().empty()) << "the clip is left playing, untouched";
+    EXPECT_EQ(0, watch.Count("SetTimer"));
+    EXPECT_EQ(3, watch.Count("MoveWindow")) << "laid out again for the new text";
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    std::vector<COLORREF> before = Snapshot(anim);
+    PumpMessages(600);
+    EXPECT_NE(before, Snapshot(anim)) << "the clip still moves";
+    FakeStatusClose();
+    PumpMessages(50);
+    EXPECT_FALSE(IsWindow(dialog));
+}
+
+TEST_F(StatusWindowTest, CloseWithNoWindowDoesNothing)
+{
+    StatusWatch watch;
+    EXPECT_EQ(1, FakeStatusClose());
+    EXPECT_EQ(1, FakeStatusClose());
+    EXPECT_TRUE(watch.Calls().empty());
+}
+
+TEST_F(StatusWindowTest, CloseStopsTheClipAndTheWindowGoesAtTheNextDispatch)
+{
+    ASSERT_EQ(1, FakeStatusOpen("Closing", TITLE));
+    HWND dialog = FindStatus();
+    StatusWatch watch;
+    EXPECT_EQ(1, FakeStatusClose());
+    std::vector<std::string> expected = {"ACM_STOP", "ACM_OPEN close"};
+    EXPECT_EQ(expected, Describe(watch.AnimateMessages()));
+    EXPECT_TRUE(IsWindow(dialog)) << "the close is posted, not sent";
+    PumpMessages(50);
+    EXPECT_FALSE(IsWindow(dialog));
+    // WM_CLOSE and then WM_DESTROY each kill the start-up timer.
+    for (const StatusCall &c : watch.Calls("KillTimer"))
+        EXPECT_EQ(STARTUP_TIMER, c.timer);
+    EXPECT_EQ(2, watch.Count("KillTimer"));
+    // Closed: the handles are gone, so a close finds nothing to stop.
+    watch.Clear();
+    EXPECT_EQ(1, FakeStatusClose());
+    EXPECT_TRUE(watch.Calls().empty());
+}
+
+TEST_F(StatusWindowTest, OpenCloseOpenWithoutDispatchingKeepsOneWindowWithoutAnimation)
+{
+    ASSERT_EQ(1, FakeStatusOpen("Step 1", TITLE));
+    HWND dialog = FindStatus();
+    ASSERT_NE(nullptr, dialog);
+    StatusWatch watch;
+    for (int step = 2; step <= 4; step++) {
+        SCOPED_TRACE(step);
+        EXPECT_EQ(1, FakeStatusClose());
+        std::string text = "Step " + std::to_string(step);
+        EXPECT_EQ(1, FakeStatusOpen(text.c_str(), TITLE));
+        EXPECT_EQ(dialog, FindStatus());
+        EXPECT_EQ(text, WindowText(GetDlgItem(dialog, 1000)));
+        EXPECT_TRUE(IsWindowVisible(dialog));
+    }
+    // Only the stops and closes: the reused window gets no clip again.
+    for (const StatusCall &c : watch.AnimateMessages())
+        EXPECT_TRUE(c.msg == ACM_STOP || (c.msg == ACM_OPENA && c.lParam == 0)) << Describe({c})[0];
+    EXPECT_EQ(0, watch.Count("SetTimer"));
+    // No dispatching here, or the posted close would end the window.
+    HWND anim = GetDlgItem(dialog, 102);
+    std::vector<COLORREF> before = Snapshot(anim);
+    Sleep(600);
+    EXPECT_EQ(before, Snapshot(anim)) << "nothing plays in the reused window";
+    // The first posted close removes it; the later ones find no window.
+    EXPECT_EQ(1, FakeStatusClose());
+    PumpMessages(50);
+    EXPECT_FALSE(IsWindow(dialog));
+    watch.Clear();
+    EXPECT_EQ(1, FakeStatusClose());
+    EXPECT_TRUE(watch.AnimateMessages().empty());
+}
+
+TEST_F(StatusWindowTest, SwitchWhileClosingPlaysInTheWindowAboutToClose)
+{
+    ASSERT_EQ(1, FakeStatusOpen("Closing soon", TITLE));
+    HWND dialog = FindStatus();
+    HWND anim = GetDlgItem(dialog, 102);
+    EXPECT_EQ(1, FakeStatusClose());
+    StatusWatch watch;
+    EXPECT_EQ(1, FakeStatusSetAvi(":SEARCH"));
+    std::vector<std::string> expected = {"ACM_STOP", "ACM_OPEN close", "ACM_OPEN #109", "ACM_PLAY ffffffff ffffffff"};
+    EXPECT_EQ(expected, Describe(watch.AnimateMessages()));
+    for (const StatusCall &c : watch.AnimateMessages())
+        EXPECT_EQ(anim, c.hwnd);
+    PumpMessages(50);
+    EXPECT_FALSE(IsWindow(dialog)) << "the pending close still ends the window";
+}
+
+TEST_F(StatusWindowTest, StartupTimerFiresOnceThenIsKilled)
+{
+    StatusWatch watch;
+    ASSERT_EQ(1, FakeStatusOpen("Timer", TITLE));
+    HWND dialog = FindStatus();
+    std::vector<StatusCall> armed = watch.Calls("SetTimer");
+    ASSERT_EQ(1u, armed.size());
+    EXPECT_EQ(dialog, armed[0].hwnd);
+    EXPECT_EQ(STARTUP_TIMER, armed[0].timer);
+    EXPECT_EQ(1000u, armed[0].msg);
+    EXPECT_EQ(0, armed[0].lParam) << "no timer procedure: WM_TIMER reaches the dialog";
+    EXPECT_EQ(0, watch.Count("KillTimer"));
+
+    PumpMessages(1400);
+    ASSERT_EQ(1, watch.Count("KillTimer"));
+    EXPECT_EQ(STARTUP_TIMER, watch.Calls("KillTimer")[0].timer);
+    EXPECT_TRUE(IsWindowEnabled(dialog));
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    PumpMessages(1200);
+    EXPECT_EQ(1, watch.Count("KillTimer")) << "fired once";
+}
+
+TEST_F(StatusWindowTest, WindowThatCannotBeCreatedFailsAndTheNextOpenRetries)
+{
+    {
+        StatusWatch watch;
+        FailingImport refuse(KivModule(), NULL, "CreateDialogParamA", 20, 0, ERROR_RESOURCE_TYPE_NOT_FOUND);
+        ASSERT_TRUE(refuse.installed());
+        EXPECT_EQ(0, FakeStatusOpen("No window", TITLE));
+        EXPECT_EQ(1, refuse.calls());
+        std::vector<std::string> lines = watch.Lines();
+        EXPECT_TRUE(Contains(lines, "Animate_Open resource failed.\n"));
+        EXPECT_TRUE(Contains(lines, "Animate_Play failed.\n"));
+        EXPECT_EQ(0, watch.Count("SetTimer")) << "no window to own the start-up timer";
+        EXPECT_EQ(nullptr, FindStatus());
+        // Still Closed.
+        watch.Clear();
+        EXPECT_EQ(1, FakeStatusClose());
+        EXPECT_TRUE(watch.AnimateMessages().empty());
+    }
+    EXPECT_EQ(1, FakeStatusOpen("Window at last", TITLE));
+    EXPECT_NE(nullptr, FindStatus());
+}
+
+TEST_F(StatusWindowTest, RefusedAnimationMessagesAreReportedAndDoNotStopTheSequence)
+{
+    struct Row {
+        UINT msg;
+        const char *line;
+    };
+    static const Row rows[] = {
+        {ACM_OPENA, "Animate_Open resource failed.\n"},
+        {ACM_PLAY, "Animate_Play failed.\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.line);
+        StatusWatch watch;
+        watch.FailMessage(row.msg);
+        EXPECT_EQ(0, FakeStatusOpen("Refused", TITLE));
+        EXPECT_TRUE(Contains(watch.Lines(), row.line));
+        EXPECT_EQ(2u, watch.AnimateMessages().size()) << "open and play are both sent";
+        EXPECT_TRUE(IsWindowVisible(FindStatus()));
+        TearDown();
+    }
+
+    // A refused stop fails the switch and the close, which still go on.
+    ASSERT_EQ(1, FakeStatusOpen("Stop refused", TITLE));
+    HWND dialog = FindStatus();
+    StatusWatch watch;
+    watch.FailMessage(ACM_STOP);
+    EXPECT_EQ(0, FakeStatusSetAvi(":FILECOPY"));
+    EXPECT_TRUE(Contains(watch.Lines(), "Animate_Stop failed.\n"));
+    EXPECT_EQ("ACM_OPEN #102", Describe(watch.AnimateMessages()).at(2));
+    watch.Clear();
+    EXPECT_EQ(0, FakeStatusClose());
+    EXPECT_EQ(std::vector<std::string>{"Animate_Stop failed.\n"}, watch.Lines());
+    PumpMessages(50);
+    EXPECT_FALSE(IsWindow(dialog));
+}
+
+} // namespace

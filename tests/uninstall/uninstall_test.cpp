@@ -1,0 +1,282 @@
+// The uninstall hook end to end: kivhost started as the uninstaller beside a
+// script, and in this process with the command line and outlets intercepted.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "kiv_inst.h"
+#include "process.h"
+
+namespace {
+
+const std::string RULE = "=====================================\r\n";
+
+std::string Block(const std::string &logName, const std::vector<std::pair<std::string, std::string>> &services,
+                  const std::vector<std::pair<std::string, std::string>> &commands)
+{
+    std::string text = RULE + "BEGIN Kivelstrand UN-install log file\r\n" + "Log file name is " + logName + "\r\n" +
+                       "Section is ServiceDelete\r\n";
+    for (const auto &kv : services)
+        text += "Key name is " + kv.first + "\r\nValue is " + kv.second + "\r\n";
+    text += "Section is CustomCommand\r\n";
+    for (const auto &kv : commands)
+        text += "Key name is " + kv.first + "\r\nValue is " + kv.second + "\r\n";
+    return text + "END Kivelstrand UN-install log file\r\n" + RULE;
+}
+
+// A stopped service of the test's own; deleted at the end if the run did not.
+class TestService {
+public:
+    explicit TestService(const std::string &name) : name_(name)
+    {
+        SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+        std::string binary = "\"" + BinPath("kivhost.exe") + "\"";
+        SC_HANDLE service = CreateServiceA(manager, name_.c_str(), name_.c_str(), SERVICE_ALL_ACCESS,
+                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                           binary.c_str(), NULL, NULL, NULL, NULL, NULL);
+        created_ = service != NULL;
+        if (service)
+            CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+    }
+    ~TestService()
+    {
+        SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service = OpenServiceA(manager, name_.c_str(), SERVICE_ALL_ACCESS);
+        if (service) {
+            DeleteService(service);
+            CloseServiceHandle(service);
+        }
+        CloseServiceHandle(manager);
+    }
+    bool created() const { return created_; }
+    bool Exists() const
+    {
+        SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service = OpenServiceA(manager, name_.c_str(), SERVICE_QUERY_STATUS);
+        if (service)
+            CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        return service != NULL;
+    }
+    const std::string &name() const { return name_; }
+private:
+    std::string name_;
+    bool created_ = false;
+};
+
+std::string Unique(const char *tag)
+{
+    static int serial = 0;
+    return std::string("KivTestUninst_") + std::to_string(GetCurrentProcessId()) + "_" + tag + std::to_string(++serial);
+}
+
+// A hook folder with the library in it, a script, and a run of kivhost as
+// the uninstaller.
+class HookFolder {
+public:
+    HookFolder()
+    {
+        CopyFileA(BinPath("kiv_inst.dll").c_str(), dir_.file("kiv_inst.dll").c_str(), FALSE);
+    }
+    void Script(const std::string &text) { WriteFileBytes(dir_.file("kivunins.ini"), text); }
+    ChildRun Run(bool quoted = true)
+    {
+        std::string library = dir_.file("kiv_inst.dll");
+        std::string option = quoted ? "-c\"" + library + "\"" : "-c" + library;
+        return RunProcess("\"" + BinPath("kivhost.exe") + "\" " + option, 120000);
+    }
+    std::string Log() const
+    {
+        std::string bytes;
+        ReadFileBytes(dir_.file("kivuninslog.txt"), &bytes);
+        return bytes;
+    }
+    std::string LogName() const { return dir_.file("kivuninslog.txt"); }
+    const TempDir &dir() const { return dir_; }
+private:
+    TempDir dir_;
+};
+
+TEST(UninstallRun, GapEndsTheListAndTheLogHasEveryLineInOrder)
+{
+    TestService s0(Unique("a")), s1(Unique("b")), s3(Unique("d"));
+    ASSERT_TRUE(s0.created() && s1.created() && s3.created());
+    HookFolder hook;
+    std::string marker = hook.dir().file("marker.txt");
+    std::string command = "cmd.exe /c echo done>\"" + marker + "\"";
+    hook.Script("[ServiceDelete]\r\nService0=" + s0.name() + "\r\nService1=" + s1.name() + "\r\nService3=" +
+                s3.name() + "\r\n[CustomCommand]\r\nCommand0=" + command + "\r\n");
+    ChildRun run = hook.Run();
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("UninstInitialize -> 0")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("UninstUnInitialize -> 0")) << run.output;
+
+    EXPECT_FALSE(s0.Exists());
+    EXPECT_FALSE(s1.Exists());
+    EXPECT_TRUE(s3.Exists()) << "keys behind a gap are never read";
+    EXPECT_EQ(Block(hook.LogName(), {{"Service0", s0.name()}, {"Service1", s1.name()}, {"Service2", "NOT_FOUND"}},
+                    {{"Command0", command}, {"Command1", "NOT_FOUND"}}),
+              hook.Log());
+
+    // The command was started, not waited for.
+    bool started = false;
+    for (int i = 0; i < 100 && !started; i++, Sleep(100))
+        started = GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES;
+    EXPECT_TRUE(started);
+}
+
+TEST(UninstallRun, UnquotedPathAndTwoRunsGiveTwoBlocks)
+{
+    HookFolder hook;
+    ChildRun first = hook.Run(false);
+    ChildRun second = hook.Run(true);
+    EXPECT_EQ(0u, first.exitCode) << first.output;
+    EXPECT_EQ(0u, second.exitCode) << second.output;
+    std::string block = Block(hook.LogName(), {{"Service0", "NOT_FOUND"}}, {{"Command0", "NOT_FOUND"}});
+    EXPECT_EQ(block + block, hook.Log()) << "a missing script gives two empty lists";
+}
+
+TEST(UninstallRun, AllFiftyKeysAreReadAndNoMore)
+{
+    HookFolder hook;
+    std::string script = "[ServiceDelete]\r\n";
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (int i = 0; i <= 50; i++) {
+        std::string value = "KivTestNone_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(i);
+        script += "Service" + std::to_string(i) + "=" + value + "\r\n";
+        if (i < 50)
+            expected.push_back({"Service" + std::to_string(i), value});
+    }
+    hook.Script(script);
+    ChildRun run = hook.Run();
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(Block(hook.LogName(), expected, {{"Command0", "NOT_FOUND"}}), hook.Log());
+}
+
+TEST(UninstallRun, NotFoundEndsTheListButOtherCaseAndEmptyValuesDoNot)
+{
+    HookFolder hook;
+    hook.Script("[CustomCommand]\r\nCommand0=not_found\r\nCommand1=\r\nCommand2=NOT_FOUND\r\nCommand3=never\r\n");
+    ChildRun run = hook.Run();
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(Block(hook.LogName(), {{"Service0", "NOT_FOUND"}},
+                    {{"Command0", "not_found"}, {"Command1", ""}, {"Command2", "NOT_FOUND"}}),
+              hook.Log());
+}
+
+TEST(UninstallRun, LogThatCannotBeOpenedSkipsOnlyTheLog)
+{
+    TestService s0(Unique("nolog"));
+    ASSERT_TRUE(s0.created());
+    HookFolder hook;
+    ASSERT_TRUE(CreateDirectoryA(hook.LogName().c_str(), NULL));
+    hook.Script("[ServiceDelete]\r\nService0=" + s0.name() + "\r\n");
+    ChildRun run = hook.Run();
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("UninstInitialize -> 0"));
+    EXPECT_FALSE(s0.Exists());
+}
+
+TEST(UninstallRun, ConfigurationFileIsDeletedFromTheWindowsDirectory)
+{
+    char windows[MAX_PATH] = {0};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    std::string config = std::string(windows) + "\\kivcfg.ini";
+    ASSERT_TRUE(WriteFileBytes(config, "[Config]\r\n"));
+    HookFolder hook;
+    ChildRun run = hook.Run();
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(config.c_str()));
+    DeleteFileA(config.c_str());
+}
+
+// ---- in this process ------------------------------------------------------
+
+const char *g_commandLine;
+LPSTR WINAPI FakeCommandLine()
+{
+    return (LPSTR)g_commandLine;
+}
+
+std::vector<std::string> g_windowTexts;
+void *g_realSetWindowText;
+BOOL WINAPI RecordSetWindowText(HWND window, LPCSTR text)
+{
+    g_windowTexts.push_back(text ? text : "(null)");
+    return ((BOOL(WINAPI *)(HWND, LPCSTR))g_realSetWindowText)(window, text);
+}
+
+typedef BOOL(WINAPI *EntryPoint)(HINSTANCE, DWORD, LPVOID);
+
+void PumpMessages()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+TEST(UninstallInProcess, StatusAroundEachStepStartersRemovedAndModuleInstanceCleared)
+{
+    HookFolder hook;
+    hook.Script("[ServiceDelete]\r\nService0=KivTestNone_x\r\nService1=\r\n[CustomCommand]\r\nCommand0=kivnone_"
+                "nothing.exe\r\n");
+    std::string line = "kivhost.exe -c\"" + hook.dir().file("kiv_inst.dll") + "\"";
+    g_commandLine = line.c_str();
+    g_windowTexts.clear();
+    journal::Clear();
+    {
+        ImportHook commandLine(KivModule(), NULL, "GetCommandLineA", (void *)FakeCommandLine);
+        ImportHook texts(KivModule(), NULL, "SetWindowTextA", (void *)RecordSetWindowText);
+        g_realSetWindowText = texts.original();
+        EventCapture events;
+        ASSERT_TRUE(commandLine.installed());
+        EXPECT_EQ(0, UninstInitialize(0, KivModule()));
+        EXPECT_EQ(0, UninstUnInitialize());
+        // Once the posted close has removed the run's window, none can be
+        // made: the module instance is cleared.
+        PumpMessages();
+        EXPECT_EQ(0, FakeStatusOpen("after", "run"));
+        g_windowTexts.resize(std::min<size_t>(g_windowTexts.size(), 6));
+    }
+
+    std::vector<std::string> expectedTexts = {
+        "Uninstall", "Uninstalling KivTestNone_x service, please wait...",
+        "Uninstall", "Uninstalling  service, please wait...",
+        "Uninstall", "Uninstalling by custom call kivnone_nothing.exe, please wait...",
+    };
+    EXPECT_EQ(expectedTexts, g_windowTexts);
+
+    // Listed services, then the fifty process starters and the old one.
+    // The support library's records; the entry point's own reports of
+    // threads coming and going are not part of the run.
+    std::vector<JournalEntry> records;
+    for (const JournalEntry &e : journal::Of(Outlet::EventReport))
+        if (!e.strings.empty() && e.strings[0].compare(0, 18, "Kivelstrand System") == 0)
+            records.push_back(e);
+    std::vector<std::string> names = {"KivTestNone_x", ""};
+    for (int i = 0; i < 50; i++)
+        names.push_back("KivProcessStarter" + std::to_string(i));
+    names.push_back("KIV Process Starter");
+    ASSERT_EQ(names.size(), records.size());
+    for (size_t i = 0; i < names.size(); i++) {
+        SCOPED_TRACE(i);
+        EXPECT_NE(std::string::npos,
+                  records[i].strings[0].find("KIV_NT_RemoveService(" + names[i] + "): OpenService"));
+    }
+    EXPECT_EQ(Block(hook.LogName(), {{"Service0", "KivTestNone_x"}, {"Service1", ""}, {"Service2", "NOT_FOUND"}},
+                    {{"Command0", "kivnone_nothing.exe"}, {"Command1", "NOT_FOUND"}}),
+              hook.Log());
+
+    // Back to the loaded state for whatever runs next.
+    EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
+    entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
+}
+
+} // namespace

@@ -1,0 +1,242 @@
+// kivhost check-script: reads an uninstall script with the hook's own rules,
+// prints what a run would do and warns where the script says something else
+// than its author probably meant.
+#include "check_script.h"
+
+#include <ctype.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const char NOT_FOUND[] = "NOT_FOUND";
+static const int LIST_LIMIT = 50;
+static const int VALUE_SIZE = 512; // the hook reads values into this many bytes
+static const int SECTION_BUFFER = 1 << 20;
+
+struct ListKind {
+    const char *section;
+    const char *keyWord;
+    const char *action;
+};
+
+static const ListKind LISTS[] = {
+    {"ServiceDelete", "Service", "remove service"},
+    {"CustomCommand", "Command", "start command"},
+};
+
+static int g_warnings;
+
+static void Warn(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    printf("warning: ");
+    vprintf(format, args);
+    printf("\n");
+    va_end(args);
+    g_warnings++;
+}
+
+// The index of a key named WORD followed by a decimal number without leading
+// zeros, as the hook forms them; -1 for any other name. Case does not matter,
+// as for the platform's reader.
+static long KeyIndex(const char *key, size_t keyLength, const char *word)
+{
+    size_t wordLength = strlen(word);
+    if (keyLength <= wordLength || _strnicmp(key, word, wordLength) != 0)
+        return -1;
+    const char *digits = key + wordLength;
+    size_t count = keyLength - wordLength;
+    if (count > 9 || (digits[0] == '0' && count > 1))
+        return -1;
+    long index = 0;
+    for (size_t i = 0; i < count; i++) {
+        if (!isdigit((unsigned char)digits[i]))
+            return -1;
+        index = index * 10 + (digits[i] - '0');
+    }
+    return index;
+}
+
+static void Trim(const char **start, size_t *length)
+{
+    while (*length > 0 && isspace((unsigned char)(*start)[0])) {
+        (*start)++;
+        (*length)--;
+    }
+    while (*length > 0 && isspace((unsigned char)(*start)[*length - 1]))
+        (*length)--;
+}
+
+// Letters-only, lower-case form, so that "Service Delete" and "servicedelet"
+// can be told apart from unrelated sections.
+static void Squash(const char *in, char *out, size_t size)
+{
+    size_t n = 0;
+    for (; *in != '\0' && n + 1 < size; in++)
+        if (isalpha((unsigned char)*in))
+            out[n++] = (char)tolower((unsigned char)*in);
+    out[n] = '\0';
+}
+
+static size_t Distance(const char *a, const char *b)
+{
+    size_t la = strlen(a), lb = strlen(b);
+    if (la > 64 || lb > 64)
+        return 99;
+    size_t row[65];
+    for (size_t j = 0; j <= lb; j++)
+        row[j] = j;
+    for (size_t i = 1; i <= la; i++) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= lb; j++) {
+            size_t above = row[j];
+            size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            size_t best = diagonal + cost;
+            if (row[j] + 1 < best)
+                best = row[j] + 1;
+            if (row[j - 1] + 1 < best)
+                best = row[j - 1] + 1;
+            row[j] = best;
+            diagonal = above;
+        }
+    }
+    return row[lb];
+}
+
+static const ListKind *ListOfKey(const char *key, size_t keyLength, long *index)
+{
+    for (const ListKind &kind : LISTS) {
+        *index = KeyIndex(key, keyLength, kind.keyWord);
+        if (*index >= 0)
+            return &kind;
+    }
+    return NULL;
+}
+
+// Warns about the keys of one section that the hook never reads. For a list
+// section, returns the highest index of its own keys (or -1).
+static long ScanSection(const char *path, const char *section, const ListKind *list, char *buffer)
+{
+    long highest = -1;
+    GetPrivateProfileSectionA(section, buffer, SECTION_BUFFER, path);
+    for (const char *line = buffer; *line != '\0'; line += strlen(line) + 1) {
+        const char *equals = strchr(line, '=');
+        const char *key = line;
+        size_t keyLength = equals ? (size_t)(equals - line) : strlen(line);
+        Trim(&key, &keyLength);
+        char keyText[VALUE_SIZE];
+        snprintf(keyText, sizeof(keyText), "%.*s", (int)keyLength, key);
+        long index = -1;
+        const ListKind *owner = ListOfKey(key, keyLength, &index);
+        if (list == NULL) {
+            if (owner != NULL)
+                Warn("[%s] %s belongs in section [%s]; here it is never read", section, keyText,
+                     owner->section);
+            continue;
+        }
+        if (owner != list) {
+            if (owner != NULL)
+                Warn("[%s] %s belongs in section [%s]; here it is never read", section, keyText,
+                     owner->section);
+            else
+                Warn("[%s] %s is not a key of this list (%s0 to %s49, no leading zeros); never read",
+                     section, keyText, list->keyWord, list->keyWord);
+            continue;
+        }
+        if (index >= LIST_LIMIT)
+            Warn("[%s] %s: only %s0 to %s49 are read; this key never is", section, keyText,
+                 list->keyWord, list->keyWord);
+        else if (index > highest)
+            highest = index;
+        if (equals != NULL) {
+            const char *value = equals + 1;
+            size_t valueLength = strlen(value);
+            Trim(&value, &valueLength);
+            if (valueLength > (size_t)VALUE_SIZE - 1)
+                Warn("[%s] %s: the value is longer than 511 characters and is cut", section, keyText);
+        }
+    }
+    return highest;
+}
+
+static void CheckList(const char *path, const ListKind &kind, long highest)
+{
+    char key[32], value[VALUE_SIZE];
+    int index = 0;
+    for (; index < LIST_LIMIT; index++) {
+        snprintf(key, sizeof(key), "%s%d", kind.keyWord, index);
+        GetPrivateProfileStringA(kind.section, key, NOT_FOUND, value, VALUE_SIZE, path);
+        if (strcmp(value, NOT_FOUND) == 0)
+            break;
+        if (value[0] == '\0')
+            Warn("[%s] %s is empty: the run will %s with an empty name", kind.section, key,
+                 kind.action);
+        printf("%s: %s\n", kind.action, value);
+    }
+    if (index >= LIST_LIMIT)
+        return;
+    // The list ends here: by a missing key, or by the value NOT_FOUND itself.
+    char probe[VALUE_SIZE];
+    GetPrivateProfileStringA(kind.section, key, "", probe, VALUE_SIZE, path);
+    if (strcmp(probe, NOT_FOUND) == 0)
+        Warn("[%s] %s is NOT_FOUND, which ends the list", kind.section, key);
+    else if (highest > index)
+        Warn("[%s] %s is missing, so the keys after it are never read", kind.section, key);
+}
+
+int CheckScript(const char *file)
+{
+    char path[MAX_PATH];
+    DWORD n = GetFullPathNameA(file, MAX_PATH, path, NULL);
+    if (n == 0 || n >= MAX_PATH || GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+        fprintf(stderr, "kivhost: cannot read the script %s\n", file);
+        return 2;
+    }
+    char *buffer = (char *)calloc(SECTION_BUFFER, 1);
+    char *sections = (char *)calloc(SECTION_BUFFER, 1);
+    if (buffer == NULL || sections == NULL) {
+        free(buffer);
+        free(sections);
+        return 2;
+    }
+    g_warnings = 0;
+    printf("script: %s\n", path);
+
+    long highest[2] = {-1, -1};
+    GetPrivateProfileSectionNamesA(sections, SECTION_BUFFER, path);
+    for (const char *section = sections; *section != '\0'; section += strlen(section) + 1) {
+        const ListKind *list = NULL;
+        for (int k = 0; k < 2; k++)
+            if (_stricmp(section, LISTS[k].section) == 0)
+                list = &LISTS[k];
+        if (list == NULL) {
+            char squashed[128];
+            Squash(section, squashed, sizeof(squashed));
+            for (const ListKind &kind : LISTS) {
+                char wanted[64];
+                Squash(kind.section, wanted, sizeof(wanted));
+                if (Distance(squashed, wanted) <= 3)
+                    Warn("[%s] looks like a misspelling of [%s]; it is never read", section,
+                         kind.section);
+            }
+        }
+        long h = ScanSection(path, section, list, buffer);
+        if (list != NULL && h > highest[list - LISTS])
+            highest[list - LISTS] = h;
+    }
+
+    CheckList(path, LISTS[0], highest[0]);
+    for (int i = 0; i < LIST_LIMIT; i++)
+        printf("remove service: KivProcessStarter%d (always)\n", i);
+    printf("remove service: KIV Process Starter (always)\n");
+    printf("delete file: %%WINDIR%%\\kivcfg.ini (always)\n");
+    CheckList(path, LISTS[1], highest[1]);
+
+    printf("%d warning%s\n", g_warnings, g_warnings == 1 ? "" : "s");
+    free(sections);
+    free(buffer);
+    return g_warnings > 0 ? 1 : 0;
+}
