@@ -183,8 +183,9 @@ TEST(BadInput, ServiceCreateWithOddNames)
         int result = ServiceCreate(name.get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, path.get(),
                                    nullptr, nullptr);
         ExpectCreateOutcome(result, name.get());
-        if (!row.null && row.text.empty())
+        if (!row.null && row.text.empty()) {
             EXPECT_EQ(0, result) << "expected an empty name refused";
+        }
     }
 }
 
@@ -373,8 +374,9 @@ TEST(BadInput, AskDriveTexts)
         DialogSeen seen;
         EXPECT_EQ(1, RunAskDrive(0, drive.get(), "Robust", text.get(), IDC_DRIVE_NEXT, &seen)) << "expected Next";
         ASSERT_TRUE(seen.shown);
-        if (!row.text.empty())
+        if (!row.text.empty()) {
             EXPECT_EQ(CutTo1023(row.text), seen.text) << "expected the text cut to 1023 characters";
+        }
         EXPECT_TRUE(IsCharAlphaA(drive.get()[0])) << "expected a drive letter";
         EXPECT_EQ(':', drive.get()[1]);
         EXPECT_EQ('\0', drive.get()[2]);
