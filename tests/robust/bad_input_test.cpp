@@ -6,6 +6,8 @@
 // documented result, so a call that survives by doing nothing is caught too.
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <string>
 #include <vector>
 
@@ -414,6 +416,60 @@ TEST(BadInput, AskDriveNullDriveBuffer)
     EXPECT_EQ(1, RunAskDrive(0, nullptr, nullptr, nullptr, IDC_DRIVE_NEXT, &seen)) << "expected Next";
     EXPECT_TRUE(seen.shown);
     EXPECT_TRUE(ProcessHeapValid());
+}
+
+// ---- status window -----------------------------------------------------------
+
+void RegisterAnimationClass()
+{
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
+    InitCommonControlsEx(&controls);
+}
+
+// The close is posted: it happens only while messages are dispatched.
+void Dispatch(DWORD milliseconds)
+{
+    DWORD end = GetTickCount() + milliseconds;
+    MSG message;
+    while ((LONG)(end - GetTickCount()) > 0) {
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        Sleep(5);
+    }
+}
+
+TEST(BadInput, FakeStatusOpenWithOddTextsAndTitles)
+{
+    RegisterAnimationClass();
+    for (int argument = 0; argument < 2; argument++) {
+        for (const TextRow &row : Texts()) {
+            SCOPED_TRACE(std::string(argument == 0 ? "text: " : "title: ") + row.label);
+            GuardedText odd(row.text);
+            GuardedText plain("Robust");
+            const char *oddPointer = row.null ? nullptr : odd.get();
+            const char *text = argument == 0 ? oddPointer : plain.get();
+            const char *title = argument == 1 ? oddPointer : plain.get();
+            EXPECT_EQ(1, FakeStatusOpen(text, title)) << "expected the window opened";
+            EXPECT_TRUE(ProcessHeapValid());
+            EXPECT_EQ(1, FakeStatusClose()) << "expected the close accepted";
+            Dispatch(50);
+            EXPECT_TRUE(ProcessHeapValid());
+        }
+    }
+}
+
+TEST(BadInput, FakeStatusSetAviWithOddNamesWhileClosed)
+{
+    // With no window open a name is only remembered, so every one gives 1.
+    for (const TextRow &row : Texts()) {
+        SCOPED_TRACE(row.label);
+        GuardedText name(row.text);
+        EXPECT_EQ(1, FakeStatusSetAvi(row.null ? nullptr : name.get()));
+        EXPECT_TRUE(ProcessHeapValid());
+    }
+    EXPECT_EQ(1, FakeStatusSetAvi(nullptr)) << "expected the default clip back";
 }
 
 } // namespace
