@@ -628,7 +628,7 @@ bool WriteRleClip(const std::string &path, int w, int h, uint32_t usPerFrame, co
     return WriteFile(path, avi);
 }
 
-const Rgb kDialog = {212, 208, 200}; // dialog face grey: the clips sit on dialogs
+const Rgb kDialog = {240, 240, 240}; // the dialog face of current Windows: the clips sit on dialogs
 
 // ---------------------------------------------------------------------------
 // Clip 107: the product mark, "Kivelstrand" with a twisting ribbon behind it.
