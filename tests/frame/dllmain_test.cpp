@@ -17,18 +17,6 @@ EntryPoint Entry()
     return (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
 }
 
-std::string SystemText(DWORD code)
-{
-    char *text = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             NULL, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&text, 0, NULL);
-    std::string s = (n && text) ? text : "";
-    if (text)
-        LocalFree(text);
-    return s;
-}
-
 // The four debugger pieces of one report.
 void ExpectReportPieces(const std::vector<JournalEntry> &debug, size_t at, const std::string &message,
                         const std::string &text)

@@ -81,7 +81,7 @@ TEST(ErrorToText, SizeAndCodeDecideWhatIsWritten)
         BOOLEAN ok;
         std::string text;
     } rows[] = {
-        {ERROR_ACCESS_DENIED, 1024, 1, SystemTextA(ERROR_ACCESS_DENIED)},
+        {ERROR_ACCESS_DENIED, 1024, 1, SystemText(ERROR_ACCESS_DENIED)},
         {ERROR_ACCESS_DENIED, 1025, 0, ""},
         {0, 1024, 0, ""},
         {ERROR_ACCESS_DENIED, 0, 0, untouched},   // no room even for a terminator
@@ -200,13 +200,13 @@ TEST_F(LogTest, ErrorEntryCarriesTheFirstLineOfTheSystemText)
     } rows[] = {
         {"KIV_NT_StopService(KivProcessStarter3): OpenService", ERROR_SERVICE_DOES_NOT_EXIST,
          "KIV_NT_StopService(KivProcessStarter3): OpenService error! " +
-             FirstLine(SystemTextA(ERROR_SERVICE_DOES_NOT_EXIST))},
+             FirstLine(SystemText(ERROR_SERVICE_DOES_NOT_EXIST))},
         {"KIV_NT_WriteEventLog: RegisterEventSource", NO_TEXT_CODE,
          "KIV_NT_WriteEventLog: RegisterEventSource error! (null)"},
-        {"zero", 0, "zero error! " + FirstLine(SystemTextA(0))},
+        {"zero", 0, "zero error! " + FirstLine(SystemText(0))},
         {NULL, NO_TEXT_CODE, "(null) error! (null)"},
     };
-    ASSERT_NE("(null)", FirstLine(SystemTextA(0))) << "code 0 has the success text";
+    ASSERT_NE("(null)", FirstLine(SystemText(0))) << "code 0 has the success text";
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); i++) {
         SCOPED_TRACE(i);
         DeleteFileA((drive_.folder() + "kiv.log").c_str());

@@ -66,7 +66,7 @@ TEST_F(WriterTest, RecordCarriesBannerProcessMessageAndEmptyErrorText)
 TEST_F(WriterTest, ErrorCodeAddsItsWholeSystemText)
 {
     EventCapture events(Self());
-    std::string text = SystemTextA(ERROR_SERVICE_DOES_NOT_EXIST);
+    std::string text = SystemText(ERROR_SERVICE_DOES_NOT_EXIST);
     ASSERT_FALSE(text.empty());
     ASSERT_EQ(1, KIV_NT_WriteEventLog("open", ERROR_SERVICE_DOES_NOT_EXIST, EVENTLOG_ERROR_TYPE, 5));
     ASSERT_EQ(1u, Records().size());
@@ -148,7 +148,7 @@ TEST_F(WriterTest, RefusedEventSourceLogsItsErrorAndTheMessage)
     EXPECT_EQ(1u, journal::Of(Outlet::EventRegister).size());
     EXPECT_TRUE(Records().empty());
     EXPECT_EQ((std::vector<std::string>{"KIV_NT_WriteEventLog: RegisterEventSource error! " +
-                                            FirstLine(SystemTextA(ERROR_ACCESS_DENIED)),
+                                            FirstLine(SystemText(ERROR_ACCESS_DENIED)),
                                         LOST_LINE}),
               LogLines());
 }
@@ -160,7 +160,7 @@ TEST_F(WriterTest, RefusedRecordLogsItsErrorAndTheMessageAndStillDeregisters)
     EXPECT_EQ(1u, Records().size());
     EXPECT_EQ(1u, journal::Of(Outlet::EventDeregister).size());
     EXPECT_EQ((std::vector<std::string>{"KIV_NT_WriteEventLog: ReportEvent failed. error! " +
-                                            FirstLine(SystemTextA(ERROR_ACCESS_DENIED)),
+                                            FirstLine(SystemText(ERROR_ACCESS_DENIED)),
                                         LOST_LINE}),
               LogLines());
 }

@@ -236,14 +236,6 @@ std::wstring SystemTextW(DWORD code)
     return std::wstring(buffer, n);
 }
 
-std::string SystemTextA(DWORD code)
-{
-    char buffer[2048] = {0};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code,
-                             MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer, 2048, NULL);
-    return std::string(buffer, n);
-}
-
 std::string FirstLine(const std::string &text)
 {
     size_t start = text.find_first_not_of("\r\n");

@@ -62,7 +62,6 @@ public:
 
 // The system's own text for a code, and its first line.
 std::wstring SystemTextW(DWORD code);
-std::string SystemTextA(DWORD code);
 std::string FirstLine(const std::string &text);
 
 // Stands in for "netmsg.dll": a copy of a program of ours given a message

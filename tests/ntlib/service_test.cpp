@@ -187,17 +187,6 @@ private:
     bool created_ = false;
 };
 
-std::string SystemText(DWORD code)
-{
-    char *text = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             NULL, code, 0, (LPSTR)&text, 0, NULL);
-    std::string s = (n && text) ? text : "";
-    if (text)
-        LocalFree(text);
-    return s;
-}
-
 struct Record {
     WORD type, category;
     DWORD id;

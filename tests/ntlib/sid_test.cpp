@@ -109,7 +109,7 @@ TEST(CurrentSid, FailureIsReportedOnceAndTheRecordGoesOutWithoutSid)
         EXPECT_EQ(5, records[0].category);
         EXPECT_EQ(21u, records[0].eventId);
         EXPECT_FALSE(records[0].hasSid);
-        EXPECT_EQ(head + row.message + "\r\n\r\n" + SystemTextA(row.code) + "\r\n", records[0].strings[0]);
+        EXPECT_EQ(head + row.message + "\r\n\r\n" + SystemText(row.code) + "\r\n", records[0].strings[0]);
         EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, records[1].type);
         EXPECT_FALSE(records[1].hasSid);
         EXPECT_EQ(head + "own message\r\n\r\n\r\n", records[1].strings[0]);

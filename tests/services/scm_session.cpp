@@ -280,18 +280,6 @@ std::vector<JournalEntry> OnThisThread(Outlet outlet)
     return mine;
 }
 
-std::string SystemText(DWORD code)
-{
-    char *text = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             NULL, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&text, 0, NULL);
-    std::string s = (n && text) ? text : "";
-    if (text)
-        LocalFree(text);
-    return s;
-}
-
 std::string ReportEntry(const char *step, DWORD code)
 {
     return std::string("report ") + step + ": " + SystemText(code);

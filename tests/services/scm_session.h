@@ -62,8 +62,6 @@ private:
 // library's entry point reports the host's other threads as they come and go.
 std::vector<JournalEntry> OnThisThread(Outlet outlet);
 
-// The system's text for an error code, as the reporter shows it.
-std::string SystemText(DWORD code);
 
 // ---- the vocabulary of expected traces ---------------------------------------
 

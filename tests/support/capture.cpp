@@ -158,6 +158,17 @@ std::vector<std::string> DebugLines()
 
 } // namespace journal
 
+std::string SystemText(DWORD code)
+{
+    char *text = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             NULL, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&text, 0, NULL);
+    std::string s = (n != 0 && text != nullptr) ? text : "";
+    if (text != nullptr)
+        LocalFree(text);
+    return s;
+}
+
 DebugCapture::DebugCapture(HMODULE module)
     : hook_(module, NULL, "OutputDebugStringA", (void *)CapturedOutputDebugStringA)
 {

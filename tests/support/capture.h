@@ -39,6 +39,10 @@ std::string DebugText();
 std::vector<std::string> DebugLines();
 } // namespace journal
 
+// The system's text for an error code, as the reporters look it up: the
+// user's default language, inserts left unexpanded; empty when there is none.
+std::string SystemText(DWORD code);
+
 // OutputDebugStringA: recorded, not passed on.
 class DebugCapture {
 public:
