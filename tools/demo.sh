@@ -12,9 +12,16 @@ cp "$build/bin/kiv_inst.dll" "$build/bin/kivhost.exe" "$dist/"
 cp "$top/include/kiv_inst.h" "$top/res/kiv_inst.def" "$dist/"
 cp "$build/lib/libkiv_inst.dll.a" "$dist/"
 
-. "$top/cmake/wine-session.sh"
-trap wine_session_stop EXIT INT TERM
-wine_session_start "$build"
+# Inside the test run (KIV_DEMO_IN_SESSION=1) the session's display and
+# wineserver are used as they are, and left running.
+if [ "${KIV_DEMO_IN_SESSION:-0}" != 1 ]; then
+    . "$top/cmake/wine-session.sh"
+    trap wine_session_stop EXIT INT TERM
+    wine_session_start "$build"
+fi
+log="$build/demo-output.txt"
+
+run_demo() {
 
 host="$dist/kivhost.exe"
 echo "== Loading and unloading kiv_inst.dll, with its debugger lines"
@@ -98,3 +105,18 @@ done
 echo
 echo "dist/ holds:"
 ls -1 "$dist"
+}
+
+run_demo 2>&1 | tee "$log"
+
+# The demo fails when a step did not do its work.
+status=0
+for expected in "load -> ok" "AskDrive -> 3" "ServiceCreate -> 1" "ServiceStart -> 1" "ServiceDelete -> 1" \
+    "0 warnings" "UninstInitialize -> 0" "END Kivelstrand UN-install log file" \
+    "KIV_NT_RemoveService: Removed service KivDemoRender" "status-search.png"; do
+    if ! tr -d '\r' < "$log" | grep -q -F -- "$expected"; then
+        echo "demo: missing \"$expected\"" >&2
+        status=1
+    fi
+done
+exit $status
