@@ -15,6 +15,7 @@
 #include "kiv_inst.h"
 #include "process.h"
 #include "resource.h"
+#include "soak_run.h"
 
 namespace {
 
@@ -41,15 +42,6 @@ DWORD WINAPI RecordProfileRead(LPCSTR section, LPCSTR key, LPCSTR fallback, LPST
 }
 
 typedef BOOL(WINAPI *EntryPoint)(HINSTANCE, DWORD, LPVOID);
-
-void DispatchPending()
-{
-    MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-}
 
 // What one run left behind before the host dispatched again.
 struct HookRun {
