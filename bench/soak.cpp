@@ -26,8 +26,8 @@ int main(int argc, char **argv)
     bool ok = SoakExports(rounds);
     ProcessCounts after = ReadProcessCounts();
     SoakServiceRemove();
-    printf("%d rounds (ServiceExists x2, ServiceIsRunning x2, GetWindowByTitle each round; "
-           "StopAllProcessStarters every 100th)%s\n",
+    printf("%d rounds (ServiceExists x2, ServiceIsRunning x2, GetWindowByTitle, status window open, close "
+           "and dispatch each round; StopAllProcessStarters and an uninstall run every 100th)%s\n",
            rounds, ok ? "" : " - A RESULT WAS WRONG");
     Print("before", before);
     Print("after", after);

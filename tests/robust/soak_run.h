@@ -23,9 +23,14 @@ bool SoakServiceInstall();
 void SoakServiceRemove();
 extern const char SOAK_SERVICE[];
 
-// `rounds` calls of each export on present and missing names, plus
-// rounds / 100 calls of StopAllProcessStarters (each stops a hundred names).
+// `rounds` calls of each export on present and missing names and `rounds`
+// status windows opened, closed and dispatched away, plus one call of
+// StopAllProcessStarters (a hundred names) and one uninstall run on a small
+// script (fifty-two removals) every hundred rounds, starting with the first.
 // False as soon as an export gives a result other than its documented one.
 bool SoakExports(int rounds);
+
+// Dispatches the thread's pending messages, as a host does between calls.
+void DispatchPending();
 
 #endif

@@ -1,0 +1,193 @@
+// The uninstall hook with input no careful uninstaller would give it: instance
+// handles that name no module, "-c" paths far longer than any path, script
+// values longer than the hook's buffers. The hook runs in this process with
+// its command line intercepted; the command line sits in guarded memory, so a
+// read past its end faults.
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "guarded.h"
+#include "kiv_inst.h"
+#include "process.h"
+#include "resource.h"
+#include "soak_run.h"
+
+namespace {
+
+const char LOG_NAME[] = "kivuninslog.txt";
+const char SCRIPT_NAME[] = "kivunins.ini";
+const char HOOK_CAPTION[] = "Uninstall";
+const char MISSING_SCRIPT_SERVICE[] = "KivRobustHookNoService";
+
+const char *g_commandLine;
+LPSTR WINAPI FakeCommandLine()
+{
+    return (LPSTR)g_commandLine;
+}
+
+// The script names the hook reads from, in order.
+std::vector<std::string> g_scriptNames;
+void *g_realProfileRead;
+DWORD WINAPI RecordProfileRead(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR value, DWORD size,
+                               LPCSTR file)
+{
+    g_scriptNames.push_back(file ? file : "(null)");
+    typedef DWORD(WINAPI * Read)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
+    return ((Read)g_realProfileRead)(section, key, fallback, value, size, file);
+}
+
+typedef BOOL(WINAPI *EntryPoint)(HINSTANCE, DWORD, LPVOID);
+
+// What one run left behind before the host dispatched again.
+struct HookRun {
+    int result = -1;
+    std::vector<std::string> scriptNames;
+    bool windowShown = false;
+    std::string windowText;
+};
+
+// One run with the given command line (kept in guarded memory) and instance;
+// debugger lines and records are captured, not sent. Afterwards the entry
+// point's attach gives the module its instance back and the run's window is
+// dispatched away.
+HookRun RunHook(const std::string &commandLine, HINSTANCE instance)
+{
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
+    InitCommonControlsEx(&controls);
+    GuardedText line(commandLine);
+    g_commandLine = line.get();
+    g_scriptNames.clear();
+    HookRun run;
+    {
+        DebugCapture debug;
+        EventCapture events;
+        ImportHook command(KivModule(), NULL, "GetCommandLineA", (void *)FakeCommandLine);
+        ImportHook profile(KivModule(), NULL, "GetPrivateProfileStringA", (void *)RecordProfileRead);
+        g_realProfileRead = profile.original();
+        EXPECT_TRUE(command.installed() && profile.installed()) << "expected both imports intercepted";
+        run.result = UninstInitialize(0, instance);
+        HWND window = FindWindowA(NULL, HOOK_CAPTION);
+        run.windowShown = window != NULL;
+        if (window != NULL) {
+            char text[2048] = {0};
+            GetDlgItemTextA(window, IDC_STATUS_TEXT, text, sizeof(text));
+            run.windowText = text;
+        }
+    }
+    run.scriptNames = g_scriptNames;
+    EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
+    entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
+    DispatchPending();
+    return run;
+}
+
+std::string HookLine(const std::string &libraryPath)
+{
+    return "kivhost.exe -c\"" + libraryPath + "\"";
+}
+
+// The part of a log block between the section line and the next section.
+std::string ServiceSection(const std::string &log)
+{
+    size_t start = log.find("Section is ServiceDelete\r\n");
+    size_t end = log.find("Section is CustomCommand\r\n");
+    if (start == std::string::npos || end == std::string::npos)
+        return "";
+    return log.substr(start, end - start);
+}
+
+// Instance handles that name no module give no status window; every other
+// step runs, and the result stays 0.
+TEST(BadInputUninstall, InstanceHandlesThatNameNoModule)
+{
+    struct Row {
+        const char *label;
+        HINSTANCE instance;
+        bool window;
+    } rows[] = {
+        {"null", NULL, false},
+        {"1", (HINSTANCE)(ULONG_PTR)1, false},
+        {"0xFFFFFFFF", (HINSTANCE)(ULONG_PTR)0xFFFFFFFF, false},
+        {"the host program, which has no template", GetModuleHandleA(NULL), false},
+        {"the library", KivModule(), true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.label);
+        TempDir dir;
+        ASSERT_TRUE(WriteFileBytes(dir.file(SCRIPT_NAME),
+                                   std::string("[ServiceDelete]\r\nService0=") + MISSING_SCRIPT_SERVICE + "\r\n"));
+        HookRun run = RunHook(HookLine(dir.file("kiv_inst.dll")), row.instance);
+        EXPECT_EQ(0, run.result) << "expected 0 always";
+        EXPECT_EQ(row.window, run.windowShown) << "expected a status window only from the library's template";
+        std::string log;
+        ASSERT_TRUE(ReadFileBytes(dir.file(LOG_NAME), &log)) << "expected the log written whatever the instance";
+        EXPECT_EQ(std::string("Section is ServiceDelete\r\nKey name is Service0\r\nValue is ") +
+                      MISSING_SCRIPT_SERVICE + "\r\nKey name is Service1\r\nValue is NOT_FOUND\r\n",
+                  ServiceSection(log));
+        EXPECT_TRUE(ProcessHeapValid());
+    }
+}
+
+// A "-c" path longer than the hook's 512-byte directory gives no directory at
+// all, never a cut one: the script and the log are bare names (the log lands
+// in the current directory, here a folder of the test's own).
+TEST(BadInputUninstall, OverLongLibraryPathsGiveBareFileNames)
+{
+    const size_t lengths[] = {1023, 1024, 4096, 65536};
+    for (size_t length : lengths) {
+        SCOPED_TRACE(testing::Message() << "path of " << length << " characters");
+        const std::string tail = "\\kiv_inst.dll";
+        std::string path = "C:\\" + std::string(length - 3 - tail.size(), 'k') + tail;
+        ASSERT_EQ(length, path.size());
+        TempDir current;
+        char previous[MAX_PATH] = {0};
+        GetCurrentDirectoryA(MAX_PATH, previous);
+        ASSERT_TRUE(SetCurrentDirectoryA(current.path().c_str()));
+        HookRun run = RunHook(HookLine(path), KivModule());
+        SetCurrentDirectoryA(previous);
+
+        EXPECT_EQ(0, run.result);
+        ASSERT_EQ(2u, run.scriptNames.size()) << "expected one read in each section of a missing script";
+        EXPECT_EQ(SCRIPT_NAME, run.scriptNames[0]) << "expected the bare script name";
+        EXPECT_EQ(SCRIPT_NAME, run.scriptNames[1]);
+        std::string log;
+        ASSERT_TRUE(ReadFileBytes(current.file(LOG_NAME), &log)) << "expected the log under its bare name";
+        EXPECT_NE(std::string::npos, log.find(std::string("Log file name is ") + LOG_NAME + "\r\n"));
+        EXPECT_TRUE(ProcessHeapValid());
+    }
+}
+
+// Values of 511 characters and more: the profile reader hands over 511, the
+// log shows those 511, and the status text is cut to its 511 characters.
+TEST(BadInputUninstall, ScriptValuesOfMoreThan510Characters)
+{
+    const size_t lengths[] = {511, 512, 1000, 4096};
+    for (size_t length : lengths) {
+        SCOPED_TRACE(testing::Message() << "value of " << length << " characters");
+        std::string value(length, 'k');
+        TempDir dir;
+        ASSERT_TRUE(WriteFileBytes(dir.file(SCRIPT_NAME), "[ServiceDelete]\r\nService0=" + value +
+                                                               "\r\n[CustomCommand]\r\nCommand0=" + value + "\r\n"));
+        HookRun run = RunHook(HookLine(dir.file("kiv_inst.dll")), KivModule());
+        EXPECT_EQ(0, run.result);
+        std::string read(511, 'k');
+        std::string log;
+        ASSERT_TRUE(ReadFileBytes(dir.file(LOG_NAME), &log));
+        EXPECT_EQ("Section is ServiceDelete\r\nKey name is Service0\r\nValue is " + read +
+                      "\r\nKey name is Service1\r\nValue is NOT_FOUND\r\n",
+                  ServiceSection(log))
+            << "expected the value as the reader cut it";
+        EXPECT_NE(std::string::npos, log.find("Key name is Command0\r\nValue is " + read + "\r\n"));
+        ASSERT_TRUE(run.windowShown);
+        std::string expected = ("Uninstalling by custom call " + read).substr(0, 511);
+        EXPECT_EQ(expected, run.windowText) << "expected the last status text cut to 511 characters";
+        EXPECT_TRUE(ProcessHeapValid());
+    }
+}
+
+} // namespace
