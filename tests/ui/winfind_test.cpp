@@ -365,7 +365,7 @@ std::string Hex(const char *format, HWND window)
     return text;
 }
 
-// The host program prints the handle found in hex, 0 for none.
+// The host program prints the handle found as eight hex digits, zeros for none.
 TEST_F(WindowLookupTest, HostPrintsTheHandleInHex)
 {
     const std::string title = Unique("Hosted");
@@ -380,10 +380,10 @@ TEST_F(WindowLookupTest, HostPrintsTheHandleInHex)
         std::string expected;
     };
     const Row rows[] = {
-        {parentHex + " \"" + title + "\"", found + Hex("%#lx", match)},
-        {"0 \"" + title + "\"", found + Hex("%#lx", match)},
-        {"0x" + parentHex + " box", found + Hex("%#lx", box)},
-        {parentHex + " \"" + Unique("absent") + "\"", found + "0"},
+        {parentHex + " \"" + title + "\"", found + Hex("0x%08lx", match)},
+        {"0 \"" + title + "\"", found + Hex("0x%08lx", match)},
+        {"0x" + parentHex + " box", found + Hex("0x%08lx", box)},
+        {parentHex + " \"" + Unique("absent") + "\"", found + "0x00000000"},
     };
     for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); row++) {
         SCOPED_TRACE(row);

@@ -52,7 +52,7 @@ static int CmdLoad(int, char **)
 }
 
 // GetWindowByTitle PARENT TITLE: PARENT in hex (0 for all top-level
-// windows); prints the handle found in hex, 0 for none.
+// windows); prints the handle found as eight hex digits, 0x00000000 for none.
 static int CmdGetWindowByTitle(int, char **argv)
 {
     typedef HWND(KIV_API * Proc)(HWND, const char *);
@@ -61,7 +61,7 @@ static int CmdGetWindowByTitle(int, char **argv)
         return 1;
     HWND parent = (HWND)(ULONG_PTR)strtoul(argv[0], NULL, 16);
     HWND found = proc(parent, argv[1]);
-    printf("GetWindowByTitle -> %#lx\n", (unsigned long)(ULONG_PTR)found);
+    printf("GetWindowByTitle -> 0x%08lx\n", (unsigned long)(ULONG_PTR)found);
     return 0;
 }
 
