@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "avi_parse.h"
+#include "dialog_resource.h"
 #include "process.h"
 
 namespace {
@@ -142,140 +143,42 @@ TEST(StatusClips, GeneratorMakesTheEmbeddedBytesAgain)
 
 // ---- dialog template 101 ----------------------------------------------
 
-struct TemplateItem {
-    DWORD style = 0, exStyle = 0;
-    short x = 0, y = 0, cx = 0, cy = 0;
-    WORD id = 0;
-    std::wstring className; // or "#atom"
-    std::wstring text;
-};
-
-struct DialogTemplate {
-    DWORD style = 0, exStyle = 0;
-    short x = 0, y = 0, cx = 0, cy = 0;
-    std::wstring menu, className, caption, font;
-    WORD pointSize = 0;
-    std::vector<TemplateItem> items;
-};
-
-class TemplateReader {
-public:
-    explicit TemplateReader(const std::string &data) : data_(data) {}
-    bool ok() const { return ok_; }
-    WORD Word()
-    {
-        if (at_ + 2 > data_.size()) {
-            ok_ = false;
-            return 0;
-        }
-        WORD w = (WORD)((unsigned char)data_[at_] | ((unsigned char)data_[at_ + 1] << 8));
-        at_ += 2;
-        return w;
-    }
-    DWORD Dword()
-    {
-        DWORD lo = Word();
-        return lo | ((DWORD)Word() << 16);
-    }
-    std::wstring String()
-    {
-        std::wstring s;
-        for (WORD c = Word(); ok_ && c != 0; c = Word())
-            s += (wchar_t)c;
-        return s;
-    }
-    // A name or an ordinal (0xFFFF then the number, shown as "#n").
-    std::wstring NameOrOrdinal()
-    {
-        WORD first = Word();
-        if (first == 0xFFFF)
-            return L"#" + std::to_wstring(Word());
-        if (first == 0)
-            return L"";
-        std::wstring s(1, (wchar_t)first);
-        return s + String();
-    }
-    void AlignDword() { at_ = (at_ + 3) & ~(size_t)3; }
-
-private:
-    const std::string &data_;
-    size_t at_ = 0;
-    bool ok_ = true;
-};
-
-bool ReadTemplate(const std::string &data, DialogTemplate *t)
-{
-    TemplateReader r(data);
-    t->style = r.Dword();
-    if (t->style == 0xFFFF0001)
-        return false; // the extended form is not what the resource file declares
-    t->exStyle = r.Dword();
-    WORD count = r.Word();
-    t->x = (short)r.Word();
-    t->y = (short)r.Word();
-    t->cx = (short)r.Word();
-    t->cy = (short)r.Word();
-    t->menu = r.NameOrOrdinal();
-    t->className = r.NameOrOrdinal();
-    t->caption = r.String();
-    if (t->style & DS_SETFONT) {
-        t->pointSize = r.Word();
-        t->font = r.String();
-    }
-    for (WORD i = 0; i < count && r.ok(); i++) {
-        r.AlignDword();
-        TemplateItem item;
-        item.style = r.Dword();
-        item.exStyle = r.Dword();
-        item.x = (short)r.Word();
-        item.y = (short)r.Word();
-        item.cx = (short)r.Word();
-        item.cy = (short)r.Word();
-        item.id = r.Word();
-        item.className = r.NameOrOrdinal();
-        item.text = r.NameOrOrdinal();
-        WORD extra = r.Word();
-        for (WORD b = 0; b < (extra + 1) / 2; b++)
-            r.Word();
-        t->items.push_back(item);
-    }
-    return r.ok();
-}
-
 TEST(StatusDialogTemplate, HiddenCaptionlessWindowWithTextAndAnimation)
 {
-    DllResources res;
-    std::string data = res.Get((const char *)RT_DIALOG, 101);
-    ASSERT_FALSE(data.empty()) << "no dialog 101 in language 0x0409";
-    DialogTemplate t;
-    ASSERT_TRUE(ReadTemplate(data, &t));
+    DialogResource t = ReadDialogResource(BinPath("kiv_inst.dll"), 101, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    ASSERT_TRUE(t.found) << "no dialog 101 in language 0x0409";
+    ASSERT_FALSE(t.extended) << "the classic template form";
     EXPECT_EQ(0x80C000C0u, t.style) << "WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT, nothing else";
     EXPECT_EQ(0u, t.exStyle);
     EXPECT_EQ(0, t.x);
     EXPECT_EQ(0, t.y);
     EXPECT_EQ(341, t.cx);
     EXPECT_EQ(71, t.cy);
-    EXPECT_EQ(L"", t.menu);
-    EXPECT_EQ(L"", t.className);
-    EXPECT_EQ(L"", t.caption);
+    EXPECT_FALSE(t.menu.isOrdinal);
+    EXPECT_EQ("", t.menu.text);
+    EXPECT_FALSE(t.windowClass.isOrdinal);
+    EXPECT_EQ("", t.windowClass.text);
+    EXPECT_EQ("", t.caption);
     EXPECT_EQ(8, t.pointSize);
-    EXPECT_EQ(L"MS Sans Serif", t.font);
+    EXPECT_EQ("MS Sans Serif", t.typeface);
 
     ASSERT_EQ(2u, t.items.size());
-    const TemplateItem &text = t.items[0];
+    const DialogItem &text = t.items[0];
     EXPECT_EQ(1000, text.id);
-    EXPECT_EQ(L"#130", text.className) << "the predefined static class";
-    EXPECT_EQ(L"Installing...", text.text);
+    EXPECT_TRUE(text.windowClass.isOrdinal);
+    EXPECT_EQ(0x82, text.windowClass.ordinal) << "the predefined static class";
+    EXPECT_EQ("Installing...", text.title.text);
     EXPECT_EQ(0x50020200u, text.style);
     EXPECT_EQ(183, text.x);
     EXPECT_EQ(27, text.y);
     EXPECT_EQ(140, text.cx);
     EXPECT_EQ(14, text.cy);
 
-    const TemplateItem &anim = t.items[1];
+    const DialogItem &anim = t.items[1];
     EXPECT_EQ(102, anim.id);
-    EXPECT_EQ(L"SysAnimate32", anim.className) << "the class name in its own case";
-    EXPECT_EQ(L"Animate1", anim.text);
+    EXPECT_FALSE(anim.windowClass.isOrdinal);
+    EXPECT_EQ("SysAnimate32", anim.windowClass.text) << "the class name in its own case";
+    EXPECT_EQ("Animate1", anim.title.text);
     EXPECT_EQ(0x50000000u, anim.style) << "no ACS_ flag: no centring, transparency or autoplay";
     EXPECT_EQ(16, anim.x);
     EXPECT_EQ(20, anim.y);
