@@ -160,45 +160,52 @@ BOOLEAN KIV_NT_RemoveService(const char *name)
     return result;
 }
 
-BOOLEAN KIV_NT_ServiceExists(const char *name)
+// The two queries take no lock. Opens the manager (a failure is reported)
+// and tries the service (a failure is not: it just does not exist for us).
+static bool OpenForQuery(const char *name, SC_HANDLE *manager, SC_HANDLE *service)
 {
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (manager == NULL) {
+    *service = NULL;
+    *manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (*manager == NULL) {
         ReportQueryStep(QUERY_OPEN_MANAGER);
-        return 0;
+        return false;
     }
-    BOOLEAN result = 0;
-    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
-    if (service != NULL) {
-        result = 1;
-        if (!CloseServiceHandle(service))
-            ReportQueryStep(QUERY_CLOSE_SERVICE);
-    }
+    *service = OpenServiceA(*manager, name, SERVICE_ALL_ACCESS);
+    return true;
+}
+
+static void CloseQueried(SC_HANDLE manager, SC_HANDLE service)
+{
+    if (service != NULL && !CloseServiceHandle(service))
+        ReportQueryStep(QUERY_CLOSE_SERVICE);
     if (!CloseServiceHandle(manager))
         ReportQueryStep(QUERY_CLOSE_MANAGER);
+}
+
+BOOLEAN KIV_NT_ServiceExists(const char *name)
+{
+    SC_HANDLE manager, service;
+    if (!OpenForQuery(name, &manager, &service))
+        return 0;
+    BOOLEAN result = service != NULL ? 1 : 0;
+    CloseQueried(manager, service);
     return result;
 }
 
 BOOLEAN KIV_NT_ServiceIsRunning(const char *name)
 {
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (manager == NULL) {
-        ReportQueryStep(QUERY_OPEN_MANAGER);
+    SC_HANDLE manager, service;
+    if (!OpenForQuery(name, &manager, &service))
         return 0;
-    }
     BOOLEAN result = 0;
-    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
     if (service != NULL) {
         SERVICE_STATUS status = {};
         if (QueryServiceStatus(service, &status))
             result = status.dwCurrentState == SERVICE_RUNNING ? 1 : 0;
         else
             ReportQueryStep(QUERY_STATUS);
-        if (!CloseServiceHandle(service))
-            ReportQueryStep(QUERY_CLOSE_SERVICE);
     }
-    if (!CloseServiceHandle(manager))
-        ReportQueryStep(QUERY_CLOSE_MANAGER);
+    CloseQueried(manager, service);
     return result;
 }
 
