@@ -277,6 +277,26 @@ size_t DistinctColours(const std::vector<COLORREF> &pixels)
     return (size_t)(std::unique(sorted.begin(), sorted.end()) - sorted.begin());
 }
 
+bool IsPicture(const std::vector<COLORREF> &pixels)
+{
+    return DistinctColours(pixels) > 4;
+}
+
+// The control draws from a thread of its own and the X server shows the
+// window when it gets to it, so a fixed pause can look too early on a busy
+// machine: look again until the wanted picture is there or the bound passes.
+template <typename Wanted>
+std::vector<COLORREF> WaitForPicture(HWND hwnd, Wanted wanted, DWORD boundMs = 5000)
+{
+    DWORD start = GetTickCount();
+    std::vector<COLORREF> pixels = Snapshot(hwnd);
+    while (!wanted(pixels) && GetTickCount() - start < boundMs) {
+        PumpMessages(20);
+        pixels = Snapshot(hwnd);
+    }
+    return pixels;
+}
+
 TEST_F(StatusWindowTest, EachBuiltInClipPlaysInARealAnimationControl)
 {
     struct Row {
@@ -293,10 +313,10 @@ TEST_F(StatusWindowTest, EachBuiltInClipPlaysInARealAnimationControl)
             EXPECT_NE(0, c.result) << Describe({c})[0];
         HWND anim = GetDlgItem(FindStatus(), 102);
         PumpMessages(row.frameMs);
-        std::vector<COLORREF> before = Snapshot(anim);
-        PumpMessages(row.frameMs * 3);
-        std::vector<COLORREF> after = Snapshot(anim);
+        std::vector<COLORREF> before = WaitForPicture(anim, IsPicture);
         EXPECT_GT(DistinctColours(before), 4u) << "a picture, not an empty area";
+        std::vector<COLORREF> after =
+            WaitForPicture(anim, [&](const std::vector<COLORREF> &now) { return now != before; });
         EXPECT_NE(before, after) << "the picture moves";
         TearDown();
     }
@@ -503,9 +523,10 @@ TEST_F(StatusWindowTest, SecondOpenChangesCaptionAndTextAndKeepsTheClipRunning)
     EXPECT_EQ(0, watch.Count("SetTimer"));
     EXPECT_EQ(3, watch.Count("MoveWindow")) << "laid out again for the new text";
     EXPECT_TRUE(IsWindowVisible(dialog));
-    std::vector<COLORREF> before = Snapshot(anim);
-    PumpMessages(600);
-    EXPECT_NE(before, Snapshot(anim)) << "the clip still moves";
+    std::vector<COLORREF> before = WaitForPicture(anim, IsPicture);
+    std::vector<COLORREF> after =
+        WaitForPicture(anim, [&](const std::vector<COLORREF> &now) { return now != before; });
+    EXPECT_NE(before, after) << "the clip still moves";
     FakeStatusClose();
     PumpMessages(50);
     EXPECT_FALSE(IsWindow(dialog));
