@@ -94,9 +94,12 @@ static void StatusSelectFile(const char *name)
         return;
     }
     StringCchCopyA(StatusClipPath, sizeof(StatusClipPath), name);
-    // A long path does not fit the line; the line is cut, the path is not.
+    // A long path does not fit the line; the line is cut, the path is not,
+    // and the cut line still ends its line.
     char line[256] = {0};
-    StringCchPrintfA(line, sizeof(line), FORMAT_OPEN_SUCCEEDED, StatusClipPath);
+    if (StringCchPrintfA(line, sizeof(line), FORMAT_OPEN_SUCCEEDED, StatusClipPath) ==
+        STRSAFE_E_INSUFFICIENT_BUFFER)
+        line[sizeof(line) - 2] = '\n';
     OutputDebugStringA(line);
     AVIFileRelease(file);
     AVIFileExit();

@@ -90,8 +90,10 @@ static const char *SkipProgramName(const char *line)
 }
 
 // The text right behind an argument that begins with "-c", or NULL. Only an
-// argument start counts: blanks outside double quotes separate arguments.
-static const char *FindOption(const char *line)
+// argument start counts: blanks outside double quotes separate arguments. An
+// argument quoted whole ("-cC:\Dir\kiv_inst.dll") is the option as well, its
+// path then inside the quotes.
+static const char *FindOption(const char *line, bool *quotedPath)
 {
     // Whatever follows the program name begins an argument, also right
     // behind a closing quote.
@@ -102,8 +104,16 @@ static const char *FindOption(const char *line)
             atArgumentStart = true;
             continue;
         }
-        if (atArgumentStart && !inQuotes && p[0] == OPTION_LEAD && p[1] == OPTION_LETTER)
-            return p + 2;
+        if (atArgumentStart && !inQuotes) {
+            if (p[0] == OPTION_LEAD && p[1] == OPTION_LETTER) {
+                *quotedPath = false;
+                return p + 2;
+            }
+            if (p[0] == QUOTE && p[1] == OPTION_LEAD && p[2] == OPTION_LETTER) {
+                *quotedPath = true;
+                return p + 3;
+            }
+        }
         atArgumentStart = false;
         if (*p == QUOTE)
             inQuotes = !inQuotes;
@@ -119,17 +129,21 @@ int GetUninstDirectory(const char *commandLine, char *directory, size_t director
     if (commandLine == NULL)
         return 0;
 
-    const char *path = FindOption(commandLine);
+    bool quoted = false;
+    const char *path = FindOption(commandLine, &quoted);
     if (path == NULL)
         return 0;
     while (IsBlank(*path))
         path++;
+    if (!quoted && *path == QUOTE) {
+        path++;
+        quoted = true;
+    }
 
     // A quoted path ends at its closing quote; an unquoted one runs to the
     // end of the command line, so a last argument with blanks still works.
     const char *end;
-    if (*path == QUOTE) {
-        path++;
+    if (quoted) {
         end = path;
         while (*end != '\0' && *end != QUOTE)
             end = CharNextA(end);

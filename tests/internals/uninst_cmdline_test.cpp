@@ -26,6 +26,11 @@ const DirectoryRow DIRECTORY_ROWS[] = {
     {"kivhost.exe -c\"C:\\Dir\\kiv_inst.dll\" /S", "C:\\Dir\\", 1},
     {"kivhost.exe -c\"C:\\Dir\\kiv_inst.dll\" D:\\Other\\x", "C:\\Dir\\", 1},
     {"kivhost.exe -c\"C:\\Program Files\\Kiv\\kiv_inst.dll\" -x", "C:\\Program Files\\Kiv\\", 1},
+    // An argument quoted whole is the option too, its path ending at the quote.
+    {"kivhost.exe \"-cC:\\Program Files\\Kiv\\kiv_inst.dll\"", "C:\\Program Files\\Kiv\\", 1},
+    {"kivhost.exe \"-c C:\\Dir\\kiv_inst.dll\" D:\\Other\\x", "C:\\Dir\\", 1},
+    {"kivhost.exe \"-cD:\\a\\b\" -cC:\\Dir\\kiv_inst.dll", "D:\\a\\", 1},
+    {"kivhost.exe /S \"-c", "", 1},
     // An unquoted path runs to the end of the line.
     {"kivhost.exe -cC:\\Dir\\kiv_inst.dll /S", "C:\\Dir\\", 1},
     {"kivhost.exe -cC:\\Program Files\\Kiv\\kiv_inst.dll", "C:\\Program Files\\Kiv\\", 1},
@@ -34,7 +39,6 @@ const DirectoryRow DIRECTORY_ROWS[] = {
     {"C:\\my-cdir\\kivhost.exe -cC:\\Dir\\kiv_inst.dll", "C:\\Dir\\", 1},
     {"kivhost.exe /x-c\"D:\\a\\b\" -cC:\\Dir\\kiv_inst.dll", "C:\\Dir\\", 1},
     {"kivhost.exe \"foo -cD:\\a\\b\" -cC:\\Dir\\kiv_inst.dll", "C:\\Dir\\", 1},
-    {"kivhost.exe \"-cD:\\a\\b\" -cC:\\Dir\\kiv_inst.dll", "C:\\Dir\\", 1},
     {"\"C:\\Prog\\kivhost.exe\"-cC:\\Dir\\kiv_inst.dll", "C:\\Dir\\", 1},
     {"C:\\my-cdir\\kivhost.exe /S", "", 0},
     {"kivhost.exe -CC:\\Dir\\kiv_inst.dll", "", 0},

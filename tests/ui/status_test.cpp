@@ -360,7 +360,8 @@ TEST_F(StatusWindowTest, SucceededLineIsCutToItsBufferButThePathIsKeptWhole)
     watch.FakeAviFile(64, 32);
     EXPECT_EQ(1, FakeStatusSetAvi(path.c_str()));
     std::string full = "AviFileOpen succeeded, using " + path + ".\n";
-    EXPECT_EQ(std::vector<std::string>{full.substr(0, 255)}, watch.Lines()) << "cut to the 256-byte line buffer";
+    EXPECT_EQ(std::vector<std::string>{full.substr(0, 254) + "\n"}, watch.Lines())
+        << "cut to the 256-byte line buffer, still ending its line";
 
     watch.Clear();
     EXPECT_EQ(0, FakeStatusOpen("Long path", TITLE)) << "no such file for the control";
