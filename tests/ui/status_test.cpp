@@ -282,18 +282,26 @@ bool IsPicture(const std::vector<COLORREF> &pixels)
     return DistinctColours(pixels) > 4;
 }
 
-// The control draws from a thread of its own and the X server shows the
-// window when it gets to it, so a fixed pause can look too early on a busy
-// machine: look again until the wanted picture is there or the bound passes.
-template <typename Wanted>
-std::vector<COLORREF> WaitForPicture(HWND hwnd, Wanted wanted, DWORD boundMs = 5000)
+// Dispatches until `done` holds or the bound passes: a fixed pause can look
+// too early on a busy machine.
+template <typename Done>
+void PumpUntil(Done done, DWORD boundMs = 5000)
 {
     DWORD start = GetTickCount();
-    std::vector<COLORREF> pixels = Snapshot(hwnd);
-    while (!wanted(pixels) && GetTickCount() - start < boundMs) {
+    while (!done() && GetTickCount() - start < boundMs)
         PumpMessages(20);
+}
+
+// The control draws from a thread of its own and the X server shows the
+// window when it gets to it: look again until the wanted picture is there.
+template <typename Wanted>
+std::vector<COLORREF> WaitForPicture(HWND hwnd, Wanted wanted)
+{
+    std::vector<COLORREF> pixels;
+    PumpUntil([&] {
         pixels = Snapshot(hwnd);
-    }
+        return wanted(pixels);
+    });
     return pixels;
 }
 
@@ -625,10 +633,7 @@ TEST_F(StatusWindowTest, StartupTimerFiresOnceThenIsKilled)
     EXPECT_EQ(0, armed[0].lParam) << "no timer procedure: WM_TIMER reaches the dialog";
     EXPECT_EQ(0, watch.Count("KillTimer"));
 
-    // Dispatch until the timer has fired, within a bound a busy machine keeps.
-    DWORD start = GetTickCount();
-    while (watch.Count("KillTimer") == 0 && GetTickCount() - start < 5000)
-        PumpMessages(20);
+    PumpUntil([&] { return watch.Count("KillTimer") != 0; });
     EXPECT_GE(GetTickCount() - opened, 950u) << "not before its second is up";
     ASSERT_EQ(1, watch.Count("KillTimer"));
     EXPECT_EQ(STARTUP_TIMER, watch.Calls("KillTimer")[0].timer);
