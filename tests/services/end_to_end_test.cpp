@@ -270,16 +270,29 @@ TEST(ServiceEndToEnd, StartWaitsFivePausesForAServiceThatStopsAgainAfterEachStar
     EXPECT_EQ(0, ServiceStart(svc.c_name()));
     Trace trace = session.trace();
     // Every pass asks again and finds it stopped; the box carries whatever
-    // the last query left.
-    Trace pass = {START, PAUSE, QUERY};
-    Trace head = Cat({{OPEN_MANAGER, OpenServiceEntry(svc.name())}, Repeat(5, pass)});
-    ASSERT_EQ(head.size() + 5, trace.size()) << ::testing::PrintToString(trace);
-    EXPECT_EQ(head, Trace(trace.begin(), trace.begin() + head.size()));
-    EXPECT_EQ(0u, trace[head.size()].rfind(std::string("report ") + STARTING, 0)) << trace[head.size()];
-    EXPECT_EQ(0u, trace[head.size() + 1].rfind(std::string("box ") + STARTING, 0)) << trace[head.size() + 1];
-    EXPECT_EQ(LINE_NOT_RUNNING, trace[head.size() + 2]);
-    EXPECT_EQ(CLOSE_SERVICE, trace[head.size() + 3]);
-    EXPECT_EQ(CLOSE_MANAGER, trace[head.size() + 4]);
+    // the last query left. A request may itself fail (a loaded machine lets
+    // the manager's own wait for the new process run out): that pass then
+    // holds the report of that request, without a box.
+    const std::string report = std::string("report ") + STARTING;
+    Trace head = {OPEN_MANAGER, OpenServiceEntry(svc.name())};
+    ASSERT_GE(trace.size(), head.size());
+    EXPECT_EQ(head, Trace(trace.begin(), trace.begin() + head.size())) << ::testing::PrintToString(trace);
+    size_t at = head.size();
+    for (int pass = 0; pass < 5; pass++) {
+        ASSERT_LT(at, trace.size()) << "pass " << pass << ": " << ::testing::PrintToString(trace);
+        EXPECT_EQ(START, trace[at++]) << "pass " << pass;
+        if (at < trace.size() && trace[at].rfind(report, 0) == 0)
+            at++;
+        ASSERT_LE(at + 2, trace.size()) << "pass " << pass << ": " << ::testing::PrintToString(trace);
+        EXPECT_EQ(PAUSE, trace[at++]) << "pass " << pass;
+        EXPECT_EQ(QUERY, trace[at++]) << "pass " << pass;
+    }
+    ASSERT_EQ(at + 5, trace.size()) << ::testing::PrintToString(trace);
+    EXPECT_EQ(0u, trace[at].rfind(report, 0)) << trace[at];
+    EXPECT_EQ(0u, trace[at + 1].rfind(std::string("box ") + STARTING, 0)) << trace[at + 1];
+    EXPECT_EQ(LINE_NOT_RUNNING, trace[at + 2]);
+    EXPECT_EQ(CLOSE_SERVICE, trace[at + 3]);
+    EXPECT_EQ(CLOSE_MANAGER, trace[at + 4]);
 }
 
 // ---- the host program ------------------------------------------------------------
