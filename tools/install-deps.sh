@@ -12,9 +12,13 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for pkg in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-           mingw-w64-i686-dev wine wine32 xvfb xauth cmake make googletest imagemagick locales; do
+           mingw-w64-i686-dev wine wine32 xvfb xauth cmake make googletest imagemagick locales \
+           nsis clang lld llvm libclang-rt-14-dev zip; do
     have_pkg "$pkg" || need="$need $pkg"
 done
+# The Inno Setup compiler comes from the npm registry; Debian's node and npm
+# unless the machine has its own.
+have_cmd npm || need="$need nodejs npm"
 
 if [ -n "$need" ]; then
     echo "Installing:$need"
