@@ -20,10 +20,10 @@ test: build
 demo: build
 	sh tools/demo.sh $(BUILD) $(DIST)
 
-# The text routines under libFuzzer, natively: each target SECONDS seconds per
-# code page.
+# The text routines under libFuzzer, natively: each target SECONDS seconds (60
+# unless given) or RUNS executions per code page.
 fuzz:
-	$(MAKE) -C fuzz fuzz OUT=$(CURDIR)/build-fuzz SECONDS=$(or $(SECONDS),60)
+	$(MAKE) -C fuzz fuzz OUT=$(CURDIR)/build-fuzz $(if $(SECONDS),SECONDS=$(SECONDS)) $(if $(RUNS),RUNS=$(RUNS))
 
 clean:
 	rm -rf $(BUILD) $(DIST) build-fuzz
