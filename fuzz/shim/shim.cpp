@@ -227,6 +227,8 @@ DWORD GetCurrentProcessId(void)
     return 1234;
 }
 
+// The code the library reports after a failed step; the targets never
+// reach one.
 DWORD GetLastError(void)
 {
     return ERROR_INSUFFICIENT_BUFFER;
@@ -375,8 +377,9 @@ int kivshim_wprintf(const wchar_t *, ...)
     return 0;
 }
 
-// Every file is the one memory stream; "\n" is stored as "\r\n" by the
-// target when it compares, as the text-mode stream of the system would.
+// Every file is the one memory stream, opened afresh per entry as the log
+// opens its file. A line feed stays a line feed: the targets compare the
+// text before the system's text mode would add its carriage returns.
 FILE *kivshim_wfsopen(const wchar_t *, const wchar_t *, int)
 {
     ShimClearLog();
