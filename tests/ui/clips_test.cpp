@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "avi_parse.h"
-#include "clipart.h"
 #include "dialog_resource.h"
 #include "process.h"
+#include "status_hooks.h"
 
 namespace {
 
@@ -114,8 +114,7 @@ TEST(StatusClips, FramesPlayedInOrderShowThePicturesDrawnForThem)
         SCOPED_TRACE(row.id);
         std::string clip = Clip(res, row.id);
         ASSERT_FALSE(clip.empty());
-        ClipPictures drawn;
-        ASSERT_TRUE(DrawClip(row.id, &drawn));
+        const ClipPictures &drawn = DrawnClip(row.id);
         ASSERT_EQ(row.frames, drawn.frames.size());
         std::vector<uint32_t> palette;
         ASSERT_TRUE(AviPalette(Bytes(clip), clip.size(), &palette));

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "capture.h"
-#include "clipart.h"
 #include "kiv_inst.h"
 #include "process.h"
 #include "status_hooks.h"
@@ -309,10 +308,8 @@ std::vector<COLORREF> WaitForPicture(HWND hwnd, Wanted wanted)
 // The drawn frames of a built-in clip as the screen shows them, 0x00RRGGBB.
 std::vector<std::vector<COLORREF>> ScreenFrames(int resourceId)
 {
-    ClipPictures clip;
+    const ClipPictures &clip = DrawnClip(resourceId);
     std::vector<std::vector<COLORREF>> frames;
-    if (!DrawClip(resourceId, &clip))
-        return frames;
     for (const std::vector<uint8_t> &indices : clip.frames) {
         frames.emplace_back();
         for (uint8_t index : indices)

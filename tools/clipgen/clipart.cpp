@@ -354,7 +354,8 @@ void Reduce(int w, int h, uint32_t usPerFrame, const std::vector<Bytes> &rgbFram
 const Rgb kDialog = {240, 240, 240}; // the dialog face of current Windows: the clips sit on dialogs
 
 // ---------------------------------------------------------------------------
-// Clip 107: the product mark, "Kivelstrand" with a twisting ribbon behind it.
+// Clip 107: the product mark, "Kivelstrand" over a twisted ribbon that a light
+// runs along.
 
 // Glyphs of a small bold font, ten rows high: three ascender rows above a
 // seven-row x-height. Strokes are two cells wide.
@@ -490,7 +491,7 @@ void SetUpMark(MarkScene *s)
     }
 }
 
-// The ribbon holds still, caught half way through its twist; a light runs
+// The ribbon holds still in one pose of its twist, and a light runs
 // along it once a loop. Each half turn between two pinches is one flat colour,
 // a darker one where the band turns edge-on, so a frame changes only where the
 // light arrives and where it leaves.

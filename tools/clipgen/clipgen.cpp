@@ -405,6 +405,9 @@ size_t WriteRleClip(const std::string &path, int w, int h, uint32_t usPerFrame, 
 // ---------------------------------------------------------------------------
 // Test clips
 
+// Every frame is held in memory while the clip is coded.
+const int64_t kMaxTestPixels = (int64_t)1 << 26;
+
 // A bar sweeping across a light background, in a full 256-colour palette.
 bool MakeTestClip(const std::string &path, int w, int h, int count)
 {
@@ -489,8 +492,9 @@ int main(int argc, char **argv)
     if (argc == 6 && strcmp(argv[1], "--test-clip") == 0) {
         int w, h, count;
         if (!ParseCount(argv[2], 1, 4096, &w) || !ParseCount(argv[3], 1, 4096, &h) ||
-            !ParseCount(argv[4], 1, 10000, &count)) {
-            fprintf(stderr, "clipgen: width and height must be 1..4096, frames 1..10000\n");
+            !ParseCount(argv[4], 1, 10000, &count) || (int64_t)w * h * count > kMaxTestPixels) {
+            fprintf(stderr, "clipgen: width and height must be 1..4096, frames 1..10000, all frames at most "
+                            "64 Mi pixels\n");
             return 2;
         }
         return MakeTestClip(argv[5], w, h, count) ? 0 : 1;
