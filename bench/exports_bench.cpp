@@ -36,11 +36,7 @@ static double SecondsOf(Work work, int count)
 
 // Batches of the two alternate, so a machine that slows down or speeds up
 // midway weighs on both alike; each side keeps its best batch.
-struct Timing {
-    double library, baseline; // seconds per call
-};
-
-static Timing Compare(const char *label, Work library, Work baseline, int count)
+static void Compare(const char *label, Work library, Work baseline, int count)
 {
     library(1);
     baseline(1);
@@ -52,8 +48,6 @@ static Timing Compare(const char *label, Work library, Work baseline, int count)
         base = b < base ? b : base;
     }
     printf("%-44s library %9.1f us  baseline %9.1f us  ratio %.3f\n", label, lib * 1e6, base * 1e6, lib / base);
-    Timing timing = {lib, base};
-    return timing;
 }
 
 // ---- ServiceExists on a missing name --------------------------------------
@@ -562,12 +556,15 @@ static void BaselineLibraryLoad(int count)
 // shows how much of it is the entry point's work.
 static void CompareLoads()
 {
-    HMODULE empty = LoadLibraryA(EmptyPath);
-    if (empty == NULL) {
+    // Loaded from the copy's folder, so both loads look up the same path.
+    char beside[MAX_PATH];
+    lstrcpyA(beside, DllPath);
+    char *slash = strrchr(beside, '\\');
+    lstrcpyA(slash != NULL ? slash + 1 : beside, "empty_dll.dll");
+    if (!CopyFileA(beside, EmptyPath, FALSE)) {
         printf("empty_dll.dll not found beside the program; load figures skipped\n");
         return;
     }
-    FreeLibrary(empty);
     Compare("LoadLibrary + FreeLibrary vs empty DLL", LibraryLoad, EmptyLoad, 200);
     Compare("LoadLibrary + FreeLibrary vs its calls made", LibraryLoad, BaselineLibraryLoad, 200);
 }
@@ -638,14 +635,13 @@ int main(int argc, char **argv)
         char folder[MAX_PATH];
         GetTempPathA(MAX_PATH, folder);
         wsprintfA(CopyPath, "%skiv_bench_copy.dll", folder);
-        lstrcpyA(EmptyPath, DllPath);
-        char *slash = strrchr(EmptyPath, '\\');
-        lstrcpyA(slash != NULL ? slash + 1 : EmptyPath, "empty_dll.dll");
+        wsprintfA(EmptyPath, "%skiv_bench_empty.dll", folder);
         if (WriteRebasedCopy())
             CompareLoads();
         else
             printf("cannot write %s; load figures skipped\n", CopyPath);
         DeleteFileA(CopyPath);
+        DeleteFileA(EmptyPath);
     }
     if (Wanted(argc, argv, "size"))
         PrintSize(Library);
