@@ -391,6 +391,7 @@ static char DllPath[MAX_PATH];
 static char CopyPath[MAX_PATH];
 // Built with the DLL's compile and link options and its entry shape, and
 // nothing else (bench/empty_dll): what a load costs whatever the DLL does.
+// Copied beside the library's copy.
 static char EmptyPath[MAX_PATH];
 
 // The file offset of an RVA in an image read whole, or null outside its raw data.
