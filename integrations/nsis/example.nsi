@@ -46,6 +46,12 @@ Function .onInit
   File "/oname=$PLUGINSDIR\kiv_inst.dll" "${KIV_DIST}\kiv_inst.dll"
 FunctionEnd
 
+; The installer's copy is loaded until here; unloaded, the installer can
+; delete its temporary folder.
+Function .onGUIEnd
+  ${KivUnload}
+FunctionEnd
+
 ; Pages are skipped in a silent installer, so the chooser only shows when
 ; someone is there to answer it.
 Function ChooseDrive

@@ -15,6 +15,14 @@ mkdir -p "$work/lld"
 dist="$work/dist"
 sh "$top/tools/package.sh" "$build" "$dist" >/dev/null
 
+# Runs a host under Wine and shows what it printed; its exit status counts.
+run_host() {
+    status=0
+    wine "$1" > "$1.txt" || status=$?
+    tr -d '\r' < "$1.txt"
+    return $status
+}
+
 echo "== C host, lld-link against kiv_inst.lib"
 cd "$work/lld"
 printf 'LIBRARY kernel32.dll\nEXPORTS\nExitProcess@4\nGetStdHandle@4\nGetTickCount@0\nSleep@4\nWriteFile@20\nlstrlenA@4\n' > kernel32.def
@@ -29,13 +37,11 @@ clang --target=i686-w64-windows-gnu -O1 -Wall -DKIV_HOST_NO_CRT -I "$dist" -c "$
 lld-link /nologo /machine:x86 /subsystem:console /entry:HostEntry /nodefaultlib /out:host.exe \
     host.obj "$dist/kiv_inst.lib" kernel32.lib user32.lib comctl32.lib
 cp "$dist/kiv_inst.dll" .
-wine host.exe > host.txt || { tr -d '\r' < host.txt; exit 1; }
-tr -d '\r' < host.txt
+run_host "$work/lld/host.exe"
 
 echo "== CMake host, find_package(kiv_inst) and kiv::inst"
 cmake -S "$here/consumer" -B "$work/cmake" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
     -DCMAKE_PREFIX_PATH="$dist" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$work/cmake" >/dev/null
-wine "$work/cmake/kiv_consumer.exe" > "$work/cmake/host.txt" || { tr -d '\r' < "$work/cmake/host.txt"; exit 1; }
-tr -d '\r' < "$work/cmake/host.txt"
+run_host "$work/cmake/kiv_consumer.exe"
 echo "consumers: both hosts ran"
