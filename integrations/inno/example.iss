@@ -26,6 +26,7 @@ AppPublisher=Brackwen Technologies Inc.
 DefaultDirName={code:KivelstrandDir}
 ; The drive chooser stands in for the folder page.
 DisableDirPage=yes
+AlwaysShowDirOnReadyPage=yes
 DisableProgramGroupPage=yes
 PrivilegesRequired=admin
 OutputBaseFilename=kivelstrand-setup
