@@ -1,6 +1,8 @@
 // exports_bench: what the exports cost beside baselines that make the same
 // system calls directly, with no library code around them. Each figure is the
-// best of several timed batches; the ratio is library / baseline.
+// best of several timed batches; the ratio is library / baseline. The load
+// figure has a second baseline, an empty DLL built like the library; `size`
+// prints sizes, no times.
 //
 // Run under Wine with a display, e.g. from a build tree:
 //   . cmake/wine-session.sh; wine_session_start build
@@ -11,6 +13,7 @@
 #include <share.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "import_hook.h"
@@ -34,11 +37,7 @@ static double SecondsOf(Work work, int count)
 
 // Batches of the two alternate, so a machine that slows down or speeds up
 // midway weighs on both alike; each side keeps its best batch.
-struct Timing {
-    double library, baseline; // seconds per call
-};
-
-static Timing Compare(const char *label, Work library, Work baseline, int count)
+static void Compare(const char *label, Work library, Work baseline, int count)
 {
     library(1);
     baseline(1);
@@ -50,8 +49,33 @@ static Timing Compare(const char *label, Work library, Work baseline, int count)
         base = b < base ? b : base;
     }
     printf("%-44s library %9.1f us  baseline %9.1f us  ratio %.3f\n", label, lib * 1e6, base * 1e6, lib / base);
-    Timing timing = {lib, base};
-    return timing;
+}
+
+static int ByValue(const void *a, const void *b)
+{
+    double x = *(const double *)a, y = *(const double *)b;
+    return x < y ? -1 : x > y;
+}
+
+// Rounds of the two alternate and each round gives a ratio of its own; the
+// figure is the median round, which a burst of other work on a busy machine
+// moves less than it moves either side's best batch.
+static void CompareRounds(const char *label, Work library, Work baseline, int count)
+{
+    static const int ROUNDS = 25;
+    double lib[ROUNDS], base[ROUNDS], ratio[ROUNDS];
+    library(1);
+    baseline(1);
+    for (int round = 0; round < ROUNDS; round++) {
+        lib[round] = SecondsOf(library, count) / count;
+        base[round] = SecondsOf(baseline, count) / count;
+        ratio[round] = lib[round] / base[round];
+    }
+    qsort(lib, ROUNDS, sizeof(double), ByValue);
+    qsort(base, ROUNDS, sizeof(double), ByValue);
+    qsort(ratio, ROUNDS, sizeof(double), ByValue);
+    printf("%-44s library %9.1f us  baseline %9.1f us  ratio %.3f (medians of %d rounds)\n", label,
+           lib[ROUNDS / 2] * 1e6, base[ROUNDS / 2] * 1e6, ratio[ROUNDS / 2], ROUNDS);
 }
 
 // ---- ServiceExists on a missing name --------------------------------------
@@ -391,10 +415,81 @@ static HWND BuildTree(int depth, int width)
 
 static char DllPath[MAX_PATH];
 // A copy under another name: the linked DLL is loaded already, so loading it
-// again would only count a reference.
+// again would only count a reference. It is given a base of its own.
 static char CopyPath[MAX_PATH];
-// The same runtime and link options with no code of ours (bench/runtime_only).
-static char RuntimeOnlyPath[MAX_PATH];
+// Built with the DLL's compile and link options and its entry shape, and
+// nothing else (bench/empty_dll): what a load costs whatever the DLL does.
+// Copied beside the library's copy.
+static char EmptyPath[MAX_PATH];
+
+// The file offset of an RVA in an image read whole, or null outside its raw data.
+static BYTE *FileAt(BYTE *bytes, DWORD size, DWORD rva)
+{
+    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(bytes + ((IMAGE_DOS_HEADER *)bytes)->e_lfanew);
+    IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; i++, section++) {
+        DWORD offset = rva - section->VirtualAddress + section->PointerToRawData;
+        if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->SizeOfRawData &&
+            offset + 4 <= size)
+            return bytes + offset;
+    }
+    return NULL;
+}
+
+// The lowest free range of the process that holds `bytes`, on a 16 MB step.
+static DWORD FreeBase(DWORD bytes)
+{
+    for (DWORD base = 0x10000000; base < 0x70000000; base += 0x01000000) {
+        MEMORY_BASIC_INFORMATION info;
+        if (VirtualQuery((void *)base, &info, sizeof(info)) == sizeof(info) && info.State == MEM_FREE &&
+            info.RegionSize >= bytes)
+            return base;
+    }
+    return 0;
+}
+
+// Writes the copy with a base of its own and its fixups applied here: a host
+// maps its one copy at the preferred base, and a copy relocated at every load
+// would count work that no host's load does.
+static bool WriteRebasedCopy()
+{
+    HANDLE file = CreateFileA(DllPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD size = GetFileSize(file, NULL), done = 0;
+    BYTE *bytes = (BYTE *)HeapAlloc(GetProcessHeap(), 0, size);
+    BOOL read = ReadFile(file, bytes, size, &done, NULL) && done == size;
+    CloseHandle(file);
+    if (!read) {
+        HeapFree(GetProcessHeap(), 0, bytes);
+        return false;
+    }
+    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(bytes + ((IMAGE_DOS_HEADER *)bytes)->e_lfanew);
+    DWORD base = FreeBase(nt->OptionalHeader.SizeOfImage);
+    DWORD delta = base - nt->OptionalHeader.ImageBase;
+    IMAGE_DATA_DIRECTORY fixups = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    for (DWORD at = 0; base != 0 && at < fixups.Size;) {
+        IMAGE_BASE_RELOCATION *block = (IMAGE_BASE_RELOCATION *)FileAt(bytes, size, fixups.VirtualAddress + at);
+        if (block == NULL || block->SizeOfBlock < sizeof(*block))
+            break;
+        WORD *entry = (WORD *)(block + 1);
+        for (DWORD n = 0; n < (block->SizeOfBlock - sizeof(*block)) / 2; n++) {
+            DWORD *target = (DWORD *)FileAt(bytes, size, block->VirtualAddress + (entry[n] & 0xfff));
+            if ((entry[n] >> 12) == IMAGE_REL_BASED_HIGHLOW && target != NULL)
+                *target += delta;
+        }
+        at += block->SizeOfBlock;
+    }
+    nt->OptionalHeader.ImageBase = base;
+    bool written = false;
+    file = base != 0 ? CreateFileA(CopyPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL) : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE) {
+        written = WriteFile(file, bytes, size, &done, NULL) && done == size;
+        CloseHandle(file);
+    }
+    HeapFree(GetProcessHeap(), 0, bytes);
+    return written;
+}
 
 static void LoadAndFree(const char *path, int count)
 {
@@ -407,9 +502,9 @@ static void LibraryLoad(int count)
     LoadAndFree(CopyPath, count);
 }
 
-static void RuntimeOnlyLoad(int count)
+static void EmptyLoad(int count)
 {
-    LoadAndFree(RuntimeOnlyPath, count);
+    LoadAndFree(EmptyPath, count);
 }
 
 // Imports by name, bound again by a baseline as the loader does.
@@ -421,9 +516,6 @@ struct ImportList {
     int count;
 };
 static ImportList LibraryImports;
-static ImportList RuntimeOnlyImports;
-// The library's imports that the runtime-only DLL lacks.
-static ImportList ExtraImports;
 
 static void ReadImports(HMODULE module, ImportList *list)
 {
@@ -444,14 +536,6 @@ static void ReadImports(HMODULE module, ImportList *list)
             list->count++;
         }
     }
-}
-
-static bool Lists(const ImportList &list, const char *dll, const char *name)
-{
-    for (int i = 0; i < list.count; i++)
-        if (lstrcmpiA(list.dll[i], dll) == 0 && lstrcmpA(list.name[i], name) == 0)
-            return true;
-    return false;
 }
 
 static void BindImports(const ImportList &list)
@@ -479,95 +563,69 @@ static void BaselineEntryReport(HANDLE source)
     LocalFree(text);
 }
 
-// Attach: announcement, registration, default clip line. Detach:
-// announcement with its record, deregistration.
-static void BaselineEntryPoint()
-{
-    BaselineEntryReport(NULL);
-    HANDLE source = RegisterEventSourceA(NULL, "KIV Installation DLL");
-    OutputDebugStringA("Using BKW AVI.\n");
-    BaselineEntryReport(source);
-    DeregisterEventSource(source);
-}
-
 // The same file mapped without its imports or entry point, then the import
-// binding and the entry point's system calls made here.
-static void BaselineLoad(const char *path, const ImportList &imports, bool entryPoint, int count)
-{
-    for (int i = 0; i < count; i++) {
-        HMODULE module = LoadLibraryExA(path, NULL, DONT_RESOLVE_DLL_REFERENCES);
-        BindImports(imports);
-        if (entryPoint)
-            BaselineEntryPoint();
-        FreeLibrary(module);
-    }
-}
-
+// binding and the entry point's system calls made here. Attach:
+// announcement, registration, default clip line. Detach: announcement with
+// its record, deregistration.
 static void BaselineLibraryLoad(int count)
 {
-    BaselineLoad(CopyPath, LibraryImports, true, count);
-}
-
-static void BaselineRuntimeOnlyLoad(int count)
-{
-    BaselineLoad(RuntimeOnlyPath, RuntimeOnlyImports, false, count);
-}
-
-// Everything the library's load does beyond the runtime-only DLL's, made
-// directly: its own entry point's calls and the imports it adds.
-static void RuntimeOnlyPlusEntryPoint(int count)
-{
     for (int i = 0; i < count; i++) {
-        HMODULE module = LoadLibraryA(RuntimeOnlyPath);
-        BindImports(ExtraImports);
-        BaselineEntryPoint();
+        HMODULE module = LoadLibraryExA(CopyPath, NULL, DONT_RESOLVE_DLL_REFERENCES);
+        BindImports(LibraryImports);
+        BaselineEntryReport(NULL);
+        HANDLE source = RegisterEventSourceA(NULL, "KIV Installation DLL");
+        OutputDebugStringA("Using BKW AVI.\n");
+        BaselineEntryReport(source);
+        DeregisterEventSource(source);
         FreeLibrary(module);
     }
 }
 
+// The first ratio is the load's cost over the loader's own floor; the second
+// shows how much of it is the entry point's work.
 static void CompareLoads()
 {
-    HMODULE runtimeOnly = LoadLibraryExA(RuntimeOnlyPath, NULL, DONT_RESOLVE_DLL_REFERENCES);
-    if (runtimeOnly == NULL) {
-        printf("runtime_only.dll not found beside the program; load figures skipped\n");
+    // Loaded from the copy's folder, so both loads look up the same path.
+    char beside[MAX_PATH];
+    lstrcpyA(beside, DllPath);
+    char *slash = strrchr(beside, '\\');
+    lstrcpyA(slash != NULL ? slash + 1 : beside, "empty_dll.dll");
+    if (!CopyFileA(beside, EmptyPath, FALSE)) {
+        printf("empty_dll.dll not found beside the program; load figures skipped\n");
         return;
     }
-    ReadImports(runtimeOnly, &RuntimeOnlyImports);
-    FreeLibrary(runtimeOnly);
-    ExtraImports.count = 0;
-    for (int i = 0; i < LibraryImports.count; i++) {
-        if (Lists(RuntimeOnlyImports, LibraryImports.dll[i], LibraryImports.name[i]))
-            continue;
-        lstrcpyA(ExtraImports.dll[ExtraImports.count], LibraryImports.dll[i]);
-        lstrcpyA(ExtraImports.name[ExtraImports.count], LibraryImports.name[i]);
-        ExtraImports.count++;
-    }
-
-    Timing whole = Compare("LoadLibrary + FreeLibrary", LibraryLoad, BaselineLibraryLoad, 200);
-    Timing runtime = Compare("  runtime-only DLL, same runtime", RuntimeOnlyLoad, BaselineRuntimeOnlyLoad, 200);
-    Compare("  library vs runtime-only + entry calls", LibraryLoad, RuntimeOnlyPlusEntryPoint, 200);
-    // What the runtime's own start-up and shut-down add to a mapping, in a
-    // DLL with no code of ours: the part of the first ratio that is not ours.
-    double startup = runtime.library - runtime.baseline;
-    printf("%-44s %9.1f us; library vs baseline + it: ratio %.3f\n", "  runtime start-up and shut-down",
-           startup * 1e6, whole.library / (whole.baseline + startup));
+    CompareRounds("LoadLibrary + FreeLibrary vs empty DLL", LibraryLoad, EmptyLoad, 50);
+    CompareRounds("LoadLibrary + FreeLibrary vs its calls made", LibraryLoad, BaselineLibraryLoad, 50);
 }
 
 // ---- size -----------------------------------------------------------------
 
+// The file's size, without the resource section's bytes, and each clip as
+// the resource loader finds it.
 static void PrintSize(HMODULE module)
 {
     HANDLE file = CreateFileA(DllPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     DWORD size = GetFileSize(file, NULL);
     CloseHandle(file);
+    BYTE *base = (BYTE *)module;
+    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
+    DWORD resources = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
+    IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
+    DWORD resourceBytes = 0;
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; i++, section++)
+        if (resources >= section->VirtualAddress && resources < section->VirtualAddress + section->SizeOfRawData)
+            resourceBytes = section->SizeOfRawData;
+    printf("kiv_inst.dll: %lu bytes, %lu without resources\n", size, size - resourceBytes);
+
     DWORD clips = 0;
     const int ids[] = {102, 107, 109};
     for (int id : ids) {
         HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), "AVI");
-        if (resource != NULL)
-            clips += SizeofResource(module, resource);
+        DWORD bytes = resource != NULL ? SizeofResource(module, resource) : 0;
+        printf("  clip %d: %lu bytes\n", id, bytes);
+        clips += bytes;
     }
-    printf("kiv_inst.dll size: %lu bytes with the clips, %lu without (clips %lu)\n", size, size - clips, clips);
+    printf("  clips together: %lu bytes\n", clips);
 }
 
 static bool Wanted(int argc, char **argv, const char *group)
@@ -606,13 +664,13 @@ int main(int argc, char **argv)
         char folder[MAX_PATH];
         GetTempPathA(MAX_PATH, folder);
         wsprintfA(CopyPath, "%skiv_bench_copy.dll", folder);
-        lstrcpyA(RuntimeOnlyPath, DllPath);
-        char *slash = strrchr(RuntimeOnlyPath, '\\');
-        lstrcpyA(slash != NULL ? slash + 1 : RuntimeOnlyPath, "runtime_only.dll");
-        if (CopyFileA(DllPath, CopyPath, FALSE)) {
+        wsprintfA(EmptyPath, "%skiv_bench_empty.dll", folder);
+        if (WriteRebasedCopy())
             CompareLoads();
-            DeleteFileA(CopyPath);
-        }
+        else
+            printf("cannot write %s; load figures skipped\n", CopyPath);
+        DeleteFileA(CopyPath);
+        DeleteFileA(EmptyPath);
     }
     if (Wanted(argc, argv, "size"))
         PrintSize(Library);

@@ -91,7 +91,8 @@ rm -rf "$hookdir"
 echo
 echo "== The status window with each clip (screenshots in dist/screenshots/)"
 mkdir -p "$dist/screenshots"
-# The whole screen is photographed, so the window's centring shows.
+# Only the status window is photographed, frame and caption included: the X
+# window that Wine made for it, which import finds by its caption.
 for row in bkw:BKW filecopy:FILECOPY search:SEARCH; do
     name=${row%%:*}
     keyword=":${row#*:}"
@@ -100,7 +101,7 @@ for row in bkw:BKW filecopy:FILECOPY search:SEARCH; do
         FakeStatusClose --pump 300 &
     shown=$!
     sleep 2.5
-    import -display "$DISPLAY" -window root "$dist/screenshots/status-$name.png" &&
+    import -display "$DISPLAY" -window "Kivelstrand Setup" "$dist/screenshots/status-$name.png" &&
         echo "status-$name.png: the window with clip $keyword"
     wait "$shown"
 done

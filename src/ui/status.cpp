@@ -71,8 +71,10 @@ static const StatusKeyword *StatusFindKeyword(const char *name)
 static void StatusSelectFile(const char *name)
 {
     // The path buffer holds 1023 characters; a longer name is refused rather
-    // than cut into the name of some other file.
-    if (strnlen(name, sizeof(StatusClipPath)) >= sizeof(StatusClipPath)) {
+    // than cut into the name of some other file. (strsafe's bounded length,
+    // not strnlen: that one comes from the mingw runtime, not from msvcrt.)
+    size_t length = 0;
+    if (FAILED(StringCchLengthA(name, sizeof(StatusClipPath), &length))) {
         OutputDebugStringA(LINE_OPEN_FAILED);
         FakeStatusSetAvi("");
         return;

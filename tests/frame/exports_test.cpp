@@ -4,6 +4,7 @@
 
 #include <ctype.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -58,6 +59,29 @@ TEST(Exports, ImportsOnlyWindowsSystemDlls)
     for (const std::string &dll : image.imports) {
         SCOPED_TRACE(dll);
         EXPECT_EQ(1u, allowed.count(Lower(dll))) << "imports a DLL a bare Windows may not have";
+    }
+}
+
+// The loader enters the DLL at its own DllMain: no runtime start-up runs TLS
+// callbacks or constructor tables, registers unwind frames, or leaves exit
+// handlers for the process to call after the DLL is gone.
+TEST(Exports, EnteredAtItsOwnDllMainWithNoRuntimeStartUp)
+{
+    PeImage image = ReadPeImage(BinPath("kiv_inst.dll"));
+    ASSERT_TRUE(image.valid);
+    ASSERT_EQ(1u, image.exportRvas.count("DllMain"));
+    EXPECT_EQ(image.exportRvas.at("DllMain"), image.entryPoint);
+    ASSERT_FALSE(image.sections.empty());
+    // A stripped image cuts section names to eight characters.
+    for (const char *section : {".tls", ".CRT", ".eh_fram"}) {
+        SCOPED_TRACE(section);
+        EXPECT_EQ(0, std::count_if(image.sections.begin(), image.sections.end(),
+                                   [&](const std::string &name) { return name.compare(0, 8, section) == 0; }));
+    }
+    ASSERT_FALSE(image.importedNames.empty());
+    for (const char *handler : {"atexit", "_onexit", "__dllonexit", "_register_onexit_function"}) {
+        SCOPED_TRACE(handler);
+        EXPECT_EQ(0, std::count(image.importedNames.begin(), image.importedNames.end(), handler));
     }
 }
 

@@ -225,6 +225,11 @@ bool ParseLayout(const unsigned char *data, size_t size, AviClipInfo *info, Layo
     if (haveIdx) {
         info->idxEntries = idx1.size / 16;
         info->idxOffsetsValid = CheckIndex(data, idx1, *lay);
+        for (uint32_t i = 0; i < info->idxEntries; i++) {
+            bool key = (Le32(data + idx1.data + 16 * (size_t)i + 4) & 0x10) != 0; // AVIIF_KEYFRAME
+            info->idxKeyFrames += key;
+            info->idxFirstIsKey = info->idxFirstIsKey || (i == 0 && key);
+        }
     }
     return true;
 }
@@ -262,7 +267,8 @@ bool AviDecodeRle8Frame(const unsigned char *data, size_t size, uint32_t frame, 
         return false;
 
     const size_t w = (size_t)width, h = (size_t)height;
-    pixels->assign(w * h, 0);
+    if (pixels->size() != w * h)
+        pixels->assign(w * h, 0);
     const unsigned char *p = data + c.data;
     const size_t n = c.size;
     size_t i = 0, x = 0, y = 0; // y counts rows from the bottom
@@ -299,4 +305,19 @@ bool AviDecodeRle8Frame(const unsigned char *data, size_t size, uint32_t frame, 
         }
     }
     return false; // no end of bitmap
+}
+
+bool AviPalette(const unsigned char *data, size_t size, std::vector<uint32_t> *palette)
+{
+    AviClipInfo info;
+    Layout lay;
+    if (!ParseLayout(data, size, &info, &lay) || lay.strfData == 0)
+        return false;
+    uint32_t header = Le32(data + lay.strfData);
+    if (header < 40 || header > lay.strfSize || info.clrUsed > (lay.strfSize - header) / 4)
+        return false;
+    palette->clear();
+    for (uint32_t i = 0; i < info.clrUsed; i++)
+        palette->push_back(Le32(data + lay.strfData + header + 4 * (size_t)i) & 0xFFFFFF);
+    return true;
 }

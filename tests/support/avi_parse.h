@@ -21,6 +21,9 @@ struct AviClipInfo {
     // Every idx1 entry, its offset taken from the 'movi' list type, points at a
     // chunk with the id it names and the size it gives; false without entries.
     bool idxOffsetsValid;
+    // Entries flagged as key frames (AVIIF_KEYFRAME), and whether the first is.
+    uint32_t idxKeyFrames;
+    bool idxFirstIsKey;
     bool hasAudio; // some stream header says 'auds'
 };
 
@@ -30,9 +33,16 @@ struct AviClipInfo {
 bool AviParse(const unsigned char *data, size_t size, AviClipInfo *out);
 
 // Decodes frame 'frame' (counting frame chunks in 'movi' from zero) of a
-// BI_RLE8 clip into width*height palette indices, rows bottom-up as stored.
-// False when the clip does not parse, is not 8-bit RLE, the frame does not
-// exist, or its data is malformed or writes outside the picture.
+// BI_RLE8 clip over the picture in *pixels, width*height palette indices with
+// rows bottom-up as stored, as the animation control draws a frame over the
+// one before: pixels that the frame skips keep their value. A *pixels of any
+// other size starts as all zero. False when the clip does not parse, is not
+// 8-bit RLE, the frame does not exist, or its data is malformed or writes
+// outside the picture.
 bool AviDecodeRle8Frame(const unsigned char *data, size_t size, uint32_t frame, std::vector<uint8_t> *pixels);
+
+// The video stream's palette, clrUsed entries as 0x00RRGGBB; false when the
+// clip does not parse or its format is too short to hold them.
+bool AviPalette(const unsigned char *data, size_t size, std::vector<uint32_t> *palette);
 
 #endif

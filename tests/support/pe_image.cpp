@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+#include <string.h>
+
 #include "process.h"
 
 namespace {
@@ -55,7 +58,18 @@ PeImage ReadPeImage(const std::string &path)
         return image;
     image.machine = nt->FileHeader.Machine;
     image.isDll = (nt->FileHeader.Characteristics & IMAGE_FILE_DLL) != 0;
+    image.entryPoint = nt->OptionalHeader.AddressOfEntryPoint;
     View view{bytes, IMAGE_FIRST_SECTION(nt), nt->FileHeader.NumberOfSections};
+    // A name longer than eight characters is "/offset" into the string table
+    // that follows the symbol table.
+    size_t stringTable = nt->FileHeader.PointerToSymbolTable + 18 * (size_t)nt->FileHeader.NumberOfSymbols;
+    for (unsigned i = 0; i < view.sectionCount; i++) {
+        std::string name((const char *)view.sections[i].Name, strnlen((const char *)view.sections[i].Name, 8));
+        size_t at = name[0] == '/' ? stringTable + strtoul(name.c_str() + 1, NULL, 10) : bytes.size();
+        if (at < bytes.size())
+            name = bytes.c_str() + at;
+        image.sections.push_back(name);
+    }
 
     const IMAGE_DATA_DIRECTORY &exportDir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     if (const IMAGE_EXPORT_DIRECTORY *exp = view.At<IMAGE_EXPORT_DIRECTORY>(exportDir.VirtualAddress)) {
@@ -63,8 +77,11 @@ PeImage ReadPeImage(const std::string &path)
         for (DWORD i = 0; i < exp->NumberOfNames; i++) {
             const DWORD *nameRva = view.At<DWORD>(exp->AddressOfNames + 4 * i);
             const WORD *index = view.At<WORD>(exp->AddressOfNameOrdinals + 2 * i);
+            const DWORD *code = index ? view.At<DWORD>(exp->AddressOfFunctions + 4 * *index) : nullptr;
             if (nameRva && index)
                 image.exports[view.String(*nameRva)] = exp->Base + *index;
+            if (nameRva && code)
+                image.exportRvas[view.String(*nameRva)] = *code;
         }
     }
 
@@ -74,6 +91,13 @@ PeImage ReadPeImage(const std::string &path)
         if (desc == nullptr || desc->Name == 0)
             break;
         image.imports.push_back(view.String(desc->Name));
+        for (DWORD thunk = desc->OriginalFirstThunk; thunk != 0; thunk += 4) {
+            const DWORD *entry = view.At<DWORD>(thunk);
+            if (entry == nullptr || *entry == 0)
+                break;
+            if (!IMAGE_SNAP_BY_ORDINAL32(*entry))
+                image.importedNames.push_back(view.String(*entry + 2));
+        }
     }
     image.valid = true;
     return image;

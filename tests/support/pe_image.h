@@ -1,4 +1,5 @@
-// Reads the export and import directories of a PE file on disk.
+// Reads the headers, section names, export and import directories of a PE
+// file on disk.
 #ifndef KIV_TEST_PE_IMAGE_H
 #define KIV_TEST_PE_IMAGE_H
 
@@ -13,6 +14,10 @@ struct PeImage {
     std::string exportName;                    // the module name in the export directory
     std::map<std::string, unsigned> exports;   // name -> ordinal
     std::vector<std::string> imports;          // imported DLL names, as stored
+    std::vector<std::string> importedNames;    // functions imported by name, any DLL
+    std::map<std::string, unsigned> exportRvas; // name -> RVA of the code
+    unsigned entryPoint = 0;                   // RVA
+    std::vector<std::string> sections;         // names, long ones resolved
 };
 
 PeImage ReadPeImage(const std::string &path);

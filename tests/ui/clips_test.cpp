@@ -9,6 +9,7 @@
 #include "avi_parse.h"
 #include "dialog_resource.h"
 #include "process.h"
+#include "status_hooks.h"
 
 namespace {
 
@@ -97,19 +98,41 @@ TEST(StatusClips, HeadersAndIndexMatchTheClipTable)
     }
 }
 
-TEST(StatusClips, EveryFrameDecodesMovesAndLoopsWithoutAJump)
+// The drawn pictures in the clip's row order: bottom row first.
+std::vector<uint8_t> BottomUp(const std::vector<uint8_t> &topDown, int width, int height)
+{
+    std::vector<uint8_t> out;
+    for (int y = height - 1; y >= 0; y--)
+        out.insert(out.end(), topDown.begin() + (size_t)y * width, topDown.begin() + (size_t)(y + 1) * width);
+    return out;
+}
+
+TEST(StatusClips, FramesPlayedInOrderShowThePicturesDrawnForThem)
 {
     DllResources res;
     for (const ClipRow &row : CLIPS) {
         SCOPED_TRACE(row.id);
         std::string clip = Clip(res, row.id);
         ASSERT_FALSE(clip.empty());
-        std::vector<std::vector<uint8_t>> frames(row.frames);
-        for (uint32_t f = 0; f < row.frames; f++) {
-            ASSERT_TRUE(AviDecodeRle8Frame(Bytes(clip), clip.size(), f, &frames[f])) << "frame " << f;
-            ASSERT_EQ((size_t)row.width * row.height, frames[f].size());
-            for (uint8_t index : frames[f])
-                ASSERT_LT(index, row.colours) << "frame " << f << " uses a colour outside the palette";
+        const ClipPictures &drawn = DrawnClip(row.id);
+        ASSERT_EQ(row.frames, drawn.frames.size());
+        std::vector<uint32_t> palette;
+        ASSERT_TRUE(AviPalette(Bytes(clip), clip.size(), &palette));
+        EXPECT_EQ(drawn.palette, palette);
+
+        // Each delta frame is drawn over the one before, and after the last
+        // the key frame starts the loop again over whatever was shown.
+        AviClipInfo info;
+        ASSERT_TRUE(AviParse(Bytes(clip), clip.size(), &info));
+        EXPECT_TRUE(info.idxFirstIsKey);
+        EXPECT_EQ(1u, info.idxKeyFrames) << "every frame after the first is a delta frame";
+        std::vector<uint8_t> shown;
+        std::vector<std::vector<uint8_t>> frames;
+        for (uint32_t f = 0; f <= row.frames; f++) {
+            uint32_t frame = f % row.frames;
+            ASSERT_TRUE(AviDecodeRle8Frame(Bytes(clip), clip.size(), frame, &shown)) << "frame " << frame;
+            ASSERT_TRUE(shown == BottomUp(drawn.frames[frame], drawn.width, drawn.height)) << "frame " << frame;
+            frames.push_back(shown);
         }
         int largestStep = 0;
         for (uint32_t f = 0; f + 1 < row.frames; f++) {

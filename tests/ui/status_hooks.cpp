@@ -5,6 +5,8 @@
 
 #include <stdio.h>
 
+#include <map>
+
 namespace {
 
 CRITICAL_SECTION g_lock;
@@ -320,4 +322,15 @@ std::vector<std::string> Describe(const std::vector<StatusCall> &messages)
         }
     }
     return out;
+}
+
+const ClipPictures &DrawnClip(int resourceId)
+{
+    static std::map<int, ClipPictures> drawn;
+    auto found = drawn.find(resourceId);
+    if (found == drawn.end()) {
+        found = drawn.emplace(resourceId, ClipPictures()).first;
+        DrawClip(resourceId, &found->second);
+    }
+    return found->second;
 }

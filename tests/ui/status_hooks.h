@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "clipart.h"
 #include "import_hook.h"
 
 struct StatusCall {
@@ -63,5 +64,9 @@ void PumpMessages(DWORD milliseconds);
 // "ACM_OPEN path", "ACM_OPEN #107", "ACM_OPEN close", "ACM_PLAY", "ACM_STOP"
 // for each animation message, to compare whole sequences at once.
 std::vector<std::string> Describe(const std::vector<StatusCall> &messages);
+
+// The pictures drawn for built-in clip 102, 107 or 109, drawn once a run
+// (drawing takes a second or more); empty frames for any other id.
+const ClipPictures &DrawnClip(int resourceId);
 
 #endif
