@@ -26,9 +26,19 @@
 
 static void Print(const char *label, const ProcessCounts &c)
 {
-    printf("%-7s handles %5lu  gdi %4lu  user %4lu  windows %3lu  private bytes %10lu\n", label,
-           (unsigned long)c.handles, (unsigned long)c.gdiObjects, (unsigned long)c.userObjects,
-           (unsigned long)c.windows, (unsigned long)c.privateBytes);
+    printf("%-7s handles %5lu  gdi %4lu  user %4lu  windows %3lu  private bytes %10lu  heap blocks %6lu  heap "
+           "bytes %9lu\n",
+           label, (unsigned long)c.handles, (unsigned long)c.gdiObjects, (unsigned long)c.userObjects,
+           (unsigned long)c.windows, (unsigned long)c.privateBytes, (unsigned long)c.heapBlocks,
+           (unsigned long)c.heapBytes);
+}
+
+static void PrintGrowth(const ProcessCounts &before, const ProcessCounts &after)
+{
+    printf("growth  handles %+ld  windows %+ld  private bytes %+ld  heap blocks %+ld  heap bytes %+ld\n",
+           (long)after.handles - (long)before.handles, (long)after.windows - (long)before.windows,
+           (long)after.privateBytes - (long)before.privateBytes, (long)after.heapBlocks - (long)before.heapBlocks,
+           (long)after.heapBytes - (long)before.heapBytes);
 }
 
 // ---- the baseline: the library's system calls, made directly ---------------
@@ -216,8 +226,15 @@ static void HookRun(HMODULE library, const std::string &dir)
         fclose(log);
 }
 
-static bool BaselineRounds(HMODULE library, const TempDir &dir, int rounds)
+// Set up per call as the library's loop is: a hook folder of its own with
+// the script, and the window to find.
+static bool BaselineRounds(HMODULE library, int rounds)
 {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
+    InitCommonControlsEx(&controls);
+    TempDir dir;
+    WriteFileBytes(dir.file("kivunins.ini"), "[ServiceDelete]\r\nService0=KivRobustSoakNoService\r\n"
+                                             "[CustomCommand]\r\nCommand0=kivrobust_no_such_program.exe\r\n");
     HWND window = CreateWindowExA(0, "STATIC", WINDOW_TITLE, WS_POPUP, 0, 0, 10, 10, NULL, NULL,
                                   GetModuleHandleA(NULL), NULL);
     for (int i = 0; i < rounds; i++) {
@@ -243,25 +260,19 @@ static bool BaselineRounds(HMODULE library, const TempDir &dir, int rounds)
 
 static bool Baseline(int rounds)
 {
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
-    InitCommonControlsEx(&controls);
     // The template and clips come from the DLL, loaded as the library's host
     // would load it; none of its code runs in the loop.
     HMODULE library = LoadLibraryExA("kiv_inst.dll", NULL, LOAD_LIBRARY_AS_DATAFILE);
-    TempDir dir;
-    WriteFileBytes(dir.file("kivunins.ini"), "[ServiceDelete]\r\nService0=KivRobustSoakNoService\r\n"
-                                             "[CustomCommand]\r\nCommand0=kivrobust_no_such_program.exe\r\n");
     LibrarySource = RegisterEventSourceA(NULL, "KIV Installation DLL");
-    BaselineRounds(library, dir, 20);
+    BaselineRounds(library, 20);
     ProcessCounts before = ReadProcessCounts();
-    bool ok = BaselineRounds(library, dir, rounds);
+    bool ok = BaselineRounds(library, rounds);
     ProcessCounts after = ReadProcessCounts();
     DeregisterEventSource(LibrarySource);
     printf("baseline: %d rounds of the same system calls%s\n", rounds, ok ? "" : " - THE WINDOW WAS NOT FOUND");
     Print("before", before);
     Print("after", after);
-    printf("growth  handles %+ld  windows %+ld  private bytes %+ld\n", (long)after.handles - (long)before.handles,
-           (long)after.windows - (long)before.windows, (long)after.privateBytes - (long)before.privateBytes);
+    PrintGrowth(before, after);
     return ok;
 }
 
@@ -276,8 +287,7 @@ static bool Library(int rounds)
            rounds, ok ? "" : " - A RESULT WAS WRONG");
     Print("before", before);
     Print("after", after);
-    printf("growth  handles %+ld  windows %+ld  private bytes %+ld\n", (long)after.handles - (long)before.handles,
-           (long)after.windows - (long)before.windows, (long)after.privateBytes - (long)before.privateBytes);
+    PrintGrowth(before, after);
     return ok;
 }
 
