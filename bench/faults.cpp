@@ -564,8 +564,13 @@ bool IsFrameServiceExport(const std::string &e)
 }
 
 // The status window's calls, wherever they run (the hook opens it too).
+// Whether the scenario plays a clip file rather than a built-in clip: a
+// window that was not made fails to open the one or the other.
+bool g_fileClip = false;
+
 bool StatusExpectation(const std::string &f, const DWORD *args, long failure, Expectation *out)
 {
+    const char *openFailed = g_fileClip ? "Animate_Open file failed.\n" : "Animate_Open resource failed.\n";
     // A clip file that does not open falls back to the default clip; the
     // selection itself still succeeds.
     if (f == "AVIFileOpenA" || f == "AVIFileInfoA") {
@@ -573,12 +578,8 @@ bool StatusExpectation(const std::string &f, const DWORD *args, long failure, Ex
         return true;
     }
     const UINT message = (UINT)args[1];
-    if (f == "CreateDialogParamA") {
-        *out = Line("Animate_Open resource failed.\n", failure);
-        return true;
-    }
-    if (f == "GetDlgItem" && args[1] == 102) {
-        *out = Line("Animate_Open resource failed.\n", failure);
+    if (f == "CreateDialogParamA" || (f == "GetDlgItem" && args[1] == 102)) {
+        *out = Line(openFailed, failure);
         return true;
     }
     if (f == "SendMessageA" && message == ACM_OPENA && args[3] != 0) {
@@ -745,6 +746,7 @@ std::string g_clipFile;
 
 void Status(bool)
 {
+    g_fileClip = true;
     CALL("FakeStatusSetAvi", FakeStatusSetAvi(g_clipFile.c_str()));
     CALL("FakeStatusOpen", FakeStatusOpen(STATUS_TEXT, STATUS_CAPTION));
     CALL("dispatch", (DispatchPending(), 0));
