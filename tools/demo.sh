@@ -11,6 +11,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cp "$build/bin/kiv_inst.dll" "$build/bin/kivhost.exe" "$dist/"
 cp "$top/include/kiv_inst.h" "$top/res/kiv_inst.def" "$dist/"
 cp "$build/lib/libkiv_inst.dll.a" "$dist/"
+# The release: kiv_inst.lib, the CMake package, the engine integrations, the
+# archive and its checksums.
+sh "$top/tools/package.sh" "$build" "$dist" || exit 1
 
 # Inside the test run (KIV_DEMO_IN_SESSION=1) the session's display and
 # wineserver are used as they are, and left running.

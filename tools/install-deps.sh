@@ -30,3 +30,15 @@ fi
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
     localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 >/dev/null 2>&1 || echo "warning: could not generate the ja_JP.UTF-8 locale"
 fi
+
+# The Inno Setup compiler, pinned, from the npm registry into a cache outside
+# the source tree; ISCC.exe runs from there under Wine. Fetched once.
+inno_version=6.3.1
+inno_cache="${KIV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kiv_inst}/innosetup-compiler-$inno_version"
+if [ ! -f "$inno_cache/package/bin/ISCC.exe" ]; then
+    echo "Fetching innosetup-compiler@$inno_version into $inno_cache"
+    rm -rf "$inno_cache"
+    mkdir -p "$inno_cache"
+    (cd "$inno_cache" && npm pack --silent "innosetup-compiler@$inno_version" >/dev/null &&
+        tar xzf "innosetup-compiler-$inno_version.tgz" && rm -f "innosetup-compiler-$inno_version.tgz")
+fi

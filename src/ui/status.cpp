@@ -286,8 +286,10 @@ extern "C" int KIV_API FakeStatusClose(void)
     if (StatusAnimation != NULL)
         result = StatusStopClip();
     // Posted, not sent: the window goes when the host next dispatches
-    // messages, so a host that opens again before that keeps one window.
-    if (StatusWindow != NULL)
-        PostMessageA(StatusWindow, WM_CLOSE, 0, 0);
+    // messages, so a host that opens again before that keeps one window. A
+    // close that cannot be posted (a full queue) would leave the window and
+    // its timer for good, so it is destroyed at once instead.
+    if (StatusWindow != NULL && !PostMessageA(StatusWindow, WM_CLOSE, 0, 0))
+        DestroyWindow(StatusWindow);
     return result;
 }

@@ -51,6 +51,25 @@ static DWORD ProbedHandleCount()
     return count;
 }
 
+static void CountHeapBlocks(ProcessCounts *counts)
+{
+    HANDLE heaps[64];
+    DWORD n = GetProcessHeaps(64, heaps);
+    for (DWORD i = 0; i < n && i < 64; i++) {
+        if (!HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry;
+        entry.lpData = NULL;
+        while (HeapWalk(heaps[i], &entry)) {
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
+                counts->heapBlocks++;
+                counts->heapBytes += entry.cbData;
+            }
+        }
+        HeapUnlock(heaps[i]);
+    }
+}
+
 static BOOL CALLBACK CountWindow(HWND window, LPARAM counter)
 {
     (*(DWORD *)counter)++;
@@ -71,6 +90,7 @@ ProcessCounts ReadProcessCounts()
     ZeroMemory(&memory, sizeof(memory));
     if (GetProcessMemoryInfo(self, (PROCESS_MEMORY_COUNTERS *)&memory, sizeof(memory)))
         counts.privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
+    CountHeapBlocks(&counts);
     return counts;
 }
 

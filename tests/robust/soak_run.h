@@ -14,6 +14,10 @@ struct ProcessCounts {
     // makes, countable where the system gives no USER count (Wine).
     DWORD windows = 0;
     SIZE_T privateBytes = 0;
+    // Busy blocks of every heap of the process and their bytes: what is held,
+    // to the byte, where private bytes move by whole pages.
+    DWORD heapBlocks = 0;
+    SIZE_T heapBytes = 0;
 };
 
 ProcessCounts ReadProcessCounts();

@@ -1,0 +1,127 @@
+#!/bin/sh
+# An installer engine end to end: compiles the engine's example installer,
+# runs it silently, checks that the service it installs runs, then removes
+# the program as the system's list of programs does (sysremove: the registered
+# UninstallString, unchanged, started by CreateProcessA) and checks that the
+# uninstall hook removed the service, ran the custom command and logged this
+# run in the installation folder.
+#
+#   sh engine_test.sh nsis|inno BUILD [ISCC.exe]
+set -u
+engine=$1
+build=$(cd "$2" && pwd)
+iscc=${3:-}
+top=$(cd "$(dirname "$0")/../.." && pwd)
+bin="$build/bin"
+work="$build/engines/$engine"
+service="KivExample_$engine"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+fail() {
+    echo "$engine: $*" >&2
+    exit 1
+}
+kivhost() {
+    wine "$bin/kivhost.exe" "$@" | tr -d '\r'
+}
+# The installation folder, read back from the hook's option in the entry.
+install_dir() {
+    wine reg query "$uninstall_key\\$key" /v UninstallString 2>/dev/null | tr -d '\r' |
+        sed -n 's/.*UninstallString.*REG_SZ.* -c"\(.*\)\\kiv_inst\.dll".*/\1/p'
+}
+
+case $engine in
+nsis)
+    key=Kivelstrand
+    silent=/S ;;
+inno)
+    key=Kivelstrand_is1
+    silent="/VERYSILENT /SUPPRESSMSGBOXES"
+    [ -f "$iscc" ] || fail "no Inno Setup compiler at '$iscc' (make deps fetches it)" ;;
+*)
+    fail "unknown engine" ;;
+esac
+
+# Whatever an earlier run left behind.
+old=$(install_dir)
+[ -n "$old" ] && rm -rf "$(winepath -u "$old")"
+wine reg delete "$uninstall_key\\$key" /f >/dev/null 2>&1
+kivhost ServiceDelete "$service" >/dev/null
+rm -rf "$work"
+mkdir -p "$work"
+
+echo "== compiling the example"
+if [ "$engine" = nsis ]; then
+    makensis -V2 -DKIV_DIST="$bin" -DKIV_SERVICE_EXE="$bin/kivtestsvc.exe" -DKIV_SERVICE_NAME="$service" \
+        -DKIV_OUTFILE="$work/kivelstrand-setup.exe" "$top/integrations/nsis/example.nsi" || fail "makensis failed"
+else
+    wine "$iscc" /Q "/DKivDist=$(winepath -w "$bin")" "/DKivServiceExe=$(winepath -w "$bin/kivtestsvc.exe")" \
+        "/DKivServiceName=$service" "/O$(winepath -w "$work")" /Fkivelstrand-setup \
+        "$(winepath -w "$top/integrations/inno/example.iss")" || fail "ISCC failed"
+fi
+
+echo "== setup $silent"
+# shellcheck disable=SC2086
+wine "$work/kivelstrand-setup.exe" $silent || fail "setup failed"
+dir=$(install_dir)
+[ -n "$dir" ] || fail "the uninstall entry does not carry -c\"<folder>\\kiv_inst.dll\""
+echo "installed in $dir"
+unix_dir=$(winepath -u "$dir")
+# Setup writes no log: one there is an earlier run's.
+rm -f "$unix_dir/kivuninslog.txt"
+state=$(kivhost ServiceExists "$service" ServiceIsRunning "$service")
+echo "$state"
+echo "$state" | grep -q "ServiceIsRunning -> 1" || fail "the service does not run after setup"
+
+echo "== removal from the list of programs"
+wine "$bin/sysremove.exe" "$key" | tr -d '\r' || fail "the uninstaller did not end"
+state=$(kivhost ServiceExists "$service")
+echo "$state"
+echo "$state" | grep -q "ServiceExists -> 0" || fail "the service is still there"
+
+# The log holds this run's block only.
+cat > "$work/expected-log.txt" <<LOG
+=====================================
+BEGIN Kivelstrand UN-install log file
+Log file name is $dir\\kivuninslog.txt
+Section is ServiceDelete
+Key name is Service0
+Value is $service
+Key name is Service1
+Value is NOT_FOUND
+Section is CustomCommand
+Key name is Command0
+Value is cmd.exe /c rd /s /q "$dir\\cache"
+Key name is Command1
+Value is NOT_FOUND
+END Kivelstrand UN-install log file
+=====================================
+LOG
+[ -f "$unix_dir/kivuninslog.txt" ] || fail "no kivuninslog.txt in $dir"
+tr -d '\r' < "$unix_dir/kivuninslog.txt" | diff "$work/expected-log.txt" - || fail "kivuninslog.txt differs"
+# The hook starts the command and does not wait for it.
+for _ in $(seq 1 100); do
+    [ -d "$unix_dir/cache" ] || break
+    sleep 0.1
+done
+[ -d "$unix_dir/cache" ] && fail "the custom command did not remove the cache"
+left=$(cd "$unix_dir" && ls -A)
+[ "$left" = kivuninslog.txt ] || fail "left in the folder: $left"
+wine reg query "$uninstall_key\\$key" >/dev/null 2>&1 && fail "the uninstall entry is still there"
+rm -rf "$unix_dir"
+echo "$engine: installed, ran, removed by the hook"
+
+[ "$engine" = nsis ] || exit 0
+echo "== the macros in ANSI and Unicode installers"
+for charset in ansi unicode; do
+    flag=
+    [ "$charset" = unicode ] && flag=-DKIV_UNICODE
+    makensis -V2 $flag -DKIV_DIST="$bin" -DKIV_OUT="$work" "$(dirname "$0")/macros.nsi" || fail "makensis failed"
+    wine "$bin/dlgpress.exe" "kiv drive $charset" 3 >/dev/null &
+    wine "$work/macros-$charset.exe" /S || fail "$charset installer failed"
+    wait
+    got=$(cat "$work/macros-$charset.txt")
+    echo "$charset: $got"
+    [ "$got" = "exists=0 open=1 window=shown close=1 after-close=0 stopall=1 drive=1,C: register=kept" ] ||
+        fail "$charset: unexpected results"
+done
