@@ -3,7 +3,7 @@ BUILD ?= build
 DIST ?= dist
 JOBS ?= 2
 
-.PHONY: all deps build test demo clean
+.PHONY: all deps build test demo fuzz clean
 
 all: build
 
@@ -20,5 +20,10 @@ test: build
 demo: build
 	sh tools/demo.sh $(BUILD) $(DIST)
 
+# The text routines under libFuzzer, natively: each target SECONDS seconds (60
+# unless given) or RUNS executions per code page.
+fuzz:
+	$(MAKE) -C fuzz fuzz OUT=$(CURDIR)/build-fuzz $(if $(SECONDS),SECONDS=$(SECONDS)) $(if $(RUNS),RUNS=$(RUNS))
+
 clean:
-	rm -rf $(BUILD) $(DIST)
+	rm -rf $(BUILD) $(DIST) build-fuzz

@@ -36,11 +36,11 @@ static const WCHAR LINE_BREAKS[] = L"\r\n";
 // cases apart when stepping through.
 enum { LOG_NOTHING_GIVEN = 0, LOG_WRITTEN = 1, LOG_BAD_MODE = -1, LOG_NOT_OPENED = -2, LOG_NO_MEMORY = -3 };
 
-BOOLEAN KIV_NT_FormatError(DWORD code, WCHAR *buffer, DWORD size)
+// FormatMessageW for a code, from the network message module first when the
+// code is in its range; with FORMAT_MESSAGE_ALLOCATE_BUFFER among the flags
+// buffer receives the address of a local block. The characters written.
+static DWORD SystemText(DWORD code, DWORD flags, WCHAR *buffer, DWORD size)
 {
-    if (buffer == NULL || size == 0)
-        return 0;
-
     HMODULE networkMessages = NULL;
     if (code >= NETWORK_CODE_FIRST && code <= NETWORK_CODE_LAST)
         networkMessages = LoadLibraryExW(NETWORK_MESSAGE_MODULE, NULL, LOAD_LIBRARY_AS_DATAFILE);
@@ -48,14 +48,21 @@ BOOLEAN KIV_NT_FormatError(DWORD code, WCHAR *buffer, DWORD size)
     // With the module as source, a code it lacks still finds the system text.
     DWORD length;
     if (networkMessages != NULL)
-        length = FormatMessageW(SYSTEM_TEXT_FLAGS | FORMAT_MESSAGE_FROM_HMODULE, networkMessages, code,
+        length = FormatMessageW(SYSTEM_TEXT_FLAGS | FORMAT_MESSAGE_FROM_HMODULE | flags, networkMessages, code,
                                 LANGUAGE_USER_DEFAULT, buffer, size, NULL);
     else
-        length = FormatMessageW(SYSTEM_TEXT_FLAGS, NULL, code, LANGUAGE_USER_DEFAULT, buffer, size, NULL);
+        length = FormatMessageW(SYSTEM_TEXT_FLAGS | flags, NULL, code, LANGUAGE_USER_DEFAULT, buffer, size, NULL);
 
     if (networkMessages != NULL)
         FreeLibrary(networkMessages);
-    return length != 0 ? 1 : 0;
+    return length;
+}
+
+BOOLEAN KIV_NT_FormatError(DWORD code, WCHAR *buffer, DWORD size)
+{
+    if (buffer == NULL || size == 0)
+        return 0;
+    return SystemText(code, 0, buffer, size) != 0 ? 1 : 0;
 }
 
 BOOLEAN KIV_NT_ErrorToText(DWORD code, char *buffer, DWORD size)
@@ -124,27 +131,46 @@ void KIV_NT_LogAppend(const WCHAR *text)
     KIV_NT_LogMessage(DIAGNOSTIC_LOG, text, MODE_APPEND);
 }
 
+// A cut that would keep the first half of a surrogate pair drops it too.
+static void DropHalfPair(WCHAR *text, size_t length)
+{
+    if (length > 0 && IS_HIGH_SURROGATE(text[length - 1]))
+        text[length - 1] = L'\0';
+}
+
 void KIV_NT_LogErrorLine(const WCHAR *text, DWORD code)
 {
+    // The system allocates the text, so one of any length is found; its
+    // first line, cut at the entry's limit, keeps the entry one line.
+    WCHAR *allocated = NULL;
+    BOOLEAN found = SystemText(code, FORMAT_MESSAGE_ALLOCATE_BUFFER, (WCHAR *)&allocated, 0) != 0 &&
+                    allocated != NULL;
     WCHAR systemText[ERROR_LINE_TEXT_CHARS];
     ZeroMemory(systemText, sizeof(systemText));
-    KIV_NT_FormatError(code, systemText, ERROR_LINE_TEXT_CHARS);
-
-    // Only the first line of the system text: the entry stays one line.
-    WCHAR *first = systemText + wcsspn(systemText, LINE_BREAKS);
-    if (*first == L'\0')
-        first = NULL;
-    else
-        first[wcscspn(first, LINE_BREAKS)] = L'\0';
+    if (found) {
+        const WCHAR *first = allocated + wcsspn(allocated, LINE_BREAKS);
+        size_t length = wcscspn(first, LINE_BREAKS);
+        bool cut = length > ERROR_LINE_TEXT_CHARS - 1;
+        if (cut)
+            length = ERROR_LINE_TEXT_CHARS - 1;
+        StringCchCopyNW(systemText, ERROR_LINE_TEXT_CHARS, first, length);
+        if (cut)
+            DropHalfPair(systemText, length);
+    }
+    if (allocated != NULL)
+        LocalFree(allocated);
 
     WCHAR line[ERROR_LINE_CHARS + 1];
     ZeroMemory(line, sizeof(line));
     HRESULT hr = StringCchPrintfW(line, ERROR_LINE_CHARS + 1, ERROR_LINE_FORMAT, text ? text : NO_TEXT,
-                                  first ? first : NO_TEXT);
+                                  found ? systemText : NO_TEXT);
     // An entry cut at the buffer's end still closes its line, so the next
     // entry does not run on in it.
-    if (hr == STRSAFE_E_INSUFFICIENT_BUFFER)
-        line[ERROR_LINE_CHARS - 1] = L'\n';
+    if (hr == STRSAFE_E_INSUFFICIENT_BUFFER) {
+        line[ERROR_LINE_CHARS - 1] = L'\0';
+        DropHalfPair(line, ERROR_LINE_CHARS - 1);
+        StringCchCatW(line, ERROR_LINE_CHARS + 1, L"\n");
+    }
     KIV_NT_LogAppend(line);
 }
 

@@ -142,41 +142,65 @@ BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD ca
     return result;
 }
 
-BOOLEAN KIV_NT_GetProcessName(char *buffer)
+size_t KIV_NT_CopyWholeChars(char *buffer, size_t size, const char *text, size_t length)
 {
-    if (buffer == NULL)
+    if (buffer == NULL || size == 0)
         return 0;
+    // Whole characters only: a cut never keeps a lead byte without its trail.
+    size_t kept = 0;
+    while (kept < length && text[kept] != '\0') {
+        size_t next = (size_t)(CharNextA(text + kept) - text);
+        if (next <= kept || next > length || next > size - 1)
+            break;
+        kept = next;
+    }
+    CopyMemory(buffer, text, kept);
+    buffer[kept] = '\0';
+    return kept;
+}
 
-    const char *commandLine = GetCommandLineA();
-    if (commandLine == NULL)
+static BOOLEAN IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+BOOLEAN KIV_NT_ProcessNameFromLine(const char *commandLine, char *buffer)
+{
+    if (commandLine == NULL || buffer == NULL)
         return 0;
 
     // Leading blanks and quotes are skipped. A token that follows a quote is a
     // quoted path and runs to the closing quote, blanks and all; any other
-    // token ends at the first blank or quote.
+    // token ends at the first blank or quote. A tab is a blank, as it is for
+    // the uninstaller's option.
     const char *start = commandLine;
     BOOLEAN quoted = 0;
-    while (*start == ' ' || *start == '"') {
+    while (IsBlank(*start) || *start == '"') {
         quoted = *start == '"';
         start++;
     }
+
+    // Stepped by characters, so that the trail byte of a double-byte
+    // character is never taken for a backslash, a blank or a quote.
+    const char *name = start;
     const char *end = start;
-    if (quoted) {
-        while (*end != '\0' && *end != '"')
-            end++;
-    } else {
-        while (*end != '\0' && *end != ' ' && *end != '"')
-            end++;
+    while (*end != '\0' && *end != '"' && (quoted || !IsBlank(*end))) {
+        const char *next = CharNextA(end);
+        if (*end == '\\')
+            name = next;
+        end = next;
     }
     if (end == start)
         return 0;
-
-    const char *name = start;
-    for (const char *p = start; p < end; p++)
-        if (*p == '\\')
-            name = p + 1;
-    StringCchCopyNA(buffer, NAME_BYTES, name, (size_t)(end - name));
+    KIV_NT_CopyWholeChars(buffer, NAME_BYTES, name, (size_t)(end - name));
     return 1;
+}
+
+BOOLEAN KIV_NT_GetProcessName(char *buffer)
+{
+    if (buffer == NULL)
+        return 0;
+    return KIV_NT_ProcessNameFromLine(GetCommandLineA(), buffer);
 }
 
 BOOLEAN KIV_NT_GetInstallDisk(char *buffer)

@@ -50,6 +50,13 @@ BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD ca
 // The program's file name from the command line, into a buffer of 256 bytes.
 BOOLEAN KIV_NT_GetProcessName(char *buffer);
 
+// The same from a given command line: the text part of the above.
+BOOLEAN KIV_NT_ProcessNameFromLine(const char *commandLine, char *buffer);
+
+// Copies the longest run of whole characters of text[0..length) that fits
+// size bytes with its terminator; the bytes copied. Nothing for size 0.
+size_t KIV_NT_CopyWholeChars(char *buffer, size_t size, const char *text, size_t length);
+
 // The product's installation disk from the registry, into 256 bytes.
 BOOLEAN KIV_NT_GetInstallDisk(char *buffer);
 

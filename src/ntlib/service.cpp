@@ -12,6 +12,10 @@
 
 static const WORD SERVICE_CATEGORY = 5;
 
+// The longest wait for a pending service's own hint. The database lock is
+// held meanwhile, and with it every other program that needs the manager.
+static const DWORD PENDING_WAIT_MAX_MS = 30000;
+
 static const char STOP_OPEN_MANAGER[] = "KIV_NT_StopService(%s): OpenSCManager";
 static const char STOP_LOCK[] = "KIV_NT_StopService(%s): LockServiceDatabase";
 static const char STOP_OPEN_SERVICE[] = "KIV_NT_StopService(%s): OpenService";
@@ -108,7 +112,7 @@ BOOLEAN KIV_NT_StopService(const char *name)
     BOOL haveQueried = QueryServiceStatus(service, &queried);
     if (haveQueried && (queried.dwCurrentState == SERVICE_START_PENDING ||
                         queried.dwCurrentState == SERVICE_STOP_PENDING))
-        Sleep(queried.dwWaitHint);
+        Sleep(queried.dwWaitHint < PENDING_WAIT_MAX_MS ? queried.dwWaitHint : PENDING_WAIT_MAX_MS);
 
     // State 0 is no state: it tells whether the manager filled the status
     // when it refused the control.

@@ -4,6 +4,8 @@
 
 #include <strsafe.h>
 
+#include "ntlib/kiv_nt.h"
+
 static const char OPTION_LEAD = '-';
 static const char OPTION_LETTER = 'c';
 static const char QUOTE = '"';
@@ -59,17 +61,18 @@ void SplitAtLastChar(const char *path, char *directory, size_t directorySize, ch
         p = next;
     }
 
+    // A rest over its buffer is cut at a whole character.
     if (split == NULL) {
-        if (rest != NULL && restSize > 0)
-            StringCchCopyA(rest, restSize, path);
+        if (rest != NULL)
+            KIV_NT_CopyWholeChars(rest, restSize, path, (size_t)lstrlenA(path));
         return;
     }
     size_t directoryLength = (size_t)(split - path) + 1;
     // A cut directory would name another folder: give none instead.
     if (directory != NULL && directoryLength < directorySize)
         StringCchCopyNA(directory, directorySize, path, directoryLength);
-    if (rest != NULL && restSize > 0)
-        StringCchCopyA(rest, restSize, split + 1);
+    if (rest != NULL)
+        KIV_NT_CopyWholeChars(rest, restSize, split + 1, (size_t)lstrlenA(split + 1));
 }
 
 // The first character after the program name, which may be quoted.

@@ -21,7 +21,8 @@ int EndsWithChar(const char *text, char ch);
 // the trail byte of a double-byte character): directory gets the part up to
 // and including it, rest the part behind it. Without a separator the
 // directory is empty and rest is the whole path. A directory that does not
-// fit its buffer comes back empty rather than cut; rest may be NULL.
+// fit its buffer comes back empty rather than cut; a rest that does not fit
+// is cut after its last whole character. rest may be NULL.
 void SplitAtLastChar(const char *path, char *directory, size_t directorySize, char *rest,
                      size_t restSize, char separator);
 

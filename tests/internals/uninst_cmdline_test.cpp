@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "ntlib/kiv_nt.h"
 #include "process.h"
 #include "uninstall/uninstall.h"
 
@@ -167,6 +168,33 @@ TEST(DoubleByteChild, TrailBytesNeverSplitOrClose)
     EXPECT_STREQ("C:\\D\x95\x5C\\", directory);
     EXPECT_EQ(1, GetUninstDirectory("kivhost.exe -cC:\\Dir\\\x95\x5C", directory, sizeof(directory)));
     EXPECT_STREQ("C:\\Dir\\", directory);
+    // A rest over its buffer is cut before a double-byte character, not in it.
+    char small[5];
+    SplitAtLastChar("C:\\abc\x88\x9F", directory, sizeof(directory), small, sizeof(small), '\\');
+    EXPECT_STREQ("abc", small);
+    SplitAtLastChar("abc\x88\x9F", directory, sizeof(directory), small, sizeof(small), '\\');
+    EXPECT_STREQ("abc", small);
+}
+
+TEST(DoubleByteChild, ProcessNameStepsByCharacters)
+{
+    if (!InDoubleByteChild())
+        GTEST_SKIP() << "runs in its own test entry, in code page 932";
+    const struct {
+        std::string commandLine;
+        std::string name;
+    } rows[] = {
+        {"C:\\dir\\\x95\x5C.exe", "\x95\x5C.exe"},
+        {"\x84\x5C", "\x84\x5C"},
+        {std::string(254, 'a') + "\x88\x9F", std::string(254, 'a')},
+        {std::string(253, 'a') + "\x88\x9F", std::string(253, 'a') + "\x88\x9F"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.commandLine);
+        char name[256];
+        EXPECT_EQ(1, KIV_NT_ProcessNameFromLine(row.commandLine.c_str(), name));
+        EXPECT_EQ(row.name, name);
+    }
 }
 
 } // namespace

@@ -229,6 +229,15 @@ TEST_F(LogTest, OnlyTheFirstLineOfAMultiLineTextEntersTheLog)
     EXPECT_EQ("step error! First line of the network text.\r\n", drive_.Log());
 }
 
+// A first line over 511 characters is cut there; it used to leave "(null)".
+TEST_F(LogTest, LongSystemTextIsCutAt511Characters)
+{
+    FakeNetworkMessages fake({{2100, std::wstring(600, L'w') + L"\r\n"}});
+    ASSERT_TRUE(fake.ready());
+    KIV_NT_LogError("step", 2100, 1024);
+    EXPECT_EQ("step error! " + std::string(511, 'w') + "\r\n", drive_.Log());
+}
+
 TEST_F(LogTest, NarrowTextIsCutAtItsLimit)
 {
     const struct {

@@ -360,6 +360,9 @@ TEST(ProcessName, FirstTokenOfTheCommandLineAfterItsLastBackslash)
         {"D:\\setup\\setup.exe\"-s\"", 1, "setup.exe"},
         {"\"D:\\my dir\\x y.exe\" -s", 1, "x y.exe"},
         {"C:\\" + std::string(300, 'n'), 1, std::string(255, 'n')},
+        // A tab ends the token, as it ends the uninstaller's option.
+        {"setup.exe\t-s", 1, "setup.exe"},
+        {"\t\"D:\\my dir\\x\ty.exe\"\t-s", 1, "x\ty.exe"},
         {"", 0, ""},
         {"   ", 0, ""},
         {" \"\" ", 0, ""},

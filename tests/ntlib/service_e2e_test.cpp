@@ -100,6 +100,21 @@ TEST_F(ServiceEndToEnd, RemovesAStopPendingServiceWithoutAStopControl)
     EXPECT_EQ("KIV_NT_RemoveService: Removed service " + service.name() + ".\n", records[0].message);
 }
 
+// The service's own hint of 0xFFFFFFFF would hold the database lock for 49
+// days; the stop waits 30 seconds (recorded, not waited) and goes on.
+TEST_F(ServiceEndToEnd, StopWaitsAtMost30SecondsForAPendingServicesHint)
+{
+    TestService service("hugehint");
+    ASSERT_TRUE(service.installed());
+    ASSERT_TRUE(service.StartAndWaitFor(SERVICE_START_PENDING));
+    SleepCapture pauses(Self());
+    KIV_NT_StopService(service.c_name());
+    std::vector<JournalEntry> slept = journal::Of(Outlet::Sleep);
+    ASSERT_EQ(1u, slept.size());
+    EXPECT_EQ(30000u, slept[0].milliseconds);
+    EXPECT_EQ(1u, RecordsWritten().size());
+}
+
 TEST_F(ServiceEndToEnd, RunningTestIsSilentForStoppedAndMissingServices)
 {
     TestService service("normal");

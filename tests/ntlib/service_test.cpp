@@ -302,19 +302,27 @@ TEST_F(ServiceStopTest, StoppedServiceRefusesTheStopAndCountsAsStopped)
     EXPECT_EQ(order, g_spy.calls);
 }
 
-TEST_F(ServiceStopTest, PendingServiceSleepsOnceForItsHintWithTheLockHeld)
+TEST_F(ServiceStopTest, PendingServiceSleepsOnceForItsHintUpTo30SecondsWithTheLockHeld)
 {
     TestService service("pending");
     ASSERT_TRUE(service.created());
+    // A hint over 30 seconds is cut to 30 seconds: the lock is held meanwhile.
+    const struct {
+        DWORD hint;
+        const char *sleep;
+    } hints[] = {{30000, "Sleep 30000"}, {29999, "Sleep 29999"}, {0, "Sleep 0"},
+                 {30001, "Sleep 30000"}, {0xFFFFFFFF, "Sleep 30000"}};
     for (DWORD state : {(DWORD)SERVICE_START_PENDING, (DWORD)SERVICE_STOP_PENDING}) {
-        SCOPED_TRACE(state);
-        g_spy.calls.clear();
-        g_spy.fakeState = state;
-        g_spy.waitHint = 30000;
-        KIV_NT_StopService(service.name());
-        std::vector<std::string> order = {"OpenSCManager", "Lock", "OpenService", "Query", "Sleep 30000",
-                                          "Control", "CloseService", "Unlock", "CloseManager"};
-        EXPECT_EQ(order, g_spy.calls);
+        for (const auto &row : hints) {
+            SCOPED_TRACE(testing::Message() << "state " << state << ", hint " << row.hint);
+            g_spy.calls.clear();
+            g_spy.fakeState = state;
+            g_spy.waitHint = row.hint;
+            KIV_NT_StopService(service.name());
+            std::vector<std::string> order = {"OpenSCManager", "Lock",         "OpenService", "Query", row.sleep,
+                                              "Control",       "CloseService", "Unlock",      "CloseManager"};
+            EXPECT_EQ(order, g_spy.calls);
+        }
     }
     g_spy.calls.clear();
     g_spy.fakeState = SERVICE_RUNNING;

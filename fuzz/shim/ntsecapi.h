@@ -1,0 +1,1 @@
+// Nothing beyond what the shim's windows.h declares.
