@@ -39,6 +39,32 @@ int EndsWithChar(const char *text, char ch)
     return *last == ch ? 1 : 0;
 }
 
+// The last separator before end, found walking whole characters: lead bytes
+// are never compared and trail bytes never visited on their own.
+static const char *LastSeparator(const char *text, const char *end, char separator)
+{
+    const char *found = NULL;
+    for (const char *p = text; p < end && *p != '\0';) {
+        if (!IsDBCSLeadByte((BYTE)*p) && *p == separator)
+            found = p;
+        const char *next = CharNextA(p);
+        if (next == p)
+            break;
+        p = next;
+    }
+    return found;
+}
+
+// The directory part of a path, separator included. A cut directory would
+// name another folder: one that does not fit gives none instead.
+static void CopyDirectory(char *directory, size_t directorySize, const char *path,
+                          const char *separator)
+{
+    size_t length = (size_t)(separator - path) + 1;
+    if (length < directorySize)
+        StringCchCopyNA(directory, directorySize, path, length);
+}
+
 void SplitAtLastChar(const char *path, char *directory, size_t directorySize, char *rest,
                      size_t restSize, char separator)
 {
@@ -49,28 +75,17 @@ void SplitAtLastChar(const char *path, char *directory, size_t directorySize, ch
     if (path == NULL || path[0] == '\0')
         return;
 
-    // The last separator, found walking whole characters: lead bytes are
-    // never compared and trail bytes never visited on their own.
-    const char *split = NULL;
-    for (const char *p = path; *p != '\0';) {
-        if (!IsDBCSLeadByte((BYTE)*p) && *p == separator)
-            split = p;
-        const char *next = CharNextA(p);
-        if (next == p)
-            break;
-        p = next;
-    }
+    size_t length = (size_t)lstrlenA(path);
+    const char *split = LastSeparator(path, path + length, separator);
 
     // A rest over its buffer is cut at a whole character.
     if (split == NULL) {
         if (rest != NULL)
-            KIV_NT_CopyWholeChars(rest, restSize, path, (size_t)lstrlenA(path));
+            KIV_NT_CopyWholeChars(rest, restSize, path, length);
         return;
     }
-    size_t directoryLength = (size_t)(split - path) + 1;
-    // A cut directory would name another folder: give none instead.
-    if (directory != NULL && directoryLength < directorySize)
-        StringCchCopyNA(directory, directorySize, path, directoryLength);
+    if (directory != NULL)
+        CopyDirectory(directory, directorySize, path, split);
     if (rest != NULL)
         KIV_NT_CopyWholeChars(rest, restSize, split + 1, (size_t)lstrlenA(split + 1));
 }
@@ -154,14 +169,11 @@ int GetUninstDirectory(const char *commandLine, char *directory, size_t director
         end = path + lstrlenA(path);
     }
 
-    size_t length = (size_t)(end - path);
-    char *text = (char *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, length + 1);
-    if (text == NULL)
-        return 1;
-    CopyMemory(text, path, length);
-    if (EndsWithChar(text, QUOTE))
-        text[length - 1] = '\0';
-    SplitAtLastChar(text, directory, directorySize, NULL, 0, BACKSLASH);
-    HeapFree(GetProcessHeap(), 0, text);
+    // The path is read where it stands, with no copy of it, so no length of
+    // command line needs memory and none can fail. A quote that ends an
+    // unquoted path is no backslash: it cannot move the split.
+    const char *split = LastSeparator(path, end, BACKSLASH);
+    if (split != NULL)
+        CopyDirectory(directory, directorySize, path, split);
     return 1;
 }
