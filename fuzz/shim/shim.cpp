@@ -234,22 +234,6 @@ DWORD GetLastError(void)
     return ERROR_INSUFFICIENT_BUFFER;
 }
 
-HANDLE GetProcessHeap(void)
-{
-    return (HANDLE)&g_codePage;
-}
-
-LPVOID HeapAlloc(HANDLE, DWORD flags, size_t bytes)
-{
-    return (flags & HEAP_ZERO_MEMORY) ? calloc(bytes ? bytes : 1, 1) : malloc(bytes ? bytes : 1);
-}
-
-BOOL HeapFree(HANDLE, DWORD, LPVOID block)
-{
-    free(block);
-    return TRUE;
-}
-
 HLOCAL LocalFree(HLOCAL block)
 {
     free(block);

@@ -62,7 +62,6 @@ typedef BOOL *LPBOOL;
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define CP_ACP 0
 #define MB_PRECOMPOSED 1
-#define HEAP_ZERO_MEMORY 0x8
 #define LOAD_LIBRARY_AS_DATAFILE 0x2
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x200
@@ -97,9 +96,6 @@ UINT GetACP(void);
 LPSTR GetCommandLineA(void);
 DWORD GetCurrentProcessId(void);
 DWORD GetLastError(void);
-HANDLE GetProcessHeap(void);
-LPVOID HeapAlloc(HANDLE heap, DWORD flags, size_t bytes);
-BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 HLOCAL LocalFree(HLOCAL block);
 
 // Message texts, answered from the fuzzer's input.
