@@ -19,6 +19,7 @@
 #include <cstring>
 #include <string>
 
+#include "baseline_record.h"
 #include "import_hook.h"
 #include "process.h"
 #include "resource.h"
@@ -45,7 +46,6 @@ static void PrintGrowth(const ProcessCounts &before, const ProcessCounts &after)
 
 static const char MISSING[] = "KivRobustNoSuchService";
 static const char WINDOW_TITLE[] = "Kiv robust soak window";
-static const char CONFIG_KEY[] = "SOFTWARE\\Brackwen Technologies Inc.\\Kivelstrand\\Config";
 static HANDLE LibrarySource;
 static HWND Found;
 
@@ -146,41 +146,6 @@ static void StatusWindow(HMODULE library, const char *text, const char *caption)
     DispatchPending();
 }
 
-// One "Kivelstrand" record of a missing service: configuration, source,
-// system text, SID lookup, report.
-static void Record(const char *message, DWORD code)
-{
-    HKEY key = NULL;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS)
-        RegCloseKey(key);
-    HANDLE source = RegisterEventSourceA(NULL, "Kivelstrand");
-    WCHAR wide[1024] = {0};
-    char narrow[1024] = {0};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code, 0, wide, 1024, NULL);
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof(narrow), NULL, NULL);
-    char record[4096];
-    snprintf(record, sizeof(record), "Kivelstrand System\r\n\r\nProcess: soak.exe (PID: %lu)\r\n\r\n%s\r\n\r\n%s\r\n",
-             GetCurrentProcessId(), message, narrow);
-    LSA_OBJECT_ATTRIBUTES attributes = {};
-    LSA_HANDLE policy = NULL;
-    LsaOpenPolicy(NULL, &attributes, POLICY_LOOKUP_NAMES, &policy);
-    WCHAR user[1025] = {0};
-    DWORD userChars = 1024;
-    GetUserNameW(user, &userChars);
-    DWORD sidBytes = 128, domainChars = 256;
-    PSID sid = HeapAlloc(GetProcessHeap(), 0, sidBytes);
-    WCHAR *domain = (WCHAR *)HeapAlloc(GetProcessHeap(), 0, domainChars * sizeof(WCHAR));
-    SID_NAME_USE use;
-    LookupAccountNameW(NULL, user, sid, &sidBytes, domain, &domainChars, &use);
-    HeapFree(GetProcessHeap(), 0, domain);
-    if (policy != NULL)
-        LsaClose(policy);
-    const char *strings[1] = {record};
-    ReportEventA(source, EVENTLOG_ERROR_TYPE, 5, 21, sid, 1, 0, strings, NULL);
-    HeapFree(GetProcessHeap(), 0, sid);
-    DeregisterEventSource(source);
-}
-
 // Stop or removal of a name that is not installed: lock, failed open, record.
 static void MissingUnderLock(const char *format, const char *name)
 {
@@ -191,7 +156,7 @@ static void MissingUnderLock(const char *format, const char *name)
     char message[1024];
     snprintf(message, sizeof(message), format, name);
     if (service == NULL)
-        Record(message, code);
+        BaselineRecord(message, code);
     else
         CloseServiceHandle(service);
     UnlockServiceDatabase(lock);
