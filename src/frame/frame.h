@@ -17,4 +17,13 @@ extern HANDLE LibraryEventSource;
 // event source is registered. Call it right after the failing system call.
 void ReportLastError(int showBox, const char *message);
 
+// Nonzero while the environment variable KIV_INST_QUIET is "1": a silent
+// install, or a deployment that asked for no window that waits for a person.
+int QuietRun(void);
+
+// Nonzero when a message box can be answered: not a quiet run, and the
+// process's window station is visible (a service or a deployment running as
+// SYSTEM has one that nobody sees, where a box would wait for ever).
+int CanShowBox(void);
+
 #endif

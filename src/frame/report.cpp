@@ -3,6 +3,29 @@
 
 static const char REPORT_SEPARATOR[] = ": ";
 static const char REPORT_LINE_END[] = " \n";
+static const char QUIET_VARIABLE[] = "KIV_INST_QUIET";
+
+int QuietRun(void)
+{
+    // Read at every call: a host may set it for one step only.
+    char value[2] = {0};
+    return GetEnvironmentVariableA(QUIET_VARIABLE, value, sizeof(value)) == 1 && value[0] == '1';
+}
+
+int CanShowBox(void)
+{
+    if (QuietRun())
+        return 0;
+    // A station whose flags cannot be read is taken as the visible one it
+    // nearly always is.
+    USEROBJECTFLAGS flags;
+    ZeroMemory(&flags, sizeof(flags));
+    DWORD needed = 0;
+    HWINSTA station = GetProcessWindowStation();
+    if (station == NULL || !GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof(flags), &needed))
+        return 1;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
 
 void ReportLastError(int showBox, const char *message)
 {
