@@ -82,6 +82,12 @@ int KIV_API ServiceStart(const char *serviceName);
  * and gives 0. */
 int KIV_API ServiceDelete(const char *serviceName);
 
+/* Stops a service and waits up to five seconds for it to stop; it stays
+ * installed with its settings (for an upgrade: stop, replace the program,
+ * ServiceStart). Returns 1 when the service exists and is stopped at return,
+ * also when it was stopped already (then at once, without a pause), else 0. */
+int KIV_API ServiceStop(const char *serviceName);
+
 /* Returns 1 when the service can be opened with full access, else 0. */
 int KIV_API ServiceExists(const char *serviceName);
 /* Status window. FakeStatusOpen shows a modeless wait window with a looping

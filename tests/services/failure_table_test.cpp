@@ -1,4 +1,4 @@
-// Every report site of the four service exports, against a scripted stand-in
+// Every report site of the service exports, against a scripted stand-in
 // for the service control manager: which calls are made, in which order and
 // how often, what each failure reports (box or not, with which system text)
 // and what the export returns. Pauses are recorded, never waited.
@@ -131,6 +131,11 @@ int Delete()
     return ServiceDelete(NAME);
 }
 
+int Stop()
+{
+    return ServiceStop(NAME);
+}
+
 int Exists()
 {
     return ServiceExists(NAME);
@@ -160,6 +165,7 @@ TEST(ServiceFailureTable, ManagerThatCannotBeOpenedBoxesAndGivesZeroInAllFour)
         {"ServiceCreate", s, Create, ManagerFails(), 0},
         {"ServiceStart", s, Start, ManagerFails(), 0},
         {"ServiceDelete", s, Delete, ManagerFails(), 0},
+        {"ServiceStop", s, Stop, ManagerFails(), 0},
         {"ServiceExists", s, Exists, ManagerFails(), 0},
     };
     for (const Row &row : rows)
@@ -176,6 +182,7 @@ TEST(ServiceFailureTable, ServiceThatCannotBeOpenedReportsWithoutBoxAndClosesThe
     const Row rows[] = {
         {"ServiceStart", s, Start, ServiceOpenFails(), 0},
         {"ServiceDelete", s, Delete, ServiceOpenFails(), 0},
+        {"ServiceStop", s, Stop, ServiceOpenFails(), 0},
         {"ServiceExists", s, Exists, ServiceOpenFails(), 0},
     };
     for (const Row &row : rows)
@@ -359,6 +366,43 @@ TEST(ServiceFailureTable, Delete)
          Cat({opened, cleanPass, {DELETE_CALL}, Closes(closeService)}), 0},
         {"manager close fails", closeManager, Delete,
          Cat({opened, cleanPass, {DELETE_CALL}, Closes(closeManager)}), 0},
+    };
+    for (const Row &row : rows)
+        RunRow(row);
+}
+
+// ---- ServiceStop ------------------------------------------------------------
+
+// The same passes as ServiceDelete's, after a first read that answers a
+// stopped service at once; nothing is deleted.
+TEST(ServiceFailureTable, Stop)
+{
+    ScmScript stopped = With([](ScmScript &x) { x.queries = {Ok(SERVICE_STOPPED)}; });
+    ScmScript stops = With([](ScmScript &x) { x.queries = {Ok(SERVICE_RUNNING), Ok(SERVICE_STOPPED)}; });
+    ScmScript firstReadFails = With([](ScmScript &x) {
+        x.queries = {Failed(CODE_HANDLE), Ok(SERVICE_STOPPED)};
+    });
+    ScmScript neverStops = With([](ScmScript &x) {
+        x.controls = {Failed(ERROR_INVALID_SERVICE_CONTROL, SERVICE_RUNNING)};
+        x.queries = {Ok(SERVICE_RUNNING)};
+        x.closeServiceError = CODE_HANDLE; // unchecked after the box
+    });
+    ScmScript closeService = With([](ScmScript &x) {
+        x.queries = {Ok(SERVICE_STOPPED)};
+        x.closeServiceError = CODE_HANDLE;
+    });
+    const Trace opened = {OPEN_MANAGER, OPEN_SERVICE, QUERY};
+    const Trace cleanPass = {STOP, PAUSE, QUERY};
+    const Row rows[] = {
+        {"already stopped", stopped, Stop, Cat({opened, Closes(stopped)}), 1},
+        {"stops in the first pass", stops, Stop, Cat({opened, cleanPass, Closes(stops)}), 1},
+        {"first read fails", firstReadFails, Stop,
+         Cat({opened, Reported(STOPPING, CODE_HANDLE), cleanPass, Closes(firstReadFails)}), 1},
+        {"never stops", neverStops, Stop,
+         Cat({opened, Repeat(5, Cat({{STOP}, Reported(STOPPING, ERROR_INVALID_SERVICE_CONTROL), {PAUSE, QUERY}})),
+              Boxed(STOPPING, ERROR_INVALID_SERVICE_CONTROL), {CLOSE_SERVICE, CLOSE_MANAGER}}),
+         0},
+        {"service handle close fails", closeService, Stop, Cat({opened, Closes(closeService)}), 0},
     };
     for (const Row &row : rows)
         RunRow(row);
