@@ -384,6 +384,25 @@ TEST(ServiceEndToEnd, HostCreatesStartsTestsAndDeletesAService)
     EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, OpenError(svc.name()));
 }
 
+// A deployment running as SYSTEM: a window station that nobody sees. The
+// failing create reports as if its box had been answered, and the drive
+// chooser ends as a dialog that could not be made, both at once; a box on that
+// station would hold kivhost until kivstation's time-out.
+TEST(ServiceEndToEnd, HostOnAnInvisibleStationShowsNoBoxAndNoDialog)
+{
+    TestService svc("normal");
+    ASSERT_TRUE(svc.installed());
+    std::string station = "\"" + BinPath("kivstation.exe") + "\" 20000 ";
+    std::string host = "\"" + BinPath("kivhost.exe") + "\"";
+    ChildRun run = RunProcess(station + host + " --trace ServiceCreate " + svc.name() +
+                              " 0x10 3 C:\\svc.exe AskDrive 1 Setup Pick");
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    for (const char *expected : {"debug: Creating service: ", "ServiceCreate -> 0", "AskDrive -> -1"})
+        EXPECT_NE(std::string::npos, run.output.find(expected)) << expected << "\n" << run.output;
+    EXPECT_EQ(std::string::npos, run.output.find("timed out")) << run.output;
+}
+
 TEST(ServiceEndToEnd, HostRefusesTypesThatAreNotNumbersAndCreatesNothing)
 {
     std::string name = UniqueServiceName();
