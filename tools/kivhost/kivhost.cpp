@@ -161,6 +161,11 @@ static int CmdServiceDelete(int, char **argv)
     return CallWithServiceName("ServiceDelete", argv[0]);
 }
 
+static int CmdServiceStop(int, char **argv)
+{
+    return CallWithServiceName("ServiceStop", argv[0]);
+}
+
 static int CmdServiceExists(int, char **argv)
 {
     return CallWithServiceName("ServiceExists", argv[0]);
@@ -211,6 +216,7 @@ static const Command COMMANDS[] = {
     {"ServiceCreate", 4, 6, "NAME TYPE START PATH [ACCOUNT [PASSWORD]]", CmdServiceCreate},
     {"ServiceStart", 1, 1, "NAME", CmdServiceStart},
     {"ServiceDelete", 1, 1, "NAME", CmdServiceDelete},
+    {"ServiceStop", 1, 1, "NAME", CmdServiceStop},
     {"ServiceExists", 1, 1, "NAME", CmdServiceExists},
     {"FakeStatusOpen", 2, 2, "TEXT TITLE", CmdFakeStatusOpen},
     {"FakeStatusClose", 0, 0, "", CmdFakeStatusClose},
