@@ -14,6 +14,17 @@ ChildRun Host(const std::string &arguments)
     return RunProcess("\"" + BinPath("kivhost.exe") + "\" " + arguments);
 }
 
+// A script saved as UTF-16, as an editor does when a character needs it.
+std::string Utf16(const std::wstring &text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (wchar_t c : text) {
+        bytes += (char)(c & 0xFF);
+        bytes += (char)(c >> 8);
+    }
+    return bytes;
+}
+
 bool Has(const ChildRun &run, const std::string &text)
 {
     return run.output.find(text) != std::string::npos;
@@ -124,6 +135,8 @@ TEST_F(CheckScript, EachMistakeIsWarnedAbout)
          "Command0: the value fills the reader's 511 characters and may be cut; the run skips it", "start command"},
         {"long value", "[ServiceDelete]\r\nService0=" + std::string(600, 'x') + "\r\nService1=B\r\n",
          "Service0: the value fills", "remove service: xxx"},
+        {"outside the code page", Utf16(L"[ServiceDelete]\r\nService0=Lodz\u0141\r\nService1=B\r\n"),
+         "Service0: the value holds characters outside the ANSI code page", "remove service: Lodz"},
         {"bare program", "[CustomCommand]\r\nCommand0=cmd.exe /c del x\r\n",
          "the program cmd.exe is a bare name", nullptr},
         {"quoted bare program", "[CustomCommand]\r\nCommand0=\"notepad\" x.txt\r\n",

@@ -209,23 +209,50 @@ static void CheckCommandProgram(const char *section, const char *key, const char
              section, key, (int)length, program);
 }
 
+enum ValueState { VALUE_WHOLE, VALUE_CUT, VALUE_NOT_ANSI };
+
+// Reads one value as the hook does: wide, at most 511 characters, then into
+// the ANSI code page without best fit and within the hook's 512 bytes.
+static ValueState ReadValue(const char *path, const char *section, const char *key, char *value)
+{
+    WCHAR widePath[MAX_PATH], wideSection[64], wideKey[32], wide[VALUE_SIZE];
+    MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
+    MultiByteToWideChar(CP_ACP, 0, section, -1, wideSection, 64);
+    MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, 32);
+    DWORD length = GetPrivateProfileStringW(wideSection, wideKey, L"NOT_FOUND", wide, VALUE_SIZE, widePath);
+    char whole[3 * VALUE_SIZE] = {0};
+    BOOL unrepresentable = FALSE;
+    int bytes = GetACP() == CP_UTF8
+                    ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, whole, sizeof(whole), NULL, NULL)
+                    : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, whole, sizeof(whole), NULL,
+                                          &unrepresentable);
+    snprintf(value, VALUE_SIZE, "%s", whole);
+    if (length >= (DWORD)VALUE_SIZE - 1 || bytes == 0 || strlen(whole) > (size_t)VALUE_SIZE - 1)
+        return VALUE_CUT;
+    return unrepresentable ? VALUE_NOT_ANSI : VALUE_WHOLE;
+}
+
 static void CheckList(const char *path, const ListKind &kind, long highest)
 {
     char key[32], value[VALUE_SIZE];
     int index = 0;
     for (; index < LIST_LIMIT; index++) {
         snprintf(key, sizeof(key), "%s%d", kind.keyWord, index);
-        GetPrivateProfileStringA(kind.section, key, NOT_FOUND, value, VALUE_SIZE, path);
-        if (strcmp(value, NOT_FOUND) == 0)
-            break;
-        // A value that fills the buffer may have been cut, and a cut name or
-        // command means something else: the run skips it.
-        if (strlen(value) >= (size_t)VALUE_SIZE - 1) {
-            Warn("[%s] %s: the value fills the reader's %d characters and may be cut; the run skips it",
-                 kind.section, key, VALUE_SIZE - 1);
+        // A cut name or command means something else, and a character the
+        // code page lacks has no faithful stand-in: the run skips both.
+        ValueState state = ReadValue(path, kind.section, key, value);
+        if (state != VALUE_WHOLE) {
+            if (state == VALUE_CUT)
+                Warn("[%s] %s: the value fills the reader's %d characters and may be cut; the run skips it",
+                     kind.section, key, VALUE_SIZE - 1);
+            else
+                Warn("[%s] %s: the value holds characters outside the ANSI code page; the run skips it",
+                     kind.section, key);
             printf("skip: %s (%.40s...)\n", key, value);
             continue;
         }
+        if (strcmp(value, NOT_FOUND) == 0)
+            break;
         if (value[0] == '\0')
             Warn("[%s] %s is empty: the run will %s with an empty name", kind.section, key,
                  kind.action);
