@@ -10,6 +10,7 @@
 #include <string.h>
 
 static const char NOT_FOUND[] = "NOT_FOUND";
+static const WCHAR NOT_FOUND_W[] = L"NOT_FOUND";
 static const int LIST_LIMIT = 50;
 static const int VALUE_SIZE = 512; // the hook reads values into this many bytes
 static const int SECTION_BUFFER = 1 << 20;
@@ -181,7 +182,8 @@ static void CheckCommandProgram(const char *section, const char *key, const char
         length = close != NULL ? (size_t)(close - program) : strlen(program);
     } else {
         length = strcspn(program, " \t");
-        for (size_t end = length; program[end] != '\0' && !EndsWithProgramExtension(program, length); end++) {
+        // A first cut that names no program of its own is the start of a longer path.
+        for (size_t end = length; !EndsWithProgramExtension(program, length) && program[end] != '\0'; end++) {
             bool cut = program[end + 1] == '\0' || program[end + 1] == ' ' || program[end + 1] == '\t';
             if (!cut || !EndsWithProgramExtension(program, end + 1))
                 continue;
@@ -219,7 +221,7 @@ static ValueState ReadValue(const char *path, const char *section, const char *k
     MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
     MultiByteToWideChar(CP_ACP, 0, section, -1, wideSection, 64);
     MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, 32);
-    DWORD length = GetPrivateProfileStringW(wideSection, wideKey, L"NOT_FOUND", wide, VALUE_SIZE, widePath);
+    DWORD length = GetPrivateProfileStringW(wideSection, wideKey, NOT_FOUND_W, wide, VALUE_SIZE, widePath);
     char whole[3 * VALUE_SIZE] = {0};
     BOOL unrepresentable = FALSE;
     int bytes = GetACP() == CP_UTF8
