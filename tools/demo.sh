@@ -74,7 +74,7 @@ cat > "$hookdir/kivunins.ini" <<'INI'
 [ServiceDelete]
 Service0=KivDemoRender
 [CustomCommand]
-Command0=cmd.exe /c echo custom call ran
+Command0="C:\windows\system32\cmd.exe" /c echo custom call ran
 INI
 wine "$host" check-script "$(winepath -w "$hookdir/kivunins.ini")" | grep -v "KivProcessStarter[1-4]"
 wine "$host" ServiceCreate KivDemoRender 0x10 3 "\"$svcexe\" normal" >/dev/null
