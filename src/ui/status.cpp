@@ -200,7 +200,7 @@ void LayoutStatusWindow(void)
     // top, so the control starts where the lines' block is centred against
     // the clip, and the window grows when the lines are taller than the clip.
     LONG style = GetWindowLongA(StatusText, GWL_STYLE);
-    LONG wanted = wrapped ? (style & ~SS_CENTERIMAGE) | SS_EDITCONTROL : style | SS_CENTERIMAGE;
+    LONG wanted = wrapped ? (style & ~SS_CENTERIMAGE) | SS_EDITCONTROL : (style | SS_CENTERIMAGE) & ~SS_EDITCONTROL;
     if (wanted != style)
         SetWindowLongA(StatusText, GWL_STYLE, wanted);
     if (wrapped) {
@@ -209,7 +209,7 @@ void LayoutStatusWindow(void)
         dlgH += contentH - animH;
         animY = 40 + (contentH - animH) / 2;
         msgY = 40 + (contentH - linesH) / 2;
-        x = StatusClamp((cx - dlgW) / 2, dlgW, work.left, work.right);
+        x = StatusClamp(x, dlgW, work.left, work.right);
         y = StatusClamp((cy - dlgH) / 2, dlgH, work.top, work.bottom);
     }
     StatusTrace(FORMAT_DLG, dlgW, dlgH);

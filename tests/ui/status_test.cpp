@@ -584,9 +584,9 @@ TEST_F(StatusWindowTest, TextWiderThanTheWorkAreaWrapsWithinIt)
     EXPECT_LE(textRect.right, window.right);
     EXPECT_EQ(0, GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE);
 
-    // A text that fits again gets the one centred line back.
+    // A text that fits again gets the template's one centred line back.
     ASSERT_EQ(1, FakeStatusOpen("Done", TITLE));
-    EXPECT_NE(0, GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE);
+    EXPECT_EQ(SS_CENTERIMAGE, GetWindowLongA(control, GWL_STYLE) & (SS_CENTERIMAGE | SS_EDITCONTROL));
 }
 
 TEST_F(StatusWindowTest, OpenShowsCaptionTextAndNoSystemMenu)
