@@ -578,7 +578,7 @@ static double ColdLoadOnce(const char *host, const char *dll)
 // on both alike; each side's figure is its median.
 static void CompareColdLoads()
 {
-    static const int PROCESSES = 15;
+    static const int PROCESSES = 21;
     char host[MAX_PATH], empty[MAX_PATH];
     lstrcpyA(host, DllPath);
     char *slash = strrchr(host, '\\');

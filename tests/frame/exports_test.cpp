@@ -48,17 +48,86 @@ TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)
     EXPECT_EQ(EXPECTED_EXPORTS, image.exports);
 }
 
-TEST(Exports, ImportsOnlyWindowsSystemDlls)
+// Windows maps these from its own folder whatever the host's search order
+// (KnownDLLs), so no copy beside the host program can stand in for one. Any
+// other system DLL (the AVI file library, common controls) is loaded when
+// needed, from the system folder.
+TEST(Exports, ImportsOnlyKnownDlls)
 {
-    static const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "advapi32.dll",
-                                                  "avifil32.dll", "gdi32.dll",  "msvcrt.dll",
-                                                  "ntdll.dll"};
+    static const std::set<std::string> knownDlls = {
+        "advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "gdi32.dll",    "imagehlp.dll",
+        "imm32.dll",    "kernel32.dll", "msctf.dll",   "msvcrt.dll",   "normaliz.dll", "nsi.dll",
+        "ntdll.dll",    "ole32.dll",    "oleaut32.dll", "psapi.dll",    "rpcrt4.dll",   "sechost.dll",
+        "setupapi.dll", "shell32.dll",  "shlwapi.dll", "user32.dll",   "wldap32.dll",  "ws2_32.dll"};
     PeImage image = ReadPeImage(BinPath("kiv_inst.dll"));
     ASSERT_TRUE(image.valid);
     ASSERT_FALSE(image.imports.empty());
     for (const std::string &dll : image.imports) {
         SCOPED_TRACE(dll);
-        EXPECT_EQ(1u, allowed.count(Lower(dll))) << "imports a DLL a bare Windows may not have";
+        EXPECT_EQ(1u, knownDlls.count(Lower(dll))) << "a copy beside the host program could be loaded instead";
+    }
+}
+
+// A host that leaves the DLL search as it is, and kivhost, each with a DLL
+// planted under the AVI file library's name beside it, and Wine told to take
+// such a copy before its own: the clip file still opens and plays, with the
+// system's library, and the planted copy never loads (it would leave a
+// marker). Short paths: Wine's AVIFileOpenA fails from 62 characters.
+TEST(Exports, PlantedAviFileLibraryBesideTheHostIsNeverLoaded)
+{
+    TempDir dir;
+    std::string clip = dir.file("c.avi");
+    ASSERT_TRUE(CopyFileA(BinPath("..\\clips\\clip109.avi").c_str(), clip.c_str(), FALSE));
+    for (const char *file : {"kiv_inst.dll", "kivhost.exe", "plainhost.exe"})
+        ASSERT_TRUE(CopyFileA(BinPath(file).c_str(), dir.file(file).c_str(), FALSE)) << file;
+    ASSERT_TRUE(CopyFileA(BinPath("planted.dll").c_str(), dir.file("avifil32.dll").c_str(), FALSE));
+    const std::string marker = dir.file("avifil32.dll.loaded");
+
+    char overrides[512] = {0};
+    DWORD had = GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof(overrides));
+    std::string nativeFirst = (had > 0 && had < sizeof(overrides) ? std::string(overrides) + ";" : "") + "avifil32=n,b";
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", nativeFirst.c_str());
+    const struct {
+        const char *host;
+        std::string arguments;
+    } hosts[] = {
+        {"plainhost.exe", clip},
+        {"kivhost.exe", "FakeStatusSetAvi " + clip + " FakeStatusOpen Playing Planted --pump 500 FakeStatusClose"},
+    };
+    for (const auto &row : hosts) {
+        SCOPED_TRACE(row.host);
+        ChildRun run = RunUnderDebugger("\"" + dir.file(row.host) + "\" " + row.arguments);
+        ASSERT_TRUE(run.started);
+        EXPECT_EQ(0u, run.exitCode) << run.output;
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(marker.c_str())) << "the planted copy was loaded";
+        EXPECT_EQ(1, std::count(run.debugStrings.begin(), run.debugStrings.end(),
+                                "AviFileOpen succeeded, using " + clip + ".\n"));
+        EXPECT_NE(std::string::npos, run.output.find("FakeStatusOpen -> 1")) << run.output;
+        DeleteFileA(marker.c_str());
+    }
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", had > 0 && had < sizeof(overrides) ? overrides : NULL);
+}
+
+// Address randomisation (with the fixups it needs), no-execute data, and no
+// exception handlers of its own for the system to trust.
+TEST(Exports, MarkedForAslrDepAndNoSeh)
+{
+    PeImage image = ReadPeImage(BinPath("kiv_inst.dll"));
+    ASSERT_TRUE(image.valid);
+    const struct {
+        unsigned bit;
+        const char *name;
+    } marks[] = {{IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "DYNAMIC_BASE"},
+                 {IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "NX_COMPAT"},
+                 {IMAGE_DLLCHARACTERISTICS_NO_SEH, "NO_SEH"}};
+    for (const auto &mark : marks) {
+        SCOPED_TRACE(mark.name);
+        EXPECT_EQ(mark.bit, image.dllCharacteristics & mark.bit);
+    }
+    EXPECT_GT(image.relocationBytes, 0u) << "a randomised base needs the fixups";
+    for (const char *handler : {"_except_handler3", "_except_handler4", "__C_specific_handler", "_XcptFilter"}) {
+        SCOPED_TRACE(handler);
+        EXPECT_EQ(0, std::count(image.importedNames.begin(), image.importedNames.end(), handler));
     }
 }
 

@@ -252,11 +252,34 @@ static bool IsOption(const char *arg, const char *option)
     return strcmp(arg, option) == 0;
 }
 
+// From here on DLLs that anything in this process loads by name come from the
+// system folder only, never from kivhost's folder or the current one, where a
+// planted copy of a system DLL could wait. Systems without the call keep
+// their search order; the library loads its own system DLLs safely anyway.
+static void RestrictDllSearch(void)
+{
+    typedef BOOL(WINAPI * SetDirectories)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    SetDirectories set =
+        kernel != NULL ? (SetDirectories)(void *)GetProcAddress(kernel, "SetDefaultDllDirectories") : NULL;
+    if (set != NULL)
+        set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// The library by its full path: with the search restricted to the system
+// folder, a bare or relative name would not be found, or not be ours.
+static HMODULE LoadLibraryByFullPath(const char *path)
+{
+    char full[MAX_PATH];
+    DWORD n = GetFullPathNameA(path, MAX_PATH, full, NULL);
+    return LoadLibraryA(n > 0 && n < MAX_PATH ? full : path);
+}
+
 // As the uninstaller: -c followed by the library's path. The hook finds its
 // folder from this very command line.
 static int RunUninstaller(const char *libraryPath)
 {
-    HMODULE library = LoadLibraryA(libraryPath);
+    HMODULE library = LoadLibraryByFullPath(libraryPath);
     if (library == NULL) {
         fprintf(stderr, "kivhost: cannot load %s (error %lu)\n", libraryPath, GetLastError());
         return 1;
@@ -370,6 +393,7 @@ static int RunTraced()
 
 int main(int argc, char **argv)
 {
+    RestrictDllSearch();
     const char *dllPath = NULL;
     int i = 1;
     if (i < argc && (IsOption(argv[i], "--help") || IsOption(argv[i], "-h"))) {
@@ -440,7 +464,7 @@ int main(int argc, char **argv)
             strcpy(defaultPath, "kiv_inst.dll");
         dllPath = defaultPath;
     }
-    g_library = LoadLibraryA(dllPath);
+    g_library = LoadLibraryByFullPath(dllPath);
     if (g_library == NULL) {
         fprintf(stderr, "kivhost: cannot load %s (error %lu)\n", dllPath, GetLastError());
         return 1;
