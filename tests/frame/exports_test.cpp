@@ -70,33 +70,38 @@ TEST(Exports, ImportsOnlyKnownDlls)
 
 // A host that leaves the DLL search as it is, and kivhost, each with a DLL
 // planted under the AVI file library's name beside it, and Wine told to take
-// such a copy before its own: the clip file still opens and plays, with the
-// system's library, and the planted copy never loads (it would leave a
-// marker). Short paths: Wine's AVIFileOpenA fails from 62 characters.
+// such a copy before its own (per program, under names no other test runs):
+// the clip file still opens and plays, with the system's library, and the
+// planted copy never loads (it would leave a marker). Short paths: Wine's
+// AVIFileOpenA fails from 62 characters.
 TEST(Exports, PlantedAviFileLibraryBesideTheHostIsNeverLoaded)
 {
     TempDir dir;
     std::string clip = dir.file("c.avi");
     ASSERT_TRUE(CopyFileA(BinPath("..\\clips\\clip109.avi").c_str(), clip.c_str(), FALSE));
-    for (const char *file : {"kiv_inst.dll", "kivhost.exe", "plainhost.exe"})
-        ASSERT_TRUE(CopyFileA(BinPath(file).c_str(), dir.file(file).c_str(), FALSE)) << file;
     ASSERT_TRUE(CopyFileA(BinPath("planted.dll").c_str(), dir.file("avifil32.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BinPath("kiv_inst.dll").c_str(), dir.file("kiv_inst.dll").c_str(), FALSE));
     const std::string marker = dir.file("avifil32.dll.loaded");
-
-    char overrides[512] = {0};
-    DWORD had = GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof(overrides));
-    std::string nativeFirst = (had > 0 && had < sizeof(overrides) ? std::string(overrides) + ";" : "") + "avifil32=n,b";
-    SetEnvironmentVariableA("WINEDLLOVERRIDES", nativeFirst.c_str());
     const struct {
-        const char *host;
+        const char *program, *copy;
         std::string arguments;
     } hosts[] = {
-        {"plainhost.exe", clip},
-        {"kivhost.exe", "FakeStatusSetAvi " + clip + " FakeStatusOpen Playing Planted --pump 500 FakeStatusClose"},
+        {"plainhost.exe", "plainhost.exe", clip},
+        {"kivhost.exe", "kivplant.exe",
+         "FakeStatusSetAvi " + clip + " FakeStatusOpen Playing Planted --pump 500 FakeStatusClose"},
     };
     for (const auto &row : hosts) {
-        SCOPED_TRACE(row.host);
-        ChildRun run = RunUnderDebugger("\"" + dir.file(row.host) + "\" " + row.arguments);
+        SCOPED_TRACE(row.copy);
+        ASSERT_TRUE(CopyFileA(BinPath(row.program).c_str(), dir.file(row.copy).c_str(), FALSE));
+        std::string app = std::string("Software\\Wine\\AppDefaults\\") + row.copy;
+        HKEY key = NULL;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, (app + "\\DllOverrides").c_str(), 0, NULL, 0,
+                                                 KEY_SET_VALUE, NULL, &key, NULL));
+        RegSetValueExA(key, "avifil32", 0, REG_SZ, (const BYTE *)"native,builtin", sizeof("native,builtin"));
+        RegCloseKey(key);
+        ChildRun run = RunUnderDebugger("\"" + dir.file(row.copy) + "\" " + row.arguments);
+        RegDeleteKeyA(HKEY_CURRENT_USER, (app + "\\DllOverrides").c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, app.c_str());
         ASSERT_TRUE(run.started);
         EXPECT_EQ(0u, run.exitCode) << run.output;
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(marker.c_str())) << "the planted copy was loaded";
@@ -105,7 +110,6 @@ TEST(Exports, PlantedAviFileLibraryBesideTheHostIsNeverLoaded)
         EXPECT_NE(std::string::npos, run.output.find("FakeStatusOpen -> 1")) << run.output;
         DeleteFileA(marker.c_str());
     }
-    SetEnvironmentVariableA("WINEDLLOVERRIDES", had > 0 && had < sizeof(overrides) ? overrides : NULL);
 }
 
 // Address randomisation (with the fixups it needs), no-execute data, and no
