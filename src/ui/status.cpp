@@ -70,11 +70,9 @@ static const StatusKeyword *StatusFindKeyword(const char *name)
 // the moment of the check, and a system DLL that Windows does not always map
 // from its own folder must never be looked for beside the host program.
 static const WCHAR AVI_FILE_LIBRARY[] = L"avifil32.dll";
-static const char AVI_FILE_INIT[] = "AVIFileInit";
-static const char AVI_FILE_OPEN[] = "AVIFileOpenA";
-static const char AVI_FILE_INFO[] = "AVIFileInfoA";
-static const char AVI_FILE_RELEASE[] = "AVIFileRelease";
-static const char AVI_FILE_EXIT[] = "AVIFileExit";
+// Taken in this order into StatusAviLibrary's pointers.
+static const char *const AVI_FILE_FUNCTIONS[] = {"AVIFileInit", "AVIFileOpenA", "AVIFileInfoA", "AVIFileRelease",
+                                                 "AVIFileExit"};
 
 struct StatusAviLibrary {
     HMODULE module;
@@ -93,16 +91,22 @@ static int StatusLoadAviLibrary(StatusAviLibrary *avi)
     HMODULE module = KIV_NT_LoadSystemLibrary(AVI_FILE_LIBRARY, 0);
     if (module == NULL)
         return 0;
-    avi->init = (decltype(avi->init))(void *)GetProcAddress(module, AVI_FILE_INIT);
-    avi->open = (decltype(avi->open))(void *)GetProcAddress(module, AVI_FILE_OPEN);
-    avi->info = (decltype(avi->info))(void *)GetProcAddress(module, AVI_FILE_INFO);
-    avi->release = (decltype(avi->release))(void *)GetProcAddress(module, AVI_FILE_RELEASE);
-    avi->exit = (decltype(avi->exit))(void *)GetProcAddress(module, AVI_FILE_EXIT);
-    if (avi->init == NULL || avi->open == NULL || avi->info == NULL || avi->release == NULL || avi->exit == NULL) {
-        FreeLibrary(module);
-        return 0;
+    FARPROC found[5];
+    static_assert(sizeof(found) == sizeof(AVI_FILE_FUNCTIONS) / sizeof(AVI_FILE_FUNCTIONS[0]) * sizeof(FARPROC),
+                  "one pointer per function");
+    for (int i = 0; i < 5; i++) {
+        found[i] = GetProcAddress(module, AVI_FILE_FUNCTIONS[i]);
+        if (found[i] == NULL) {
+            FreeLibrary(module);
+            return 0;
+        }
     }
     avi->module = module;
+    avi->init = (decltype(avi->init))(void *)found[0];
+    avi->open = (decltype(avi->open))(void *)found[1];
+    avi->info = (decltype(avi->info))(void *)found[2];
+    avi->release = (decltype(avi->release))(void *)found[3];
+    avi->exit = (decltype(avi->exit))(void *)found[4];
     return 1;
 }
 
