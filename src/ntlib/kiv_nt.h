@@ -1,7 +1,7 @@
 // What the NT support library offers the rest of the module: the event log
 // writer, the error texts and diagnostic log behind it, the current user's
-// SID that tags every record, and the loading of system DLLs. Yes/no results are one-byte booleans,
-// 1 for true and 0 for false.
+// SID that tags every record, and the loading of system DLLs. Yes/no results
+// are one-byte booleans, 1 for true and 0 for false.
 #ifndef KIV_NT_H
 #define KIV_NT_H
 

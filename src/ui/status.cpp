@@ -91,10 +91,10 @@ static int StatusLoadAviLibrary(StatusAviLibrary *avi)
     HMODULE module = KIV_NT_LoadSystemLibrary(AVI_FILE_LIBRARY, 0);
     if (module == NULL)
         return 0;
-    FARPROC found[5];
-    static_assert(sizeof(found) == sizeof(AVI_FILE_FUNCTIONS) / sizeof(AVI_FILE_FUNCTIONS[0]) * sizeof(FARPROC),
-                  "one pointer per function");
-    for (int i = 0; i < 5; i++) {
+    const int count = sizeof(AVI_FILE_FUNCTIONS) / sizeof(AVI_FILE_FUNCTIONS[0]);
+    static_assert(count == 5, "one name per pointer of StatusAviLibrary");
+    FARPROC found[count];
+    for (int i = 0; i < count; i++) {
         found[i] = GetProcAddress(module, AVI_FILE_FUNCTIONS[i]);
         if (found[i] == NULL) {
             FreeLibrary(module);
