@@ -31,8 +31,7 @@ enum {
     REAL_AVIINIT, REAL_AVIEXIT, REAL_AVIOPEN, REAL_AVIINFO, REAL_AVIRELEASE,
     REAL_LOAD, REAL_GETPROC, REAL_FREE,
 };
-bool g_refuseSearchFlags = false;
-bool g_refuseLoad = false;
+DWORD g_loadRefusal = 0;
 std::string g_missingFunction;
 
 void Log(StatusCall call)
@@ -191,18 +190,14 @@ ULONG WINAPI HookAviRelease(PAVIFILE file)
 // The library's loads: the name as ASCII text, the flags, the module.
 HMODULE WINAPI HookLoad(LPCWSTR name, HANDLE file, DWORD flags)
 {
-    typedef HMODULE(WINAPI * Fn)(LPCWSTR, HANDLE, DWORD);
     HMODULE module = NULL;
-    const DWORD searchFlags = 0x1F00; // LOAD_LIBRARY_SEARCH_*
-    if (g_refuseLoad)
-        SetLastError(ERROR_MOD_NOT_FOUND);
-    else if (g_refuseSearchFlags && (flags & searchFlags) != 0)
-        SetLastError(ERROR_INVALID_PARAMETER);
+    if (g_loadRefusal != 0 && (flags & 0x1F00) != 0) // a LOAD_LIBRARY_SEARCH_ flag
+        SetLastError(g_loadRefusal);
     else
-        module = ((Fn)g_real[REAL_LOAD])(name, file, flags);
+        module = ((HMODULE(WINAPI *)(LPCWSTR, HANDLE, DWORD))g_real[REAL_LOAD])(name, file, flags);
     DWORD error = GetLastError();
     StatusCall c = Call("LoadLibraryExW");
-    for (const WCHAR *p = name; p != NULL && *p != 0; p++)
+    for (const WCHAR *p = name; *p != 0; p++)
         c.text += (char)*p;
     c.msg = flags;
     c.result = (LRESULT)module;
@@ -274,7 +269,7 @@ StatusWatch::StatusWatch()
     g_fakeMeasure = false;
     g_failMessage = 0;
     g_fakeAvi = false;
-    g_refuseSearchFlags = g_refuseLoad = false;
+    g_loadRefusal = 0;
     g_missingFunction.clear();
     for (const HookRow &row : HOOKS) {
         hooks_.emplace_back(new ImportHook(KivModule(), NULL, row.function, row.replacement));
@@ -288,7 +283,7 @@ StatusWatch::~StatusWatch()
     g_fakeMeasure = false;
     g_failMessage = 0;
     g_fakeAvi = false;
-    g_refuseSearchFlags = g_refuseLoad = false;
+    g_loadRefusal = 0;
     g_missingFunction.clear();
 }
 
@@ -352,15 +347,10 @@ void StatusWatch::FakeAviFile(int width, int height)
     g_fakeAvi = true;
 }
 
-void StatusWatch::RefuseLoads(bool searchFlagsOnly)
+void StatusWatch::RefuseSearchFlags(DWORD error, const char *missingFunction)
 {
-    g_refuseSearchFlags = searchFlagsOnly;
-    g_refuseLoad = !searchFlagsOnly;
-}
-
-void StatusWatch::MissFunction(const char *name)
-{
-    g_missingFunction = name;
+    g_loadRefusal = error;
+    g_missingFunction = missingFunction;
 }
 
 void PumpMessages(DWORD milliseconds)

@@ -54,12 +54,10 @@ public:
     // AVIFileOpenA opens any name, AVIFileInfoA reports this frame size and
     // AVIFileRelease releases nothing: the real library is not reached.
     void FakeAviFile(int width, int height);
-    // LoadLibraryExW refuses: every load (the library is missing), or only
-    // loads with a LOAD_LIBRARY_SEARCH_ flag, as a bad parameter (a system
-    // that lacks those flags).
-    void RefuseLoads(bool searchFlagsOnly);
+    // LoadLibraryExW with a LOAD_LIBRARY_SEARCH_ flag fails with this error
+    // (ERROR_INVALID_PARAMETER: a system without those flags), unless 0;
     // GetProcAddress finds no function of this name.
-    void MissFunction(const char *name);
+    void RefuseSearchFlags(DWORD error, const char *missingFunction);
 
 private:
     std::vector<std::unique_ptr<ImportHook>> hooks_;

@@ -407,51 +407,40 @@ TEST_F(StatusWindowTest, ExternalClipOf320By240SizesTheWindow)
 }
 
 // A library or function that cannot be had counts as a file that does not
-// open, and nothing of it is left loaded. A system without the search flags
+// open, with nothing of it left loaded; a system without the search flags
 // gets the library by its full path in the system folder.
 TEST_F(StatusWindowTest, AviFileLibraryThatCannotBeHadCountsAsAFileThatDoesNotOpen)
 {
     TempDir dir;
     std::string path = MakeClip(dir, "c.avi", "--test-clip 64 48 2");
-    WCHAR system[MAX_PATH] = {0};
-    GetSystemDirectoryW(system, MAX_PATH);
-    std::string fullPath;
-    for (const WCHAR *p = system; *p != 0; p++)
-        fullPath += (char)*p;
-    fullPath += "\\avifil32.dll";
+    char system[MAX_PATH] = {0};
+    GetSystemDirectoryA(system, MAX_PATH);
     const struct {
-        const char *what;
-        bool refuseAll, refuseSearchFlags;
-        const char *missing;
-        bool opens;
+        const char *what, *missing;
+        DWORD refusal;
         int loads, frees;
-    } rows[] = {
-        {"no library", true, false, "", false, 1, 0},
-        {"no AVIFileExit", false, false, "AVIFileExit", false, 1, 1},
-        {"no search flags", false, true, "", true, 2, 1},
-    };
+    } rows[] = {{"no library", "", ERROR_MOD_NOT_FOUND, 1, 0},
+                {"no AVIFileExit", "AVIFileExit", 0, 1, 1},
+                {"old system", "", ERROR_INVALID_PARAMETER, 2, 1}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
         FakeStatusSetAvi(":SEARCH");
         StatusWatch watch;
-        if (row.refuseAll || row.refuseSearchFlags)
-            watch.RefuseLoads(row.refuseSearchFlags);
-        watch.MissFunction(row.missing);
+        watch.RefuseSearchFlags(row.refusal, row.missing);
         EXPECT_EQ(1, FakeStatusSetAvi(path.c_str()));
-        std::vector<std::string> lines = {LINE_OPEN_FAILED, LINE_BKW};
-        if (row.opens)
-            lines = {"AviFileOpen succeeded, using " + path + ".\n"};
-        EXPECT_EQ(lines, watch.Lines());
-        EXPECT_EQ(row.opens ? 1 : 0, watch.Count("AVIFileInit"));
+        bool opens = row.refusal == ERROR_INVALID_PARAMETER;
+        std::vector<std::string> failed = {LINE_OPEN_FAILED, LINE_BKW};
+        EXPECT_EQ(opens ? std::vector<std::string>{"AviFileOpen succeeded, using " + path + ".\n"} : failed,
+                  watch.Lines());
+        EXPECT_EQ(opens ? 1 : 0, watch.Count("AVIFileInit"));
         EXPECT_EQ(watch.Count("AVIFileInit"), watch.Count("AVIFileExit"));
         ASSERT_EQ(row.loads, watch.Count("LoadLibraryExW"));
         ASSERT_EQ(row.frees, watch.Count("FreeLibrary"));
         StatusCall last = watch.Calls("LoadLibraryExW").back();
-        if (row.frees > 0) {
-            EXPECT_EQ(last.result, watch.Calls("FreeLibrary")[0].result);
-        }
-        if (row.refuseSearchFlags) {
-            EXPECT_EQ(fullPath, last.text);
+        for (const StatusCall &free : watch.Calls("FreeLibrary"))
+            EXPECT_EQ(last.result, free.result);
+        if (opens) {
+            EXPECT_EQ(std::string(system) + "\\avifil32.dll", last.text);
             EXPECT_EQ((UINT)LOAD_WITH_ALTERED_SEARCH_PATH, last.msg);
         }
     }
