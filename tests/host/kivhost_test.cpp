@@ -46,7 +46,7 @@ TEST(Host, HelpListsEveryCallableExport)
     ChildRun run = Host("--help");
     EXPECT_EQ(0u, run.exitCode);
     for (const char *name : {"FakeStatusOpen", "FakeStatusClose", "FakeStatusSetAvi", "ServiceStart", "ServiceDelete",
-                             "ServiceCreate", "ServiceExists", "AskDrive", "GetWindowByTitle",
+                             "ServiceStop", "ServiceCreate", "ServiceExists", "AskDrive", "GetWindowByTitle",
                              "StopAllProcessStarters", "ServiceIsRunning", "check-script", "-c"}) {
         SCOPED_TRACE(name);
         EXPECT_TRUE(Has(run, std::string("  ") + name) || Has(run, std::string("kivhost ") + name)) << run.output;
