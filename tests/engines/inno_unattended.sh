@@ -1,0 +1,87 @@
+#!/bin/sh
+# Inno Setup: installs and removals that nobody can answer. Each run must end
+# on its own (a time-out shows a hang):
+# - installed and removed from a window station of its own making, as a
+#   deployment running as SYSTEM would;
+# - installed silently on the visible desktop with a service that falls over
+#   at its start: exit code 9, then removed;
+# - a folder outside the ANSI code page: refused, nothing created;
+# - a service that refuses to stop: the removal exits non-zero and keeps the
+#   entry, and once the service has gone, the product can still be removed.
+# Setup leaves nothing of itself in the temporary folder.
+#
+#   sh inno_unattended.sh BUILD ISCC.exe
+set -u
+part=unattended
+. "$(dirname "$0")/inno_common.sh"
+
+# Setup's own temporary folders (is-*.tmp) and the library's copy there.
+rm -rf "$temp"/is-*.tmp
+
+echo "== compiling"
+example setup "$bin/kivtestsvc.exe"
+example setup-flapping "$bin/kivtestsvc.exe" /DKivServiceArgs=flapping
+example setup-nostop "$bin/kivtestsvc.exe" /DKivServiceArgs=nostop
+
+echo "== on a window station of its own"
+# shellcheck disable=SC2086
+wine "$bin/kivstation.exe" 120000 "$(winepath -w "$work/setup.exe")" $silent
+status=$?
+[ "$status" -eq 0 ] || fail "setup on the station: exit code $status"
+running || fail "the service does not run after setup on the station"
+# shellcheck disable=SC2086
+wine "$bin/kivstation.exe" 120000 "$app\\unins000.exe" $silent
+status=$?
+[ "$status" -eq 0 ] || fail "removal on the station: exit code $status"
+removed
+
+echo "== a service that falls over at its start"
+# shellcheck disable=SC2086
+bounded 90 "$work/setup-flapping.exe" $silent
+status=$?
+[ "$status" -eq 9 ] || fail "setup with a failing service: exit code $status, not 9"
+exists || fail "the failing service is not installed"
+# shellcheck disable=SC2086
+bounded 90 "$unix_app/unins000.exe" $silent || fail "removal of the failing service: exit code $?"
+removed
+
+echo "== folders outside the ANSI code page"
+for folder in 'C:\Program Files\Kivelstrand Łódź' 'C:\Program Files\Kivelstrand 東京'; do
+    # shellcheck disable=SC2086
+    bounded 90 "$work/setup.exe" $silent "/DIR=$folder"
+    status=$?
+    [ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "$folder: exit code $status"
+    [ -e "$(winepath -u "$folder")" ] && fail "$folder was created"
+    exists && fail "$folder: a service was created"
+    has_entry && fail "$folder: an uninstall entry was written"
+    [ -e "$unix_data" ] && fail "$folder: the data folder was created"
+    echo "refused: $folder (exit code $status)"
+done
+
+echo "== a service that refuses to stop"
+# shellcheck disable=SC2086
+bounded 90 "$work/setup-nostop.exe" $silent || fail "setup with nostop: exit code $?"
+# shellcheck disable=SC2086
+bounded 90 "$unix_app/unins000.exe" $silent
+status=$?
+[ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "removal of a service that stays: exit code $status"
+exists || fail "the service that refuses to stop is gone"
+has_entry || fail "the failed removal deleted the uninstall entry"
+for file in unins000.exe kiv_inst.dll kivunins.ini; do
+    [ -f "$unix_app/$file" ] || fail "the failed removal deleted $file"
+done
+echo "removal refused: exit code $status, entry kept"
+# The hook has marked the service for deletion: it goes with its process.
+pid=$(service_pid)
+[ -n "$pid" ] && kill "$pid"
+for _ in $(seq 1 50); do
+    exists || break
+    sleep 0.1
+done
+# shellcheck disable=SC2086
+bounded 90 "$unix_app/unins000.exe" $silent || fail "second removal: exit code $?"
+removed
+
+left=$(find "$temp" -name 'is-*.tmp' -o -iname kiv_inst.dll)
+[ -z "$left" ] || fail "left in the temporary folder: $left"
+echo "inno unattended: every run ended on its own, nothing left behind"
