@@ -106,11 +106,15 @@ begin
   DataFolder := ExpandConstant('{sd}\') + DATA_FOLDER;
   if WizardSilent then
     Exit;
-  // Back and Cancel leave Setup.
-  Result := KivAskDrive(20, 'Kivelstrand Setup',
-    'Setup will keep Kivelstrand''s data on the drive you select below.', Drive) = 1;
-  if Result then
-    DataFolder := Drive + '\' + DATA_FOLDER;
+  case KivAskDrive(20, 'Kivelstrand Setup',
+    'Setup will keep Kivelstrand''s data on the drive you select below.', Drive) of
+    1: DataFolder := Drive + '\' + DATA_FOLDER;
+    // No dialog, or nobody to answer it: the system's drive.
+    -1: ;
+  else
+    // Back and Cancel leave Setup.
+    Result := False;
+  end;
 end;
 
 function KivelstrandData(Param: String): String;
@@ -170,12 +174,12 @@ begin
     Exit;
   end;
   ServiceWasRunning := ServiceIsRunning(ServiceName) = 1;
-  if not ServiceWasRunning then
-    Exit;
-  if not WizardSilent then
+  if ServiceWasRunning and not WizardSilent then
     FakeStatusOpen('Stopping the Kivelstrand render service...', 'Kivelstrand Setup');
+  // Waits for one still stopping too; a stopped one gives 1 at once.
   StoppedForUpgrade := ServiceStop(ServiceName) = 1;
-  FakeStatusClose;
+  if ServiceWasRunning and not WizardSilent then
+    FakeStatusClose;
   if not StoppedForUpgrade then
     Result := 'The service ' + ServiceName + ' did not stop, so its program cannot be replaced. ' +
       'Nothing was changed.';
@@ -224,7 +228,7 @@ end;
 // the old program is still in place, so it runs again.
 procedure DeinitializeSetup;
 begin
-  if StoppedForUpgrade and not Installed then
+  if StoppedForUpgrade and ServiceWasRunning and not Installed then
     ServiceStart(ServiceName);
 end;
 
