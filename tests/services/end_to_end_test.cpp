@@ -179,17 +179,6 @@ TEST(ServiceEndToEnd, StopWaitsOnePauseAndKeepsTheServiceForTheNextStart)
     EXPECT_EQ((DWORD)SERVICE_RUNNING, svc.state());
 }
 
-TEST(ServiceEndToEnd, StopOfAMissingNameReportsTheOpenWithoutBox)
-{
-    std::string name = UniqueServiceName();
-    ScmSession session(nullptr);
-    EXPECT_EQ(0, ServiceStop(name.c_str()));
-    Trace expected = {OPEN_MANAGER, OpenServiceEntry(name), ReportEntry(OPEN_HANDLE, ERROR_SERVICE_DOES_NOT_EXIST),
-                      CLOSE_MANAGER};
-    EXPECT_EQ(expected, session.trace());
-    EXPECT_TRUE(OnThisThread(Outlet::Box).empty());
-}
-
 TEST(ServiceEndToEnd, ExistsOnAMissingNameWritesOneLineAndOneRecordWithoutBox)
 {
     std::string name = UniqueServiceName();
