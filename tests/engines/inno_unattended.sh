@@ -8,14 +8,15 @@
 # - a folder outside the ANSI code page: refused, nothing created;
 # - a service that refuses to stop: the removal exits non-zero and keeps the
 #   entry, and once the service has gone, the product can still be removed.
-# Setup leaves nothing of itself in the temporary folder.
+# Setup leaves nothing of itself (is-*.tmp, the library's copy in it) in the
+# temporary folder.
 #
 #   sh inno_unattended.sh BUILD ISCC.exe
 set -u
 part=unattended
 . "$(dirname "$0")/inno_common.sh"
 
-# Setup's own temporary folders (is-*.tmp) and the library's copy there.
+# Setup's own temporary folders, with the library's copy in each.
 rm -rf "$temp"/is-*.tmp
 
 echo "== compiling"
@@ -82,6 +83,6 @@ done
 bounded 90 "$unix_app/unins000.exe" $silent || fail "second removal: exit code $?"
 removed
 
-left=$(find "$temp" -name 'is-*.tmp' -o -iname kiv_inst.dll)
+left=$(find "$temp" -maxdepth 1 -name 'is-*.tmp')
 [ -z "$left" ] || fail "left in the temporary folder: $left"
 echo "inno unattended: every run ended on its own, nothing left behind"
