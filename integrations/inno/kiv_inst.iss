@@ -140,7 +140,7 @@ begin
   Result := Pos(#0, Text) = 0;
   if not Result or (Text = '') then
     Exit;
-  // No character takes more than three bytes in any ANSI code page.
+  // No UTF-16 unit takes more than three bytes, even in UTF-8.
   Ansi := StringOfChar(' ', 3 * Length(Text));
   UsedDefault := 0;
   if KivGetACP = 65001 then
@@ -169,8 +169,7 @@ function KivArgument(Call, Text: String; var Ansi: AnsiString): Boolean;
 begin
   Result := KivTextToAnsi(Text, Ansi);
   if not Result then
-    Log('kiv_inst: ' + Call + ' not called: "' + Text +
-      '" holds a character that the ANSI code page cannot represent');
+    Log('kiv_inst: ' + Call + ' not called: "' + Text + '" is not a text of the ANSI code page');
 end;
 
 // In the uninstaller each call loads {app}\kiv_inst.dll and lets it go again,

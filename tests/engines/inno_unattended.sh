@@ -5,7 +5,8 @@
 #   deployment running as SYSTEM would;
 # - installed silently on the visible desktop with a service that falls over
 #   at its start: exit code 9, then removed;
-# - a folder outside the ANSI code page: refused, nothing created;
+# - a folder outside the ANSI code page: refused, nothing created; a service
+#   name outside it: never passed to the library;
 # - a service that refuses to stop: the removal exits non-zero and keeps the
 #   entry, and once the service has gone, the product can still be removed.
 # Setup leaves nothing of itself (is-*.tmp, the library's copy in it) in the
@@ -23,6 +24,7 @@ echo "== compiling"
 example setup "$bin/kivtestsvc.exe"
 example setup-flapping "$bin/kivtestsvc.exe" /DKivServiceArgs=flapping
 example setup-nostop "$bin/kivtestsvc.exe" /DKivServiceArgs=nostop
+example setup-lodz "$bin/kivtestsvc.exe" /DKivServiceName=KivExample_Łódź
 
 echo "== on a window station of its own"
 # shellcheck disable=SC2086
@@ -58,6 +60,23 @@ for folder in 'C:\Program Files\Kivelstrand Łódź' 'C:\Program Files\Kivelstra
     [ -e "$unix_data" ] && fail "$folder: the data folder was created"
     echo "refused: $folder (exit code $status)"
 done
+
+echo "== a service name outside the ANSI code page"
+# Every call with it is refused: nothing is registered under a look-alike
+# (best fit would make it KivExample_Lodz), the start fails, exit code 9.
+log="$work/setup-lodz.log"
+# shellcheck disable=SC2086
+bounded 90 "$work/setup-lodz.exe" $silent "/LOG=$(winepath -w "$log")"
+status=$?
+[ "$status" -eq 9 ] || fail "setup with the name KivExample_Łódź: exit code $status, not 9"
+kivhost ServiceExists KivExample_Lodz | grep -q "ServiceExists -> 0" || fail "a look-alike service was created"
+for call in ServiceExists ServiceCreate ServiceStart; do
+    tr -d '\r' < "$log" | grep -q "kiv_inst: $call not called: \"KivExample_Łódź\" is not a text of the ANSI code page" ||
+        fail "Setup's log does not say why $call was not called"
+done
+# shellcheck disable=SC2086
+bounded 90 "$unix_app/unins000.exe" $silent || fail "removal after the refused name: exit code $?"
+removed
 
 echo "== a service that refuses to stop"
 # shellcheck disable=SC2086
