@@ -69,6 +69,17 @@ echo "installed in $dir"
 unix_dir=$(winepath -u "$dir")
 # Setup writes no log: one there is an earlier run's.
 rm -f "$unix_dir/kivuninslog.txt"
+# The data the example's uninstall script removes, and its command: the Inno
+# example keeps them on the chosen drive (the system's when silent) and
+# names cmd.exe by its full path.
+if [ "$engine" = inno ]; then
+    data='C:\KivelstrandData'
+    command0="\"C:\\windows\\system32\\cmd.exe\" /c rd /s /q $data"
+else
+    data="$dir\\cache"
+    command0="cmd.exe /c rd /s /q \"$data\""
+fi
+unix_data=$(winepath -u "$data")
 state=$(kivhost ServiceExists "$service" ServiceIsRunning "$service")
 echo "$state"
 echo "$state" | grep -q "ServiceIsRunning -> 1" || fail "the service does not run after setup"
@@ -91,7 +102,7 @@ Key name is Service1
 Value is NOT_FOUND
 Section is CustomCommand
 Key name is Command0
-Value is cmd.exe /c rd /s /q "$dir\\cache"
+Value is $command0
 Key name is Command1
 Value is NOT_FOUND
 END Kivelstrand UN-install log file
@@ -101,10 +112,10 @@ LOG
 tr -d '\r' < "$unix_dir/kivuninslog.txt" | diff "$work/expected-log.txt" - || fail "kivuninslog.txt differs"
 # The hook starts the command and does not wait for it.
 for _ in $(seq 1 100); do
-    [ -d "$unix_dir/cache" ] || break
+    [ -d "$unix_data" ] || break
     sleep 0.1
 done
-[ -d "$unix_dir/cache" ] && fail "the custom command did not remove the cache"
+[ -d "$unix_data" ] && fail "the custom command did not remove $data"
 left=$(cd "$unix_dir" && ls -A)
 [ "$left" = kivuninslog.txt ] || fail "left in the folder: $left"
 wine reg query "$uninstall_key\\$key" >/dev/null 2>&1 && fail "the uninstall entry is still there"
