@@ -9,7 +9,9 @@
 #include "resource.h"
 #include "ui/ui.h"
 
-DWORD DriveRequiredMB = 999;
+// Every AskDrive sets it before its dialog opens, so nothing reads its value
+// at load; zero keeps the module free of an initialised data section.
+DWORD DriveRequiredMB = 0;
 char DriveSelection[DRIVE_TEXT_BUFFER];
 char DriveTitle[DRIVE_TEXT_BUFFER];
 char DriveText[DRIVE_TEXT_BUFFER];

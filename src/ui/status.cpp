@@ -16,7 +16,10 @@ HWND StatusWindow = NULL;
 HWND StatusAnimation = NULL;
 HWND StatusText = NULL;
 
-int StatusClipId = IDR_AVI_BKW;
+// The entry point selects the default clip at process attach, before any
+// export can read this; zero keeps the module free of an initialised data
+// section.
+int StatusClipId = 0;
 char StatusClipPath[1024] = {0};
 AVIFILEINFOA StatusClipInfo = {};
 
@@ -219,7 +222,8 @@ void LayoutStatusWindow(void)
     // 40-pixel margins leave room for the difference. A line wider than the
     // room is measured again, wrapped at that width, in the control's own
     // font: the control breaks the lines where this measure does.
-    RECT rect = {0, 0, 10, 10};
+    RECT rect;
+    SetRect(&rect, 0, 0, 10, 10);
     HDC dc = GetWindowDC(StatusText);
     DrawTextA(dc, text, -1, &rect, DT_CALCRECT | DT_SINGLELINE);
     BOOL wrapped = rect.right - rect.left > room;

@@ -23,7 +23,7 @@ BOOL CALLBACK WindowTitleEnumProc(HWND window, LPARAM title);
 // Size of each of the chooser's text buffers; they hold at most one less.
 #define DRIVE_TEXT_BUFFER 1024
 
-// Space the installation needs, in MB; 999 at load, set by every AskDrive.
+// Space the installation needs, in MB; set by every AskDrive.
 extern DWORD DriveRequiredMB;
 // The list item selected when the dialog ended, as DlgDirSelectExA gives it.
 extern char DriveSelection[DRIVE_TEXT_BUFFER];
