@@ -211,8 +211,8 @@ static void LibraryDirectory(WCHAR *directory)
 // The hook's files: in the directory of the path behind "-c"; without one
 // (no option, an empty path, no backslash, a folder too long for the names)
 // beside the library itself, so that an uninstaller started without the
-// option still finds the product's script. Bare names only when even the
-// library's folder does not fit.
+// option still finds the product's script. Bare names (an empty directory)
+// only when even the library's folder does not fit.
 static void FindHookFiles(WCHAR *script, WCHAR *logName)
 {
     WCHAR directory[UNINST_TEXT_SIZE] = {0};
@@ -220,9 +220,8 @@ static void FindHookFiles(WCHAR *script, WCHAR *logName)
     if (directory[0] != L'\0' && FormFileNames(directory, script, logName))
         return;
     LibraryDirectory(directory);
-    if (directory[0] != L'\0' && FormFileNames(directory, script, logName))
-        return;
-    FormFileNames(L"", script, logName);
+    if (!FormFileNames(directory, script, logName))
+        FormFileNames(L"", script, logName);
 }
 
 extern "C" int KIV_API UninstInitialize(DWORD unused, HINSTANCE instance)
