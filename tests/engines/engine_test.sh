@@ -79,7 +79,12 @@ state=$(kivhost ServiceExists "$service")
 echo "$state"
 echo "$state" | grep -q "ServiceExists -> 0" || fail "the service is still there"
 
-# The log holds this run's block only.
+# The log holds this run's block only. The command as each example writes it.
+if [ "$engine" = nsis ]; then
+    cache_command="\"C:\\windows\\system32\\cmd.exe\" /c rd /s /q \"$dir\\cache\""
+else
+    cache_command="cmd.exe /c rd /s /q \"$dir\\cache\""
+fi
 cat > "$work/expected-log.txt" <<LOG
 =====================================
 BEGIN Kivelstrand UN-install log file
@@ -91,7 +96,7 @@ Key name is Service1
 Value is NOT_FOUND
 Section is CustomCommand
 Key name is Command0
-Value is cmd.exe /c rd /s /q "$dir\\cache"
+Value is $cache_command
 Key name is Command1
 Value is NOT_FOUND
 END Kivelstrand UN-install log file
