@@ -17,6 +17,7 @@
 #include <string.h>
 
 #include "baseline_record.h"
+#include "capture.h"
 #include "import_hook.h"
 #include "kiv_inst.h"
 #include "resource.h"
@@ -160,11 +161,6 @@ static char HookCommandLine[MAX_PATH + 16];
 static char HookScript[MAX_PATH];
 static char HookLog[MAX_PATH];
 
-static LPSTR WINAPI FakeCommandLine()
-{
-    return HookCommandLine;
-}
-
 static void DispatchPending()
 {
     MSG message;
@@ -177,7 +173,7 @@ static void DispatchPending()
 // Each run ends with the host dispatching, which removes the run's window.
 static void LibraryUninstall(int count)
 {
-    ImportHook commandLine(Library, NULL, "GetCommandLineA", (void *)FakeCommandLine);
+    WideCommandLine commandLine(Library, HookCommandLine);
     for (int i = 0; i < count; i++) {
         UninstInitialize(0, Library);
         DispatchPending();
@@ -242,7 +238,7 @@ static bool BaselineListEntry(FILE *log, const char *section, const char *keyFor
 static void BaselineUninstall(int count)
 {
     for (int run = 0; run < count; run++) {
-        GetCommandLineA();
+        GetCommandLineW();
         FILE *log = _fsopen(HookLog, "a", _SH_DENYNO);
         fputs("=====================================\n", log);
         fputs("BEGIN Kivelstrand UN-install log file\n", log);

@@ -94,21 +94,27 @@ const ImportRule RULES[] = {
     {"AVIFileOpenA", FAILS, 16, AVI_OPEN_FAILED, MISSING},
     {"AVIFileRelease", NEVER, 4, 0, 0},
     // KERNEL32
+    {"CloseHandle", RELEASES, 4, FALSE, BAD_HANDLE},
+    {"CreateFileW", FAILS, 28, (DWORD)-1, DENIED},
     {"DeleteCriticalSection", NEVER, 4, 0, 0},
     {"DeleteFileA", FAILS, 4, FALSE, DENIED},
     {"EnterCriticalSection", NEVER, 4, 0, 0},
     {"FormatMessageA", FAILS, 28, 0, MEMORY},
     {"FormatMessageW", FAILS, 28, 0, MEMORY},
     {"FreeLibrary", RELEASES, 4, FALSE, BAD_HANDLE},
+    {"GetACP", NEVER, 0, 0, 0},
     {"GetCommandLineA", NEVER, 0, 0, 0},
+    {"GetCommandLineW", NEVER, 0, 0, 0},
     {"GetCurrentProcessId", NEVER, 0, 0, 0},
     {"GetDiskFreeSpaceExA", FAILS, 16, FALSE, DENIED},
     {"GetDriveTypeA", FAILS, 4, DRIVE_NO_ROOT_DIR, MISSING},
+    {"GetFileInformationByHandle", FAILS, 8, FALSE, DENIED},
     {"GetLastError", NEVER, 0, 0, 0},
     {"GetLogicalDriveStringsA", FAILS, 8, 0, DENIED},
+    {"GetModuleFileNameW", FAILS, 12, 0, MEMORY},
     {"GetModuleHandleA", FAILS, 4, 0, MISSING},
     {"GetModuleHandleW", FAILS, 4, 0, MISSING},
-    {"GetPrivateProfileStringA", FAILS, 24, 0, MISSING},
+    {"GetPrivateProfileStringW", FAILS, 24, 0, MISSING},
     {"GetProcAddress", FAILS, 8, 0, MISSING},
     {"GetProcessHeap", NEVER, 0, 0, 0},
     {"GetWindowsDirectoryA", FAILS, 8, 0, MEMORY},
@@ -124,6 +130,7 @@ const ImportRule RULES[] = {
     {"LocalFree", RELEASES, 4, 1, BAD_HANDLE},
     {"MultiByteToWideChar", FAILS, 24, 0, MEMORY},
     {"OutputDebugStringA", NEVER, 4, 0, 0},
+    {"SetEndOfFile", FAILS, 4, FALSE, DENIED},
     {"SetLastError", NEVER, 4, 0, 0},
     {"Sleep", NEVER, 4, 0, 0},
     {"TlsGetValue", NEVER, 4, 0, 0},
@@ -132,9 +139,11 @@ const ImportRule RULES[] = {
     {"WideCharToMultiByte", FAILS, 32, 0, MEMORY},
     {"WinExec", FAILS, 8, ERROR_FILE_NOT_FOUND, MISSING},
     {"lstrlenA", NEVER, 4, 0, 0},
+    {"lstrlenW", NEVER, 4, 0, 0},
     // msvcrt: the caller removes the arguments
-    {"_fsopen", FAILS, 0, 0, DENIED},
-    {"_wfsopen", FAILS, 0, 0, DENIED},
+    {"_close", RELEASES, 0, (DWORD)-1, BAD_HANDLE},
+    {"_fdopen", FAILS, 0, 0, MEMORY},
+    {"_open_osfhandle", FAILS, 0, (DWORD)-1, MEMORY},
     {"calloc", FAILS, 0, 0, MEMORY},
     {"malloc", FAILS, 0, 0, MEMORY},
     {"realloc", FAILS, 0, 0, MEMORY},
@@ -788,12 +797,6 @@ void Drive(bool)
     CloseHandle(driver.stop);
 }
 
-const char *g_hookCommandLine;
-LPSTR WINAPI HookCommandLine()
-{
-    return (LPSTR)g_hookCommandLine;
-}
-
 void Uninstall(bool)
 {
     TempDir dir;
@@ -801,8 +804,8 @@ void Uninstall(bool)
     std::string script = "[ServiceDelete]\r\nService0=" + service.name() +
                          "\r\n[CustomCommand]\r\nCommand0=cmd.exe /c exit\r\n";
     WriteFileBytes(dir.file("kivunins.ini"), script);
-    std::string line = "kivhost.exe -c\"" + dir.file("kiv_inst.dll") + "\"";
-    g_hookCommandLine = line.c_str();
+    // Over the sweep's own patch of GetCommandLineW, which never fails.
+    WideCommandLine commandLine(KivModule(), "kivhost.exe -c\"" + dir.file("kiv_inst.dll") + "\"");
     CALL("UninstInitialize", UninstInitialize(0, KivModule()));
     CALL("UninstUnInitialize", UninstUnInitialize());
     // The run clears the module handle; the entry point's attach sets it again.
@@ -870,9 +873,6 @@ int RunChild(const Scenario &scenario, long failAt)
     BoxCapture boxes(module);
     EventCapture events(module);
     ImportHook sleep(module, NULL, "Sleep", (void *)SettlingSleep);
-    std::unique_ptr<ImportHook> commandLine;
-    if (scenario.run == Uninstall)
-        commandLine.reset(new ImportHook(module, NULL, "GetCommandLineA", (void *)HookCommandLine));
     PatchAll(module);
 
     if (scenario.run == Lookup) {

@@ -57,7 +57,8 @@ int KIV_API ServiceIsRunning(const char *serviceName);
  * is at least requiredMB (unsigned). Returns 1 for Next, with the drive letter,
  * its colon and a NUL in drive (3 bytes at least); 2 for Back; 3 for Cancel or
  * Escape; 4 when no drive could be listed (nothing shown); -1 when the dialog
- * could not be created. Other results leave drive untouched. title and text
+ * could not be created, or nobody could answer it (KIV_INST_QUIET is "1", or a
+ * window station nobody sees). Other results leave drive untouched. title and text
  * are cut to 1023 characters.
  */
 int KIV_API AskDrive(DWORD requiredMB, char *drive, const char *title, const char *text);
@@ -65,7 +66,9 @@ int KIV_API AskDrive(DWORD requiredMB, char *drive, const char *title, const cha
 /* Service control: each call opens the service control manager of the local
  * machine with full access and closes every handle before it returns. Failed
  * steps are reported to the debugger, the event log and, for most steps, a
- * warning box that holds the caller until it is closed. */
+ * warning box that holds the caller until it is closed (none while the
+ * environment variable KIV_INST_QUIET is "1" or on a window station nobody
+ * sees). */
 
 /* Registers a service whose display name is its name; does not start it.
  * serviceType and startType take the Win32 SERVICE_* values; accountName and
@@ -81,6 +84,12 @@ int KIV_API ServiceStart(const char *serviceName);
  * it. Returns 1 when deleted; a service that will not stop stays installed
  * and gives 0. */
 int KIV_API ServiceDelete(const char *serviceName);
+
+/* Stops a service and waits up to five seconds for it to stop; it stays
+ * installed with its settings (for an upgrade: stop, replace the program,
+ * ServiceStart). Returns 1 when the service exists and is stopped at return,
+ * also when it was stopped already (then at once, without a pause), else 0. */
+int KIV_API ServiceStop(const char *serviceName);
 
 /* Returns 1 when the service can be opened with full access, else 0. */
 int KIV_API ServiceExists(const char *serviceName);

@@ -24,6 +24,20 @@ if [ "${KIV_DEMO_IN_SESSION:-0}" != 1 ]; then
 fi
 log="$build/demo-output.txt"
 
+# reg_value KEY NAME: the value's data as reg prints it; empty when unset.
+reg_value() {
+    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2  *REG_[A-Z_]*  *//p"
+}
+
+# reg_put KEY NAME TYPE DATA: sets the value, or removes it when DATA is empty.
+reg_put() {
+    if [ -n "$4" ]; then
+        wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null 2>&1
+    else
+        wine reg delete "$1" /v "$2" /f >/dev/null 2>&1
+    fi
+}
+
 run_demo() {
 
 host="$dist/kivhost.exe"
@@ -37,10 +51,20 @@ mkdir -p "$shots"
 press="$build/bin/dlgpress.exe"
 caption="Kivelstrand Setup"
 # No window manager runs on the display, so let Wine draw the dialog's frame
-# and caption itself; the prefix gets its own setting back afterwards.
+# and caption itself. Wine has no "MS Sans Serif" of its own, and the DejaVu
+# face it takes instead is too wide for the template's 61-unit "Minimum
+# Required:" label at 96 dpi; DejaVu Serif at 90 dpi (10-pixel type) shows
+# every label whole. The template stays as it is; the prefix gets its own
+# settings back after the photograph.
 x11key='HKCU\Software\Wine\X11 Driver'
-managed=$(wine reg query "$x11key" /v Managed 2>/dev/null | tr -d '\r' | awk '$1 == "Managed" { print $3 }')
-wine reg add "$x11key" /v Managed /d N /f >/dev/null 2>&1
+desktopkey='HKCU\Control Panel\Desktop'
+fontkey='HKCU\Software\Wine\Fonts\Replacements'
+managed=$(reg_value "$x11key" Managed)
+logpixels=$(reg_value "$desktopkey" LogPixels)
+dialogface=$(reg_value "$fontkey" "MS Sans Serif")
+reg_put "$x11key" Managed REG_SZ N
+reg_put "$desktopkey" LogPixels REG_DWORD 90
+reg_put "$fontkey" "MS Sans Serif" REG_SZ "DejaVu Serif"
 wine "$host" --trace AskDrive 500 "$caption" \
     "Setup will install Kivelstrand on the drive you select below. Choose a drive with enough free space and click Next." &
 chooser=$!
@@ -50,11 +74,9 @@ if wine "$press" "$caption" >/dev/null; then
     wine "$press" "$caption" 1018 >/dev/null
 fi
 wait "$chooser"
-if [ -n "$managed" ]; then
-    wine reg add "$x11key" /v Managed /d "$managed" /f >/dev/null 2>&1
-else
-    wine reg delete "$x11key" /v Managed /f >/dev/null 2>&1
-fi
+reg_put "$x11key" Managed REG_SZ "$managed"
+reg_put "$desktopkey" LogPixels REG_DWORD "$logpixels"
+reg_put "$fontkey" "MS Sans Serif" REG_SZ "$dialogface"
 echo
 echo "== Services: create, start, test and delete the test service"
 svcexe=$(winepath -w "$build/bin/kivtestsvc.exe" 2>/dev/null)
@@ -74,7 +96,7 @@ cat > "$hookdir/kivunins.ini" <<'INI'
 [ServiceDelete]
 Service0=KivDemoRender
 [CustomCommand]
-Command0=cmd.exe /c echo custom call ran
+Command0="C:\windows\system32\cmd.exe" /c echo custom call ran
 INI
 wine "$host" check-script "$(winepath -w "$hookdir/kivunins.ini")" | grep -v "KivProcessStarter[1-4]"
 wine "$host" ServiceCreate KivDemoRender 0x10 3 "\"$svcexe\" normal" >/dev/null

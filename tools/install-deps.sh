@@ -13,7 +13,7 @@ fi
 
 for pkg in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
            mingw-w64-i686-dev wine wine32 xvfb xauth cmake make googletest imagemagick locales \
-           nsis clang lld llvm libclang-rt-14-dev zip; do
+           nsis clang lld llvm libclang-rt-14-dev zip unzip osslsigncode openssl; do
     have_pkg "$pkg" || need="$need $pkg"
 done
 # The Inno Setup compiler comes from the npm registry; Debian's node and npm

@@ -2,12 +2,12 @@
 // pages, a heap on malloc, FormatMessageW answering with the fuzzer's text,
 // and log files as one memory stream.
 #include "shim_control.h"
+#include "ntlib/kiv_nt.h"
 
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "share.h"
 
 namespace {
 
@@ -166,6 +166,14 @@ UINT GetACP(void)
 int lstrlenA(LPCSTR text)
 {
     return text != NULL ? (int)strlen(text) : 0;
+}
+
+int lstrlenW(LPCWSTR text)
+{
+    int n = 0;
+    while (text != NULL && text[n] != 0)
+        n++;
+    return n;
 }
 
 // Like the system: the count includes the NUL when bytes is -1; a buffer
@@ -361,17 +369,17 @@ int kivshim_wprintf(const wchar_t *, ...)
     return 0;
 }
 
+} // extern "C"
+
 // Every file is the one memory stream, opened afresh per entry as the log
 // opens its file. A line feed stays a line feed: the targets compare the
 // text before the system's text mode would add its carriage returns.
-FILE *kivshim_wfsopen(const wchar_t *, const wchar_t *, int)
+FILE *KIV_NT_OpenLogStream(const WCHAR *, BOOLEAN)
 {
     ShimClearLog();
     g_logStream = open_memstream(&g_log, &g_logLength);
     return g_logStream;
 }
-
-} // extern "C"
 
 // The SID of a record: none.
 PSID KIV_NT_AllocCurrentSID(void)

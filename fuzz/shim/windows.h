@@ -14,7 +14,6 @@
 #define wcscspn kivshim_wcscspn
 #define wcslen kivshim_wcslen
 #define wprintf kivshim_wprintf
-#define _wfsopen kivshim_wfsopen
 
 #define WINAPI
 #define CALLBACK
@@ -87,6 +86,7 @@ LPSTR CharNextA(LPCSTR p);
 LPSTR CharPrevA(LPCSTR start, LPCSTR p);
 BOOL IsDBCSLeadByte(BYTE c);
 int lstrlenA(LPCSTR text);
+int lstrlenW(LPCWSTR text);
 int MultiByteToWideChar(UINT cp, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int chars);
 int WideCharToMultiByte(UINT cp, DWORD flags, LPCWSTR wide, int chars, LPSTR text, int bytes, LPCSTR fallback,
                         LPBOOL used);

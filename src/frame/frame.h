@@ -13,8 +13,9 @@ extern HINSTANCE ModuleInstance;
 extern HANDLE LibraryEventSource;
 
 // Reports the calling thread's last error code under a step text: a debugger
-// line, a warning box when showBox is nonzero, an information record while the
-// event source is registered. Call it right after the failing system call.
+// line, a warning box when showBox is nonzero and CanShowBox() says someone
+// can answer it, an information record while the event source is registered.
+// Call it right after the failing system call.
 void ReportLastError(int showBox, const char *message);
 
 // Nonzero while the environment variable KIV_INST_QUIET is "1": a silent

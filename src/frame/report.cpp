@@ -46,7 +46,9 @@ void ReportLastError(int showBox, const char *message)
     OutputDebugStringA(text);
     OutputDebugStringA(REPORT_LINE_END);
 
-    if (showBox)
+    // Where nobody can answer, the report goes on as if OK had been clicked:
+    // a box there would hold an unattended install for ever.
+    if (showBox && CanShowBox())
         MessageBoxA(NULL, text, message, MB_OK | MB_ICONWARNING);
 
     if (LibraryEventSource != NULL) {

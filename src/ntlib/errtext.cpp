@@ -3,7 +3,6 @@
 // event log can always land here.
 #include "ntlib/kiv_nt.h"
 
-#include <share.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
@@ -21,8 +20,6 @@ static const DWORD LANGUAGE_USER_DEFAULT = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFA
 static const WCHAR DIAGNOSTIC_LOG[] = L"\\kiv.log";
 static const WCHAR MODE_APPEND[] = L"a";
 static const WCHAR MODE_WRITE[] = L"w";
-static const WCHAR OPEN_APPEND_TEXT[] = L"at";
-static const WCHAR OPEN_WRITE_TEXT[] = L"wt";
 // %ls: the path is wide whichever printf family the runtime supplies.
 static const WCHAR LOG_OPEN_FAILED[] = L"KIV_NT_LogMessage: Could not open file %ls.\n";
 
@@ -93,11 +90,11 @@ int KIV_NT_LogMessage(const WCHAR *path, const WCHAR *text, const WCHAR *mode)
     if (path == NULL || text == NULL || mode == NULL)
         return LOG_NOTHING_GIVEN;
 
-    const WCHAR *openMode;
+    BOOLEAN append;
     if (wcscmp(mode, MODE_APPEND) == 0)
-        openMode = OPEN_APPEND_TEXT;
+        append = 1;
     else if (wcscmp(mode, MODE_WRITE) == 0)
-        openMode = OPEN_WRITE_TEXT;
+        append = 0;
     else
         return LOG_BAD_MODE;
 
@@ -112,8 +109,8 @@ int KIV_NT_LogMessage(const WCHAR *path, const WCHAR *text, const WCHAR *mode)
     WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, bytes, NULL, NULL);
 
     // Opened per entry and shared, so that other processes can write their
-    // entries into the same file between ours.
-    FILE *file = _wfsopen(path, openMode, _SH_DENYNO);
+    // entries into the same file between ours; never through a link.
+    FILE *file = KIV_NT_OpenLogStream(path, append);
     if (file == NULL) {
         wprintf(LOG_OPEN_FAILED, path);
         free(narrow);

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <ntsecapi.h>
+#include <stdio.h>
 
 // ---- error text and diagnostic log (errtext.cpp) -------------------------
 
@@ -24,6 +25,11 @@ BOOLEAN KIV_NT_FormatError(DWORD code, WCHAR *buffer, DWORD size);
 // The whole system text of an error code in the ANSI code page; size is the
 // buffer's size in bytes, at most 1024.
 BOOLEAN KIV_NT_ErrorToText(DWORD code, char *buffer, DWORD size);
+
+// Opens a log file for appending or afresh, in text mode and shared, without
+// following a reparse point; NULL when it cannot be opened, or when the name
+// is a reparse point or one of several hard links to its file (logfile.cpp).
+FILE *KIV_NT_OpenLogStream(const WCHAR *path, BOOLEAN append);
 
 // Appends (mode "a") or writes afresh (mode "w") one entry to a log file.
 int KIV_NT_LogMessage(const WCHAR *path, const WCHAR *text, const WCHAR *mode);

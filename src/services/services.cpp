@@ -1,4 +1,4 @@
-// The service control exports: create, start, delete and test Windows
+// The service control exports: create, start, stop, delete and test Windows
 // services by name for the installation engine. Each call opens its own
 // connection to the service control manager and closes every handle before it
 // returns; nothing is kept between calls.
@@ -100,6 +100,31 @@ static BOOL QueryInto(SC_HANDLE service, SERVICE_STATUS *ssStatus)
     return TRUE;
 }
 
+// The stop step's bounded wait: up to five passes of stop control, pause and
+// query, until the service says stopped. With readFirst a service found
+// stopped needs no control and no pause; without, the state is preset to
+// running, so the first pass always sends the stop. A service that does not
+// stop in time gets the box; the caller then closes its handles unchecked.
+static BOOL StopAndWait(SC_HANDLE service, BOOL readFirst)
+{
+    SERVICE_STATUS ssStatus;
+    ZeroMemory(&ssStatus, sizeof(ssStatus));
+    ssStatus.dwCurrentState = SERVICE_RUNNING;
+    if (readFirst && !QueryInto(service, &ssStatus))
+        ReportStep(NO_BOX, STEP_STOP_SERVICE);
+    for (int pass = 0; ssStatus.dwCurrentState != SERVICE_STOPPED && pass < WAIT_PASSES; pass++) {
+        if (!ControlService(service, SERVICE_CONTROL_STOP, &ssStatus))
+            ReportStep(NO_BOX, STEP_STOP_SERVICE);
+        Sleep(WAIT_PAUSE_MS);
+        if (!QueryInto(service, &ssStatus))
+            ReportStep(NO_BOX, STEP_STOP_SERVICE);
+    }
+    if (ssStatus.dwCurrentState == SERVICE_STOPPED)
+        return TRUE;
+    ReportStep(WITH_BOX, STEP_STOP_SERVICE);
+    return FALSE;
+}
+
 extern "C" int KIV_API ServiceCreate(const char *serviceName, DWORD serviceType, DWORD startType,
                                      const char *binaryPath, const char *accountName,
                                      const char *password)
@@ -161,23 +186,10 @@ extern "C" int KIV_API ServiceDelete(const char *serviceName)
     if (service == NULL)
         return 0;
 
-    // Preset to running so the first pass always sends the stop, even to a
-    // service that is already stopped.
-    SERVICE_STATUS ssStatus;
-    ZeroMemory(&ssStatus, sizeof(ssStatus));
-    ssStatus.dwCurrentState = SERVICE_RUNNING;
-    for (int pass = 0; ssStatus.dwCurrentState != SERVICE_STOPPED && pass < WAIT_PASSES; pass++) {
-        if (!ControlService(service, SERVICE_CONTROL_STOP, &ssStatus))
-            ReportStep(NO_BOX, STEP_STOP_SERVICE);
-        Sleep(WAIT_PAUSE_MS);
-        if (!QueryInto(service, &ssStatus))
-            ReportStep(NO_BOX, STEP_STOP_SERVICE);
-    }
-
-    if (ssStatus.dwCurrentState != SERVICE_STOPPED) {
+    // The stop goes out even to a service that is already stopped.
+    if (!StopAndWait(service, FALSE)) {
         // A running service is left installed rather than marked for a
         // deletion that would only happen once it stops by itself.
-        ReportStep(WITH_BOX, STEP_STOP_SERVICE);
         CloseServiceHandle(service);
         CloseServiceHandle(manager);
         return 0;
@@ -189,6 +201,24 @@ extern "C" int KIV_API ServiceDelete(const char *serviceName)
         result = 0;
     }
     return CloseBoth(service, manager, WITH_BOX, result);
+}
+
+extern "C" int KIV_API ServiceStop(const char *serviceName)
+{
+    SC_HANDLE manager = NULL;
+    SC_HANDLE service = OpenManagerAndService(serviceName, &manager);
+    if (service == NULL)
+        return 0;
+
+    // An upgrade asks this of a service that may well be stopped already:
+    // that answer needs neither a control nor a pause. A failed first read
+    // is reported and the passes start as if it ran.
+    if (!StopAndWait(service, TRUE)) {
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        return 0;
+    }
+    return CloseBoth(service, manager, WITH_BOX, 1);
 }
 
 extern "C" int KIV_API ServiceExists(const char *serviceName)

@@ -21,6 +21,7 @@ static const char STEP_FREE_SPACE[] = "Getting drive free space";
 static const char TRACE_VALID[] = "Valid:";
 static const char TRACE_DRIVE[] = "Drive:";
 static const char TRACE_LINE_END[] = "\n";
+static const char TRACE_NOT_SHOWN[] = "No visible desktop or a quiet run: not shown.\n";
 static const char TRACE_SCREEN_FORMAT[] = "Screen %d %d\n";
 static const char MEGABYTES_FORMAT[] = "%d MB";
 
@@ -29,6 +30,7 @@ static const INT_PTR RESULT_NEXT = 1;
 static const INT_PTR RESULT_BACK = 2;
 static const INT_PTR RESULT_CANCEL = 3;
 static const INT_PTR RESULT_NO_DRIVE = 4;
+static const INT_PTR RESULT_NO_DIALOG = -1;
 
 // A command the dialog also takes as Cancel.
 static const WORD COMMAND_CANCEL_TOO = 16;
@@ -187,6 +189,12 @@ INT_PTR CALLBACK AskDriveDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 extern "C" int KIV_API AskDrive(DWORD requiredMB, char *drive, const char *title, const char *text)
 {
+    // A modal dialog nobody can answer would hold the install for ever: end
+    // as a dialog that could not be made, so a script can take its default.
+    if (!CanShowBox()) {
+        OutputDebugStringA(TRACE_NOT_SHOWN);
+        return (int)RESULT_NO_DIALOG;
+    }
     ZeroMemory(DriveSelection, sizeof(DriveSelection));
     ZeroMemory(DriveTitle, sizeof(DriveTitle));
     ZeroMemory(DriveText, sizeof(DriveText));

@@ -1,5 +1,6 @@
 // The animated status window: a modeless wait window with a looping clip on
-// the left and one line of text on the right, centred on the screen.
+// the left and one line of text on the right, centred on the screen; a text
+// too wide for the screen's work area wraps onto more lines within it.
 #include <string.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -37,6 +38,9 @@ static const char FORMAT_SCREEN[] = "Screen %d %d\n";
 static const char FORMAT_MSG[] = "Msg %d %d\n";
 static const char FORMAT_ANIM[] = "Anim %d %d\n";
 static const char FORMAT_DLG[] = "Dlg %d %d\n";
+
+// Wrapped text never gets narrower than this, whatever the clip's width.
+static const int STATUS_MIN_TEXT_WIDTH = 100;
 
 struct StatusKeyword {
     const char *name; // NULL matches only a null pointer
@@ -130,6 +134,15 @@ static void StatusTrace(const char *format, int a, int b)
     OutputDebugStringA(line);
 }
 
+// Keeps one extent of the window within [low, high): the window's start is
+// moved just far enough, and a window longer than the range starts at low.
+static int StatusClamp(int start, int length, int low, int high)
+{
+    if (start + length > high)
+        start = high - length;
+    return start < low ? low : start;
+}
+
 void LayoutStatusWindow(void)
 {
     int cx = GetSystemMetrics(SM_CXFULLSCREEN);
@@ -139,30 +152,71 @@ void LayoutStatusWindow(void)
     char text[512] = {0};
     GetWindowTextA(StatusText, text, sizeof(text) - 1);
 
+    int animW = (int)StatusClipInfo.dwWidth;
+    int animH = (int)StatusClipInfo.dwHeight;
+
+    // A work area that cannot be read is taken as the full screen.
+    RECT work = {0, 0, cx, cy};
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
+        SetRect(&work, 0, 0, cx, cy);
+    // The widest text whose window still fits the work area.
+    int room = work.right - work.left - animW - 160;
+    if (room < STATUS_MIN_TEXT_WIDTH)
+        room = STATUS_MIN_TEXT_WIDTH;
+
     // Measured in the device context's default font, not the dialog's: the
-    // 40-pixel margins leave room for the difference.
+    // 40-pixel margins leave room for the difference. A line wider than the
+    // room is measured again, wrapped at that width, in the control's own
+    // font: the control breaks the lines where this measure does.
     RECT rect = {0, 0, 10, 10};
     HDC dc = GetWindowDC(StatusText);
     DrawTextA(dc, text, -1, &rect, DT_CALCRECT | DT_SINGLELINE);
+    BOOL wrapped = rect.right - rect.left > room;
+    if (wrapped) {
+        HFONT font = (HFONT)SendMessageA(StatusText, WM_GETFONT, 0, 0);
+        HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
+        SetRect(&rect, 0, 0, room, 10);
+        DrawTextA(dc, text, -1, &rect, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
+        if (previous != NULL)
+            SelectObject(dc, previous);
+    }
     ReleaseDC(StatusText, dc);
 
     int msgW = rect.right - rect.left + 40;
     int msgH = rect.bottom - rect.top + 40;
     StatusTrace(FORMAT_MSG, msgW, msgH);
-
-    int animW = (int)StatusClipInfo.dwWidth;
-    int animH = (int)StatusClipInfo.dwHeight;
     StatusTrace(FORMAT_ANIM, animW, animH);
 
     int dlgW = animW + msgW + 120;
     int dlgH = GetSystemMetrics(SM_CYMIN) + animH + 80;
-    StatusTrace(FORMAT_DLG, dlgW, dlgH);
-
     // Integer division truncates toward zero, so a text taller than the clip
     // rises by the truncated half.
-    MoveWindow(StatusAnimation, 40, 40, animW, animH, FALSE);
-    MoveWindow(StatusText, animW + 80, (animH - msgH) / 2 + 40, msgW, msgH, FALSE);
-    MoveWindow(StatusWindow, (cx - dlgW) / 2, (cy - dlgH) / 2, dlgW, dlgH, FALSE);
+    int animY = 40;
+    int msgY = (animH - msgH) / 2 + 40;
+    int x = (cx - dlgW) / 2;
+    int y = (cy - dlgH) / 2;
+
+    // The text control centres one line only; wrapped lines start at its
+    // top, so the control starts where the lines' block is centred against
+    // the clip, and the window grows when the lines are taller than the clip.
+    LONG style = GetWindowLongA(StatusText, GWL_STYLE);
+    LONG wanted = wrapped ? (style & ~SS_CENTERIMAGE) | SS_EDITCONTROL : (style | SS_CENTERIMAGE) & ~SS_EDITCONTROL;
+    if (wanted != style)
+        SetWindowLongA(StatusText, GWL_STYLE, wanted);
+    if (wrapped) {
+        int linesH = msgH - 40;
+        int contentH = linesH > animH ? linesH : animH;
+        dlgH += contentH - animH;
+        animY = 40 + (contentH - animH) / 2;
+        msgY = 40 + (contentH - linesH) / 2;
+        x = StatusClamp(x, dlgW, work.left, work.right);
+        y = StatusClamp((cy - dlgH) / 2, dlgH, work.top, work.bottom);
+    }
+    StatusTrace(FORMAT_DLG, dlgW, dlgH);
+
+    MoveWindow(StatusAnimation, 40, animY, animW, animH, FALSE);
+    MoveWindow(StatusText, animW + 80, msgY, msgW, msgH, FALSE);
+    MoveWindow(StatusWindow, x, y, dlgW, dlgH, FALSE);
 }
 
 // Opens the current clip in the animation control and starts it looping.

@@ -1,5 +1,7 @@
 // Where the uninstall hook lives: the directory of the library path that the
-// uninstaller passes behind its option "-c".
+// uninstaller passes behind its option "-c". The same rules read a narrow
+// command line and a wide one: the hook reads the wide one, so that a folder
+// outside the ANSI code page reaches it whole.
 #include "uninstall/uninstall.h"
 
 #include <strsafe.h>
@@ -11,7 +13,51 @@ static const char OPTION_LETTER = 'c';
 static const char QUOTE = '"';
 static const char BACKSLASH = '\\';
 
-static bool IsBlank(char c)
+// Whole characters: a narrow text may hold double-byte characters, whose
+// trail byte must never be taken for a character of its own. A wide text is
+// walked unit by unit: a quote, a blank or a backslash is never half of a
+// surrogate pair.
+static const char *NextChar(const char *p)
+{
+    return CharNextA(p);
+}
+
+static const WCHAR *NextChar(const WCHAR *p)
+{
+    return *p != L'\0' ? p + 1 : p;
+}
+
+static bool IsLead(char c)
+{
+    return IsDBCSLeadByte((BYTE)c) != 0;
+}
+
+static bool IsLead(WCHAR)
+{
+    return false;
+}
+
+static size_t TextLength(const char *text)
+{
+    return (size_t)lstrlenA(text);
+}
+
+static size_t TextLength(const WCHAR *text)
+{
+    return (size_t)lstrlenW(text);
+}
+
+static void CopyCount(char *buffer, size_t size, const char *text, size_t count)
+{
+    StringCchCopyNA(buffer, size, text, count);
+}
+
+static void CopyCount(WCHAR *buffer, size_t size, const WCHAR *text, size_t count)
+{
+    StringCchCopyNW(buffer, size, text, count);
+}
+
+template <typename Ch> static bool IsBlank(Ch c)
 {
     return c == ' ' || c == '\t';
 }
@@ -41,13 +87,13 @@ int EndsWithChar(const char *text, char ch)
 
 // The last separator before end, found walking whole characters: lead bytes
 // are never compared and trail bytes never visited on their own.
-static const char *LastSeparator(const char *text, const char *end, char separator)
+template <typename Ch> static const Ch *LastSeparator(const Ch *text, const Ch *end, char separator)
 {
-    const char *found = NULL;
-    for (const char *p = text; p < end && *p != '\0';) {
-        if (!IsDBCSLeadByte((BYTE)*p) && *p == separator)
+    const Ch *found = NULL;
+    for (const Ch *p = text; p < end && *p != '\0';) {
+        if (!IsLead(*p) && *p == separator)
             found = p;
-        const char *next = CharNextA(p);
+        const Ch *next = NextChar(p);
         if (next == p)
             break;
         p = next;
@@ -57,12 +103,12 @@ static const char *LastSeparator(const char *text, const char *end, char separat
 
 // The directory part of a path, separator included. A cut directory would
 // name another folder: one that does not fit gives none instead.
-static void CopyDirectory(char *directory, size_t directorySize, const char *path,
-                          const char *separator)
+template <typename Ch>
+static void CopyDirectory(Ch *directory, size_t directorySize, const Ch *path, const Ch *separator)
 {
     size_t length = (size_t)(separator - path) + 1;
     if (length < directorySize)
-        StringCchCopyNA(directory, directorySize, path, length);
+        CopyCount(directory, directorySize, path, length);
 }
 
 void SplitAtLastChar(const char *path, char *directory, size_t directorySize, char *rest,
@@ -91,19 +137,19 @@ void SplitAtLastChar(const char *path, char *directory, size_t directorySize, ch
 }
 
 // The first character after the program name, which may be quoted.
-static const char *SkipProgramName(const char *line)
+template <typename Ch> static const Ch *SkipProgramName(const Ch *line)
 {
-    const char *p = line;
+    const Ch *p = line;
     if (*p == QUOTE) {
-        p = CharNextA(p);
+        p = NextChar(p);
         while (*p != '\0' && *p != QUOTE)
-            p = CharNextA(p);
+            p = NextChar(p);
         if (*p == QUOTE)
-            p = CharNextA(p);
+            p = NextChar(p);
         return p;
     }
     while (*p != '\0' && !IsBlank(*p))
-        p = CharNextA(p);
+        p = NextChar(p);
     return p;
 }
 
@@ -111,13 +157,13 @@ static const char *SkipProgramName(const char *line)
 // argument start counts: blanks outside double quotes separate arguments. An
 // argument quoted whole ("-cC:\Dir\kiv_inst.dll") is the option as well, its
 // path then inside the quotes.
-static const char *FindOption(const char *line, bool *quotedPath)
+template <typename Ch> static const Ch *FindOption(const Ch *line, bool *quotedPath)
 {
     // Whatever follows the program name begins an argument, also right
     // behind a closing quote.
     bool inQuotes = false;
     bool atArgumentStart = true;
-    for (const char *p = SkipProgramName(line); *p != '\0'; p = CharNextA(p)) {
+    for (const Ch *p = SkipProgramName(line); *p != '\0'; p = NextChar(p)) {
         if (!inQuotes && IsBlank(*p)) {
             atArgumentStart = true;
             continue;
@@ -139,7 +185,7 @@ static const char *FindOption(const char *line, bool *quotedPath)
     return NULL;
 }
 
-int GetUninstDirectory(const char *commandLine, char *directory, size_t directorySize)
+template <typename Ch> static int FindUninstDirectory(const Ch *commandLine, Ch *directory, size_t directorySize)
 {
     if (directory == NULL || directorySize == 0)
         return 0;
@@ -148,7 +194,7 @@ int GetUninstDirectory(const char *commandLine, char *directory, size_t director
         return 0;
 
     bool quoted = false;
-    const char *path = FindOption(commandLine, &quoted);
+    const Ch *path = FindOption(commandLine, &quoted);
     if (path == NULL)
         return 0;
     while (IsBlank(*path))
@@ -160,20 +206,42 @@ int GetUninstDirectory(const char *commandLine, char *directory, size_t director
 
     // A quoted path ends at its closing quote; an unquoted one runs to the
     // end of the command line, so a last argument with blanks still works.
-    const char *end;
+    const Ch *end;
     if (quoted) {
         end = path;
         while (*end != '\0' && *end != QUOTE)
-            end = CharNextA(end);
+            end = NextChar(end);
     } else {
-        end = path + lstrlenA(path);
+        end = path + TextLength(path);
     }
 
     // The path is read where it stands, with no copy of it, so no length of
     // command line needs memory and none can fail. A quote that ends an
     // unquoted path is no backslash: it cannot move the split.
-    const char *split = LastSeparator(path, end, BACKSLASH);
+    const Ch *split = LastSeparator(path, end, BACKSLASH);
     if (split != NULL)
         CopyDirectory(directory, directorySize, path, split);
     return 1;
+}
+
+int GetUninstDirectory(const char *commandLine, char *directory, size_t directorySize)
+{
+    return FindUninstDirectory(commandLine, directory, directorySize);
+}
+
+int GetUninstDirectoryW(const WCHAR *commandLine, WCHAR *directory, size_t directorySize)
+{
+    return FindUninstDirectory(commandLine, directory, directorySize);
+}
+
+void GetDirectoryPartW(const WCHAR *path, WCHAR *directory, size_t directorySize)
+{
+    if (directory == NULL || directorySize == 0)
+        return;
+    directory[0] = L'\0';
+    if (path == NULL)
+        return;
+    const WCHAR *split = LastSeparator(path, path + TextLength(path), BACKSLASH);
+    if (split != NULL)
+        CopyDirectory(directory, directorySize, path, split);
 }

@@ -13,6 +13,14 @@
 // Returns 1 when the option was found, 0 otherwise.
 int GetUninstDirectory(const char *commandLine, char *directory, size_t directorySize);
 
+// The same from a wide command line, by the same rules; directorySize in
+// wide characters. The hook reads the wide command line.
+int GetUninstDirectoryW(const WCHAR *commandLine, WCHAR *directory, size_t directorySize);
+
+// The directory part of a wide path, its last backslash included; empty when
+// it has none or the part does not fit.
+void GetDirectoryPartW(const WCHAR *path, WCHAR *directory, size_t directorySize);
+
 // 1 when text is not empty and its last character (double-byte aware) is the
 // single-byte character ch.
 int EndsWithChar(const char *text, char ch);

@@ -36,6 +36,7 @@ const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"GetWindowByTitle", 12},
     {"StopAllProcessStarters", 13},
     {"ServiceIsRunning", 14},
+    {"ServiceStop", 15},
 };
 
 TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)

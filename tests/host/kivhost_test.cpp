@@ -14,6 +14,17 @@ ChildRun Host(const std::string &arguments)
     return RunProcess("\"" + BinPath("kivhost.exe") + "\" " + arguments);
 }
 
+// A script saved as UTF-16, as an editor does when a character needs it.
+std::string Utf16(const std::wstring &text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (wchar_t c : text) {
+        bytes += (char)(c & 0xFF);
+        bytes += (char)(c >> 8);
+    }
+    return bytes;
+}
+
 bool Has(const ChildRun &run, const std::string &text)
 {
     return run.output.find(text) != std::string::npos;
@@ -46,7 +57,7 @@ TEST(Host, HelpListsEveryCallableExport)
     ChildRun run = Host("--help");
     EXPECT_EQ(0u, run.exitCode);
     for (const char *name : {"FakeStatusOpen", "FakeStatusClose", "FakeStatusSetAvi", "ServiceStart", "ServiceDelete",
-                             "ServiceCreate", "ServiceExists", "AskDrive", "GetWindowByTitle",
+                             "ServiceStop", "ServiceCreate", "ServiceExists", "AskDrive", "GetWindowByTitle",
                              "StopAllProcessStarters", "ServiceIsRunning", "check-script", "-c"}) {
         SCOPED_TRACE(name);
         EXPECT_TRUE(Has(run, std::string("  ") + name) || Has(run, std::string("kivhost ") + name)) << run.output;
@@ -80,7 +91,10 @@ protected:
 TEST_F(CheckScript, CleanScriptPrintsTheRunAndNoWarning)
 {
     ChildRun run = Check("[ServiceDelete]\r\nService0=KivRender\r\nService1=KivLicense\r\n"
-                         "[CustomCommand]\r\nCommand0=C:\\kiv\\cleanup.exe /quiet\r\n");
+                         "[CustomCommand]\r\nCommand0=C:\\kiv\\cleanup.exe /quiet\r\n"
+                         "Command1=\"C:\\Program Files\\Kiv\\a.exe\" \"x y\"\r\nCommand2=\\\\srv\\k\\b.cmd\r\n"
+                         "Command3=C:\\kiv\\tool.exe C:\\Program Files\\x.exe\r\n"
+                         "Command4=C:\\kiv\\tool.exe " + std::string(494, 'x') + "\r\n"); // 510 bytes: read whole
     EXPECT_EQ(0u, run.exitCode) << run.output;
     size_t s0 = run.output.find("remove service: KivRender");
     size_t s1 = run.output.find("remove service: KivLicense");
@@ -116,7 +130,25 @@ TEST_F(CheckScript, EachMistakeIsWarnedAbout)
         {"NOT_FOUND value", "[ServiceDelete]\r\nService0=NOT_FOUND\r\nService1=B\r\n", "Service0 is NOT_FOUND",
          "remove service: B\n"},
         {"empty value", "[CustomCommand]\r\nCommand0=\r\n", "Command0 is empty", nullptr},
-        {"long value", "[CustomCommand]\r\nCommand0=" + std::string(600, 'x') + "\r\n", "longer than 511", nullptr},
+        // The reader cannot tell a value of 511 bytes from a cut one: both are skipped.
+        {"value at the limit", "[CustomCommand]\r\nCommand0=C:\\k\\a.exe " + std::string(500, 'x') + "\r\n",
+         "Command0: the value fills the reader's 511 characters and may be cut; the run skips it", "start command"},
+        {"long value", "[ServiceDelete]\r\nService0=" + std::string(600, 'x') + "\r\nService1=B\r\n",
+         "Service0: the value fills", "remove service: xxx"},
+        {"outside the code page", Utf16(L"[ServiceDelete]\r\nService0=Lodz\u0141\r\nService1=B\r\n"),
+         "Service0: the value holds characters outside the ANSI code page", "remove service: Lodz"},
+        {"bare program", "[CustomCommand]\r\nCommand0=cmd.exe /c del x\r\n",
+         "the program cmd.exe is a bare name", nullptr},
+        {"quoted bare program", "[CustomCommand]\r\nCommand0=\"notepad\" x.txt\r\n",
+         "the program notepad is a bare name", nullptr},
+        {"relative program", "[CustomCommand]\r\nCommand0=bin\\clean.exe /q\r\n",
+         "the program bin\\clean.exe is a relative path", nullptr},
+        {"blanks unquoted", "[CustomCommand]\r\nCommand0=C:\\Program Files\\X\\y.exe -a\r\n",
+         "the program C:\\Program Files\\X\\y.exe holds blanks without quotes, so the system tries "
+         "C:\\Program.exe first", nullptr},
+        // The reader takes away quotes around the whole value.
+        {"whole value quoted", "[CustomCommand]\r\nCommand0=\"C:\\Kiv Tools\\y.bat\"\r\n",
+         "tries C:\\Kiv.exe first", nullptr},
         {"past 49", "[ServiceDelete]\r\nService50=Z\r\n", "Service50: only", "remove service: Z\n"},
         {"other section", "[Setup]\r\nService0=Q\r\n", "Service0 belongs in section [ServiceDelete]",
          "remove service: Q\n"},

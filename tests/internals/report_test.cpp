@@ -41,6 +41,31 @@ TEST_F(ReporterTest, BoxComesAfterTheDebuggerLineAndBeforeTheRecord)
     EXPECT_NE(std::string::npos, all[2].text.find("exists")) << all[2].text;
 }
 
+// Only the exact value "1" makes a quiet run, and it takes only the box away.
+TEST_F(ReporterTest, QuietRunLeavesOutOnlyTheBox)
+{
+    const struct {
+        const char *value; // NULL: not set
+        size_t boxes;
+    } rows[] = {{NULL, 1}, {"1", 0}, {"0", 1}, {"", 1}, {"11", 1}, {" 1", 1}};
+    DebugCapture debug(self_);
+    BoxCapture boxes(self_);
+    EventCapture events(self_);
+    LibraryEventSource = EventCapture::FakeHandle();
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.value ? std::string("KIV_INST_QUIET=\"") + row.value + "\"" : "unset");
+        journal::Clear();
+        SetEnvironmentVariableA("KIV_INST_QUIET", row.value);
+        SetLastError(ERROR_SERVICE_EXISTS);
+        ReportLastError(1, "Creating service");
+        SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
+        EXPECT_EQ(4u, journal::Of(Outlet::Debug).size());
+        EXPECT_EQ(row.boxes, journal::Of(Outlet::Box).size());
+        ASSERT_EQ(1u, journal::Of(Outlet::EventReport).size());
+        EXPECT_EQ(Outlet::EventReport, journal::Entries().back().outlet) << "the record comes last";
+    }
+}
+
 TEST_F(ReporterTest, NoBoxWhenNotAskedAndNoRecordWithoutSource)
 {
     DebugCapture debug(self_);

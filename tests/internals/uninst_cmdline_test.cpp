@@ -2,6 +2,8 @@
 // helpers it rests on.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "ntlib/kiv_nt.h"
@@ -63,6 +65,13 @@ TEST(UninstDirectory, CommandLineTable)
         memset(directory, 'x', sizeof(directory));
         EXPECT_EQ(r.found, GetUninstDirectory(r.commandLine, directory, sizeof(directory)));
         EXPECT_STREQ(r.directory, directory);
+
+        // The hook reads the wide command line by the same rules.
+        std::wstring line(r.commandLine, r.commandLine + strlen(r.commandLine));
+        WCHAR wide[UNINST_TEXT_SIZE];
+        wmemset(wide, L'x', UNINST_TEXT_SIZE);
+        EXPECT_EQ(r.found, GetUninstDirectoryW(line.c_str(), wide, UNINST_TEXT_SIZE));
+        EXPECT_EQ(std::wstring(r.directory, r.directory + strlen(r.directory)), std::wstring(wide));
     }
 }
 

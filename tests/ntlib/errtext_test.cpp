@@ -145,6 +145,23 @@ TEST_F(LogTest, OnlyTheModesAAndWTouchTheFile)
     }
 }
 
+// A log name that is a second link to another file is written neither in
+// mode "a" nor in mode "w": the other file keeps its bytes.
+TEST_F(LogTest, HardLinkedNamesAreNotWritten)
+{
+    std::string victim = drive_.folder() + "victim.txt", link = drive_.folder() + "linked.log";
+    ASSERT_TRUE(WriteFileBytes(victim, "keep\r\n"));
+    ASSERT_TRUE(CreateHardLinkA(link.c_str(), victim.c_str(), NULL));
+    for (const wchar_t *mode : {L"a", L"w"}) {
+        SCOPED_TRACE(std::string(mode, mode + wcslen(mode)));
+        KIV_NT_LogMessage(Wide(link).c_str(), L"lost\n", mode);
+        std::string bytes;
+        ASSERT_TRUE(ReadFileBytes(victim, &bytes));
+        EXPECT_EQ("keep\r\n", bytes);
+    }
+    DeleteFileA(link.c_str());
+}
+
 TEST_F(LogTest, MissingPathOrTextWritesNothing)
 {
     std::wstring path = FileInFolder("none.log");

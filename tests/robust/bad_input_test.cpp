@@ -123,17 +123,19 @@ TEST(BadInput, ServiceStartRefusesEveryOddNameWithoutWaiting)
     }
 }
 
-TEST(BadInput, ServiceDeleteRefusesEveryOddNameWithoutWaiting)
+TEST(BadInput, ServiceDeleteAndStopRefuseEveryOddNameWithoutWaiting)
 {
-    for (const TextRow &row : Texts()) {
-        SCOPED_TRACE(Label(row, "serviceName"));
-        Outlets outlets;
-        RowText name(row);
-        EXPECT_EQ(0, ServiceDelete(name.get())) << "expected 0: no such service";
-        EXPECT_TRUE(DebugMentions("Opening service handle"));
-        EXPECT_EQ(0u, Count(Outlet::Sleep));
-        EXPECT_EQ(0u, Count(Outlet::Box));
-        EXPECT_TRUE(ProcessHeapValid());
+    for (int (*call)(const char *) : {ServiceDelete, ServiceStop}) {
+        for (const TextRow &row : Texts()) {
+            SCOPED_TRACE(Label(row, call == ServiceStop ? "ServiceStop" : "ServiceDelete"));
+            Outlets outlets;
+            RowText name(row);
+            EXPECT_EQ(0, call(name.get())) << "expected 0: no such service";
+            EXPECT_TRUE(DebugMentions("Opening service handle"));
+            EXPECT_EQ(0u, Count(Outlet::Sleep));
+            EXPECT_EQ(0u, Count(Outlet::Box));
+            EXPECT_TRUE(ProcessHeapValid());
+        }
     }
 }
 

@@ -24,20 +24,17 @@ const char SCRIPT_NAME[] = "kivunins.ini";
 const char HOOK_CAPTION[] = "Uninstall";
 const char MISSING_SCRIPT_SERVICE[] = "KivRobustHookNoService";
 
-const char *g_commandLine;
-LPSTR WINAPI FakeCommandLine()
-{
-    return (LPSTR)g_commandLine;
-}
-
-// The script names the hook reads from, in order.
+// The script names the hook reads from, in order, in the ANSI code page.
 std::vector<std::string> g_scriptNames;
 void *g_realProfileRead;
-DWORD WINAPI RecordProfileRead(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR value, DWORD size,
-                               LPCSTR file)
+DWORD WINAPI RecordProfileRead(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR value, DWORD size,
+                               LPCWSTR file)
 {
-    g_scriptNames.push_back(file ? file : "(null)");
-    typedef DWORD(WINAPI * Read)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
+    char name[2048] = "(null)";
+    if (file != NULL)
+        WideCharToMultiByte(CP_ACP, 0, file, -1, name, sizeof(name), NULL, NULL);
+    g_scriptNames.push_back(name);
+    typedef DWORD(WINAPI * Read)(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD, LPCWSTR);
     return ((Read)g_realProfileRead)(section, key, fallback, value, size, file);
 }
 
@@ -59,15 +56,13 @@ HookRun RunHook(const std::string &commandLine, HINSTANCE instance)
 {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
     InitCommonControlsEx(&controls);
-    GuardedText line(commandLine);
-    g_commandLine = line.get();
     g_scriptNames.clear();
     HookRun run;
     {
         DebugCapture debug;
         EventCapture events;
-        ImportHook command(KivModule(), NULL, "GetCommandLineA", (void *)FakeCommandLine);
-        ImportHook profile(KivModule(), NULL, "GetPrivateProfileStringA", (void *)RecordProfileRead);
+        WideCommandLine command(KivModule(), commandLine);
+        ImportHook profile(KivModule(), NULL, "GetPrivateProfileStringW", (void *)RecordProfileRead);
         g_realProfileRead = profile.original();
         EXPECT_TRUE(command.installed() && profile.installed()) << "expected both imports intercepted";
         run.result = UninstInitialize(0, instance);
@@ -133,40 +128,39 @@ TEST(BadInputUninstall, InstanceHandlesThatNameNoModule)
     }
 }
 
-// A "-c" path longer than the hook's 512-byte directory gives no directory at
-// all, never a cut one: the script and the log are bare names (the log lands
-// in the current directory, here a folder of the test's own).
-TEST(BadInputUninstall, OverLongLibraryPathsGiveBareFileNames)
+// A "-c" path longer than the hook's 512-character directory gives no
+// directory from the option at all, never a cut one: the hook works beside
+// the library itself.
+TEST(BadInputUninstall, OverLongLibraryPathsFallBackToTheLibrarysFolder)
 {
+    const std::string script = BinPath(SCRIPT_NAME), logName = BinPath(LOG_NAME);
     const size_t lengths[] = {1023, 1024, 4096, 65536};
     for (size_t length : lengths) {
         SCOPED_TRACE(testing::Message() << "path of " << length << " characters");
         const std::string tail = "\\kiv_inst.dll";
         std::string path = "C:\\" + std::string(length - 3 - tail.size(), 'k') + tail;
         ASSERT_EQ(length, path.size());
-        TempDir current;
-        char previous[MAX_PATH] = {0};
-        GetCurrentDirectoryA(MAX_PATH, previous);
-        ASSERT_TRUE(SetCurrentDirectoryA(current.path().c_str()));
+        DeleteFileA(logName.c_str());
         HookRun run = RunHook(HookLine(path), KivModule());
-        SetCurrentDirectoryA(previous);
 
         EXPECT_EQ(0, run.result);
         ASSERT_EQ(2u, run.scriptNames.size()) << "expected one read in each section of a missing script";
-        EXPECT_EQ(SCRIPT_NAME, run.scriptNames[0]) << "expected the bare script name";
-        EXPECT_EQ(SCRIPT_NAME, run.scriptNames[1]);
+        EXPECT_EQ(script, run.scriptNames[0]) << "expected the script beside the library";
+        EXPECT_EQ(script, run.scriptNames[1]);
         std::string log;
-        ASSERT_TRUE(ReadFileBytes(current.file(LOG_NAME), &log)) << "expected the log under its bare name";
-        EXPECT_NE(std::string::npos, log.find(std::string("Log file name is ") + LOG_NAME + "\r\n"));
+        ASSERT_TRUE(ReadFileBytes(logName, &log)) << "expected the log beside the library";
+        EXPECT_NE(std::string::npos, log.find("Log file name is " + logName + "\r\n"));
+        DeleteFileA(logName.c_str());
         EXPECT_TRUE(ProcessHeapValid());
     }
 }
 
-// Values of 511 characters and more: the profile reader hands over 511, the
-// log shows those 511, and the status text is cut to its 511 characters.
-TEST(BadInputUninstall, ScriptValuesOfMoreThan510Characters)
+// Values of 511 characters and more may have been cut by the profile reader:
+// the log shows the 511 it handed over and says the value is skipped; no
+// service is removed and no command started under a cut name.
+TEST(BadInputUninstall, ScriptValuesOf511CharactersAndMoreAreSkipped)
 {
-    const size_t lengths[] = {511, 512, 1000, 4096};
+    const size_t lengths[] = {510, 511, 512, 1000, 4096};
     for (size_t length : lengths) {
         SCOPED_TRACE(testing::Message() << "value of " << length << " characters");
         std::string value(length, 'k');
@@ -175,17 +169,20 @@ TEST(BadInputUninstall, ScriptValuesOfMoreThan510Characters)
                                                                "\r\n[CustomCommand]\r\nCommand0=" + value + "\r\n"));
         HookRun run = RunHook(HookLine(dir.file("kiv_inst.dll")), KivModule());
         EXPECT_EQ(0, run.result);
-        std::string read(511, 'k');
+        bool cut = length >= 511;
+        std::string lines = "Value is " + value.substr(0, 511) + "\r\n" +
+                            (cut ? "Value may be cut (511 characters or more), skipped\r\n" : "");
         std::string log;
         ASSERT_TRUE(ReadFileBytes(dir.file(LOG_NAME), &log));
-        EXPECT_EQ("Section is ServiceDelete\r\nKey name is Service0\r\nValue is " + read +
-                      "\r\nKey name is Service1\r\nValue is NOT_FOUND\r\n",
-                  ServiceSection(log))
-            << "expected the value as the reader cut it";
-        EXPECT_NE(std::string::npos, log.find("Key name is Command0\r\nValue is " + read + "\r\n"));
-        ASSERT_TRUE(run.windowShown);
-        std::string expected = ("Uninstalling by custom call " + read).substr(0, 511);
-        EXPECT_EQ(expected, run.windowText) << "expected the last status text cut to 511 characters";
+        EXPECT_EQ("Section is ServiceDelete\r\nKey name is Service0\r\n" + lines +
+                      "Key name is Service1\r\nValue is NOT_FOUND\r\n",
+                  ServiceSection(log));
+        EXPECT_NE(std::string::npos, log.find("Key name is Command0\r\n" + lines + "Key name is Command1\r\n"));
+        EXPECT_EQ(!cut, run.windowShown) << "expected a status window only for a value that was used";
+        if (!cut) {
+            EXPECT_EQ(("Uninstalling by custom call " + value).substr(0, 511), run.windowText)
+                << "expected the status text cut to 511 characters";
+        }
         EXPECT_TRUE(ProcessHeapValid());
     }
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "capture.h"
 #include "import_hook.h"
 #include "kiv_inst.h"
 #include "process.h"
@@ -27,12 +28,6 @@ const char HOOK_SCRIPT[] = "[ServiceDelete]\r\nService0=KivRobustSoakNoService\r
 // StopAllProcessStarters and the uninstall hook stop a hundred and fifty-one
 // names each: they run once every this many rounds.
 const int SLOW_EVERY = 100;
-
-const char *HookCommandLine;
-LPSTR WINAPI FakeCommandLine()
-{
-    return (LPSTR)HookCommandLine;
-}
 
 typedef BOOL(WINAPI *EntryPoint)(HINSTANCE, DWORD, LPVOID);
 
@@ -158,10 +153,9 @@ static bool SoakUninstallRun(const TempDir &hookDir)
     std::string line = "kivhost.exe -c\"" + hookDir.file("kiv_inst.dll") + "\"";
     std::string log = hookDir.file("kivuninslog.txt");
     LONGLONG logBefore = FileSize(log);
-    HookCommandLine = line.c_str();
     bool ok;
     {
-        ImportHook commandLine(KivModule(), NULL, "GetCommandLineA", (void *)FakeCommandLine);
+        WideCommandLine commandLine(KivModule(), line);
         ok = commandLine.installed() && UninstInitialize(0, KivModule()) == 0 && UninstUnInitialize() == 0;
     }
     EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");

@@ -1,4 +1,4 @@
-// The four service exports against real services of the kivtestsvc fixture
+// The service exports against real services of the kivtestsvc fixture
 // under the system's service control manager. Every call the library makes
 // is traced (and passed through); boxes are captured, never shown. Pauses
 // really wait in the tests named "...Waits..."; elsewhere they are recorded
@@ -152,6 +152,33 @@ TEST(ServiceEndToEnd, DeleteWaitsOnePauseForAStoppedServiceAndReportsTheRefusedS
     EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, OpenError(svc.name()));
 }
 
+// An upgrade's stop: the service stays registered and starts again. A second
+// stop finds it stopped and answers at once.
+TEST(ServiceEndToEnd, StopWaitsOnePauseAndKeepsTheServiceForTheNextStart)
+{
+    TestService svc("normal");
+    ASSERT_TRUE(svc.StartAndWaitFor(SERVICE_RUNNING));
+    {
+        ScmSession session(nullptr, REAL_PAUSES);
+        EXPECT_EQ(1, ServiceStop(svc.c_name()));
+        Trace expected = {OPEN_MANAGER, OpenServiceEntry(svc.name()), QUERY, STOP, PAUSE, QUERY, CLOSE_SERVICE,
+                          CLOSE_MANAGER};
+        EXPECT_EQ(expected, session.trace());
+    }
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, svc.state());
+    EXPECT_EQ(1, ServiceExists(svc.c_name()));
+    {
+        ScmSession session(nullptr);
+        EXPECT_EQ(1, ServiceStop(svc.c_name()));
+        Trace expected = {OPEN_MANAGER, OpenServiceEntry(svc.name()), QUERY, CLOSE_SERVICE, CLOSE_MANAGER};
+        EXPECT_EQ(expected, session.trace());
+        EXPECT_TRUE(OnThisThread(Outlet::Sleep).empty()) << "no pause for a stopped service";
+    }
+    ScmSession session(nullptr, REAL_PAUSES);
+    EXPECT_EQ(1, ServiceStart(svc.c_name()));
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, svc.state());
+}
+
 TEST(ServiceEndToEnd, ExistsOnAMissingNameWritesOneLineAndOneRecordWithoutBox)
 {
     std::string name = UniqueServiceName();
@@ -194,6 +221,7 @@ TEST(ServiceEndToEnd, NullNameIsRefusedWithoutCrashing)
     EXPECT_EQ(0, ServiceExists(NULL));
     EXPECT_EQ(0, ServiceStart(NULL));
     EXPECT_EQ(0, ServiceDelete(NULL));
+    EXPECT_EQ(0, ServiceStop(NULL));
     EXPECT_TRUE(OnThisThread(Outlet::Sleep).empty());
 }
 
@@ -258,6 +286,20 @@ TEST(ServiceEndToEnd, DeleteOfAServiceThatStaysStopPendingLeavesItInstalled)
     EXPECT_EQ(expected, session.trace());
     EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, svc.state());
     EXPECT_EQ(0u, OpenError(svc.name())) << "not deleted";
+}
+
+TEST(ServiceEndToEnd, StopOfAServiceThatRefusesTheStopBoxesAndLeavesItRunning)
+{
+    TestService svc("nostop");
+    ASSERT_TRUE(svc.StartAndWaitFor(SERVICE_RUNNING));
+    ScmSession session(nullptr);
+    EXPECT_EQ(0, ServiceStop(svc.c_name()));
+    Trace pass = {STOP, ReportEntry(STOPPING, ERROR_INVALID_SERVICE_CONTROL), PAUSE, QUERY};
+    Trace expected = Cat({{OPEN_MANAGER, OpenServiceEntry(svc.name()), QUERY}, Repeat(5, pass),
+                          {ReportEntry(STOPPING, ERROR_INVALID_SERVICE_CONTROL),
+                           BoxEntry(STOPPING, ERROR_INVALID_SERVICE_CONTROL), CLOSE_SERVICE, CLOSE_MANAGER}});
+    EXPECT_EQ(expected, session.trace());
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, svc.state());
 }
 
 // ---- the one full five-pass wait ----------------------------------------------
@@ -329,6 +371,25 @@ TEST(ServiceEndToEnd, HostCreatesStartsTestsAndDeletesAService)
     }
     // Started from the path as given, so it reached the library whole.
     EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, OpenError(svc.name()));
+}
+
+// A deployment running as SYSTEM: a window station that nobody sees. The
+// failing create reports as if its box had been answered, and the drive
+// chooser ends as a dialog that could not be made, both at once; a box on that
+// station would hold kivhost until kivstation's time-out.
+TEST(ServiceEndToEnd, HostOnAnInvisibleStationShowsNoBoxAndNoDialog)
+{
+    TestService svc("normal");
+    ASSERT_TRUE(svc.installed());
+    std::string station = "\"" + BinPath("kivstation.exe") + "\" 20000 ";
+    std::string host = "\"" + BinPath("kivhost.exe") + "\"";
+    ChildRun run = RunProcess(station + host + " --trace ServiceCreate " + svc.name() +
+                              " 0x10 3 C:\\svc.exe AskDrive 1 Setup Pick");
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    for (const char *expected : {"debug: Creating service: ", "ServiceCreate -> 0", "AskDrive -> -1"})
+        EXPECT_NE(std::string::npos, run.output.find(expected)) << expected << "\n" << run.output;
+    EXPECT_EQ(std::string::npos, run.output.find("timed out")) << run.output;
 }
 
 TEST(ServiceEndToEnd, HostRefusesTypesThatAreNotNumbersAndCreatesNothing)

@@ -295,3 +295,41 @@ int FailingImport::calls() const
 {
     return index_ >= 0 ? (int)g_failSlots[index_].calls : 0;
 }
+
+namespace {
+const WCHAR *g_wideCommandLine;
+LPWSTR WINAPI AnswerWideCommandLine()
+{
+    return (LPWSTR)g_wideCommandLine;
+}
+} // namespace
+
+WideCommandLine::WideCommandLine(HMODULE module, const std::string &line)
+{
+    int chars = MultiByteToWideChar(CP_ACP, 0, line.c_str(), (int)line.size(), NULL, 0);
+    std::wstring wide((size_t)chars, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, line.c_str(), (int)line.size(), &wide[0], chars);
+    Install(module, wide);
+}
+
+WideCommandLine::WideCommandLine(HMODULE module, const std::wstring &line)
+{
+    Install(module, line);
+}
+
+void WideCommandLine::Install(HMODULE module, const std::wstring &line)
+{
+    // The guarded text adds one zero byte: with one of our own it ends the
+    // wide text exactly at the guard page.
+    std::string bytes((const char *)line.c_str(), line.size() * sizeof(WCHAR));
+    bytes.push_back('\0');
+    text_.reset(new GuardedText(bytes));
+    g_wideCommandLine = (const WCHAR *)text_->get();
+    hook_.reset(new ImportHook(module, NULL, "GetCommandLineW", (void *)AnswerWideCommandLine));
+}
+
+// The hook goes before the text it answers with.
+WideCommandLine::~WideCommandLine()
+{
+    hook_.reset();
+}

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "guarded.h"
 #include "import_hook.h"
 
 enum class Outlet { Debug, Box, EventRegister, EventReport, EventDeregister, Sleep };
@@ -94,6 +95,21 @@ public:
     int calls() const;
 private:
     int index_ = -1;
+    std::unique_ptr<ImportHook> hook_;
+};
+
+// GetCommandLineW answers with `line`, given in the ANSI code page or wide,
+// from guarded memory: a read past the line's end faults at once. One at a
+// time; the uninstall hook reads its folder from the wide command line.
+class WideCommandLine {
+public:
+    WideCommandLine(HMODULE module, const std::string &line);
+    WideCommandLine(HMODULE module, const std::wstring &line);
+    ~WideCommandLine();
+    bool installed() const { return hook_ && hook_->installed(); }
+private:
+    void Install(HMODULE module, const std::wstring &line);
+    std::unique_ptr<GuardedText> text_;
     std::unique_ptr<ImportHook> hook_;
 };
 

@@ -306,19 +306,32 @@ TEST_F(DriveChooser, CentredByClientAreaAndScreenTraced)
     EXPECT_EQ(1, CountLines(screen));
 }
 
-TEST_F(DriveChooser, MissingTemplateReturnsMinusOne)
+TEST_F(DriveChooser, MissingTemplateOrQuietRunReturnsMinusOne)
 {
-    // Detaching clears the module instance, so the template cannot be found.
+    // Detaching clears the module instance, so the template cannot be found;
+    // a quiet run shows no dialog that waits for a person.
     typedef BOOL(WINAPI * EntryPoint)(HINSTANCE, DWORD, LPVOID);
     EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
     ASSERT_NE(nullptr, entry);
     FakeDrives drives(OneDrive());
-    entry(KivModule(), DLL_PROCESS_DETACH, nullptr);
-    DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_NEXT));
-    entry(KivModule(), DLL_PROCESS_ATTACH, nullptr);
-    EXPECT_EQ(-1, run.result);
-    EXPECT_FALSE(run.view.shown);
-    EXPECT_TRUE(BufferUntouched(run));
+    for (bool quiet : {false, true}) {
+        SCOPED_TRACE(quiet ? "KIV_INST_QUIET=1" : "no template");
+        journal::Clear();
+        if (quiet)
+            SetEnvironmentVariableA("KIV_INST_QUIET", "1");
+        else
+            entry(KivModule(), DLL_PROCESS_DETACH, nullptr);
+        DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_NEXT));
+        if (quiet)
+            SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
+        else
+            entry(KivModule(), DLL_PROCESS_ATTACH, nullptr);
+        EXPECT_EQ(-1, run.result);
+        EXPECT_FALSE(run.view.shown);
+        EXPECT_FALSE(run.shownByHook);
+        EXPECT_TRUE(BufferUntouched(run));
+        EXPECT_EQ(quiet ? 1 : 0, CountLines("No visible desktop or a quiet run: not shown.\n"));
+    }
 }
 
 TEST(DriveChooserReal, ListsTheMachinesLocalDrives)

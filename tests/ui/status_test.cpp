@@ -544,6 +544,51 @@ TEST_F(StatusWindowTest, LayoutPlacesClipTextAndWindowExactly)
     }
 }
 
+// The 120 characters that put a 1,285-pixel window at x = -130 when the
+// text had to stay on one line.
+TEST_F(StatusWindowTest, TextWiderThanTheWorkAreaWrapsWithinIt)
+{
+    std::string text;
+    while (text.size() < 120)
+        text += "Copying the Kivelstrand render files, ";
+    text.resize(120);
+    StatusWatch watch;
+    ASSERT_EQ(1, FakeStatusOpen(text.c_str(), TITLE));
+    HWND dialog = FindStatus();
+    ASSERT_NE(nullptr, dialog);
+    HWND control = GetDlgItem(dialog, 1000);
+
+    RECT work = {}, window = {};
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
+    GetWindowRect(dialog, &window);
+    EXPECT_GE(window.left, work.left);
+    EXPECT_GE(window.top, work.top);
+    EXPECT_LE(window.right, work.right);
+    EXPECT_LE(window.bottom, work.bottom);
+
+    // Measured twice: on one line, then wrapped at the width that fits.
+    std::vector<StatusCall> measures = watch.Calls("DrawTextA");
+    ASSERT_EQ(2u, measures.size());
+    EXPECT_EQ((UINT)(DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL), measures[1].msg);
+    // At least two lines of the control's font, plus the margins; and a
+    // control style that wraps rather than centres one line.
+    RECT line = {0, 0, 10, 10};
+    HDC dc = GetWindowDC(control);
+    HGDIOBJ previous = SelectObject(dc, (HFONT)SendMessageA(control, WM_GETFONT, 0, 0));
+    DrawTextA(dc, "Xg", -1, &line, DT_CALCRECT | DT_SINGLELINE);
+    SelectObject(dc, previous);
+    ReleaseDC(control, dc);
+    RECT textRect = {};
+    GetWindowRect(control, &textRect);
+    EXPECT_GE(textRect.bottom - textRect.top, 2 * (line.bottom - line.top) + 40);
+    EXPECT_LE(textRect.right, window.right);
+    EXPECT_EQ(0, GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE);
+
+    // A text that fits again gets the template's one centred line back.
+    ASSERT_EQ(1, FakeStatusOpen("Done", TITLE));
+    EXPECT_EQ(SS_CENTERIMAGE, GetWindowLongA(control, GWL_STYLE) & (SS_CENTERIMAGE | SS_EDITCONTROL));
+}
+
 TEST_F(StatusWindowTest, OpenShowsCaptionTextAndNoSystemMenu)
 {
     ASSERT_EQ(1, FakeStatusOpen("Copying files, please wait...", TITLE));

@@ -195,13 +195,109 @@ TEST(UninstallRun, ConfigurationFileIsDeletedFromTheWindowsDirectory)
     DeleteFileA(config.c_str());
 }
 
-// ---- in this process ------------------------------------------------------
-
-const char *g_commandLine;
-LPSTR WINAPI FakeCommandLine()
+std::wstring Wide(const std::string &text)
 {
-    return (LPSTR)g_commandLine;
+    int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, NULL, 0);
+    std::wstring wide(chars > 0 ? chars - 1 : 0, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], chars);
+    return wide;
 }
+
+bool AppearsWithin(const std::string &path, int tenths)
+{
+    for (int i = 0; i < tenths; i++, Sleep(100))
+        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return true;
+    return false;
+}
+
+// An uninstaller started without -c: the hook reads the script beside the
+// library and logs there, not in the Windows or the current directory. A
+// command the reader may have cut is logged and never started.
+TEST(UninstallRun, WithoutTheOptionTheHookWorksBesideTheLibrary)
+{
+    TestService s0(Unique("noopt"));
+    ASSERT_TRUE(s0.created());
+    HookFolder hook;
+    TempDir current;
+    std::string started = hook.dir().file("started.txt"), cut = hook.dir().file("cut.txt");
+    std::string command = "cmd.exe /c echo x>\"" + started + "\"";
+    std::string longCommand = "cmd.exe /c echo x>\"" + cut + "\" & rem " + std::string(600, 'k');
+    hook.Script("[ServiceDelete]\r\nService0=" + s0.name() + "\r\n[CustomCommand]\r\nCommand0=" + longCommand +
+                "\r\nCommand1=" + command + "\r\n");
+    ChildRun run = RunProcess("\"" + BinPath("kivhost.exe") + "\" --dll \"" + hook.dir().file("kiv_inst.dll") +
+                                  "\" UninstInitialize",
+                              120000, current.path().c_str());
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_FALSE(s0.Exists());
+    std::string skipped = longCommand.substr(0, 511) + "\r\nValue may be cut (511 characters or more), skipped";
+    EXPECT_EQ(Block(hook.LogName(), {{"Service0", s0.name()}, {"Service1", "NOT_FOUND"}},
+                    {{"Command0", skipped}, {"Command1", command}, {"Command2", "NOT_FOUND"}}),
+              hook.Log());
+    EXPECT_TRUE(AppearsWithin(started, 100));
+    EXPECT_FALSE(AppearsWithin(cut, 10)) << "a cut command must not run";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(current.file("kivuninslog.txt").c_str()));
+}
+
+// A log name that is a second link to another file: that file is left as it
+// was, and the run goes on without its log.
+TEST(UninstallRun, LogHardLinkedToAnotherFileIsNotWritten)
+{
+    HookFolder hook;
+    TempDir other;
+    std::string victim = other.file("victim.txt"), marker = hook.dir().file("marker.txt");
+    ASSERT_TRUE(WriteFileBytes(victim, "keep\r\n"));
+    ASSERT_TRUE(CreateHardLinkA(hook.LogName().c_str(), victim.c_str(), NULL));
+    hook.Script("[CustomCommand]\r\nCommand0=cmd.exe /c echo x>\"" + marker + "\"\r\n");
+    ChildRun run = hook.Run();
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(victim, &bytes));
+    EXPECT_EQ("keep\r\n", bytes);
+    EXPECT_TRUE(AppearsWithin(marker, 100)) << "the run's commands still run";
+    DeleteFileA(hook.LogName().c_str());
+}
+
+// An installation folder outside the ANSI code page reaches the hook whole
+// through the wide command line; its script is read and its log written.
+TEST(UninstallRun, FolderOutsideTheAnsiCodePage)
+{
+    TestService s0(Unique("wide"));
+    ASSERT_TRUE(s0.created());
+    TempDir base;
+    std::wstring folder = Wide(base.path()) + L"Kivelstrand \x141\xf3d\x17a \x6771\x4eac\\";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+    std::wstring library = folder + L"kiv_inst.dll", script = folder + L"kivunins.ini",
+                 log = folder + L"kivuninslog.txt";
+    ASSERT_TRUE(CopyFileW(Wide(BinPath("kiv_inst.dll")).c_str(), library.c_str(), FALSE));
+    std::string text = "[ServiceDelete]\r\nService0=" + s0.name() + "\r\n";
+    HANDLE file = CreateFileW(script.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written = 0;
+    WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
+    CloseHandle(file);
+
+    std::wstring line = L"\"" + Wide(BinPath("kivhost.exe")) + L"\" -c\"" + library + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 120000));
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_FALSE(s0.Exists()) << "expected the script read from the wide folder";
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(log.c_str())) << "expected the log in the wide folder";
+    DeleteFileW(log.c_str());
+    DeleteFileW(script.c_str());
+    DeleteFileW(library.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+// ---- in this process ------------------------------------------------------
 
 std::vector<std::string> g_windowTexts;
 void *g_realSetWindowText;
@@ -228,11 +324,10 @@ TEST(UninstallInProcess, StatusAroundEachStepStartersRemovedAndModuleInstanceCle
     hook.Script("[ServiceDelete]\r\nService0=KivTestNone_x\r\nService1=\r\n[CustomCommand]\r\nCommand0=kivnone_"
                 "nothing.exe\r\n");
     std::string line = "kivhost.exe -c\"" + hook.dir().file("kiv_inst.dll") + "\"";
-    g_commandLine = line.c_str();
     g_windowTexts.clear();
     journal::Clear();
     {
-        ImportHook commandLine(KivModule(), NULL, "GetCommandLineA", (void *)FakeCommandLine);
+        WideCommandLine commandLine(KivModule(), line);
         ImportHook texts(KivModule(), NULL, "SetWindowTextA", (void *)RecordSetWindowText);
         g_realSetWindowText = texts.original();
         EventCapture events;
@@ -275,6 +370,30 @@ TEST(UninstallInProcess, StatusAroundEachStepStartersRemovedAndModuleInstanceCle
               hook.Log());
 
     // Back to the loaded state for whatever runs next.
+    EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
+    entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
+}
+
+// A quiet run shows no status window; the log and the removals are as usual.
+TEST(UninstallInProcess, QuietRunShowsNoStatusWindow)
+{
+    HookFolder hook;
+    hook.Script("[ServiceDelete]\r\nService0=KivTestNone_q\r\n[CustomCommand]\r\nCommand0=kivnone_nothing.exe\r\n");
+    g_windowTexts.clear();
+    ASSERT_TRUE(SetEnvironmentVariableA("KIV_INST_QUIET", "1"));
+    {
+        WideCommandLine commandLine(KivModule(), "kivhost.exe -c\"" + hook.dir().file("kiv_inst.dll") + "\"");
+        ImportHook texts(KivModule(), NULL, "SetWindowTextA", (void *)RecordSetWindowText);
+        g_realSetWindowText = texts.original();
+        EventCapture events;
+        EXPECT_EQ(0, UninstInitialize(0, KivModule()));
+    }
+    SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
+    EXPECT_TRUE(g_windowTexts.empty()) << "expected no status window, first text: "
+                                       << (g_windowTexts.empty() ? "" : g_windowTexts[0]);
+    EXPECT_EQ(Block(hook.LogName(), {{"Service0", "KivTestNone_q"}, {"Service1", "NOT_FOUND"}},
+                    {{"Command0", "kivnone_nothing.exe"}, {"Command1", "NOT_FOUND"}}),
+              hook.Log());
     EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
     entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
 }

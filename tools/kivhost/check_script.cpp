@@ -10,6 +10,7 @@
 #include <string.h>
 
 static const char NOT_FOUND[] = "NOT_FOUND";
+static const WCHAR NOT_FOUND_W[] = L"NOT_FOUND";
 static const int LIST_LIMIT = 50;
 static const int VALUE_SIZE = 512; // the hook reads values into this many bytes
 static const int SECTION_BUFFER = 1 << 20;
@@ -18,11 +19,12 @@ struct ListKind {
     const char *section;
     const char *keyWord;
     const char *action;
+    bool command; // its values are command lines
 };
 
 static const ListKind LISTS[] = {
-    {"ServiceDelete", "Service", "remove service"},
-    {"CustomCommand", "Command", "start command"},
+    {"ServiceDelete", "Service", "remove service", false},
+    {"CustomCommand", "Command", "start command", true},
 };
 
 static int g_warnings;
@@ -151,15 +153,85 @@ static long ScanSection(const char *path, const char *section, const ListKind *l
                  list->keyWord, list->keyWord);
         else if (index > highest)
             highest = index;
-        if (equals != NULL) {
-            const char *value = equals + 1;
-            size_t valueLength = strlen(value);
-            Trim(&value, &valueLength);
-            if (valueLength > (size_t)VALUE_SIZE - 1)
-                Warn("[%s] %s: the value is longer than 511 characters and is cut", section, keyText);
-        }
     }
     return highest;
+}
+
+static bool EndsWithProgramExtension(const char *text, size_t length)
+{
+    static const char *const EXTENSIONS[] = {".exe", ".com", ".bat", ".cmd"};
+    for (const char *extension : EXTENSIONS)
+        if (length > 4 && _strnicmp(text + length - 4, extension, 4) == 0)
+            return true;
+    return false;
+}
+
+// The run hands a command line to the system without a program name, so the
+// system finds the program from the line itself: the quoted text, or else the
+// text before the first blank, searched for in the uninstaller's folder and
+// the current folder first when it is no absolute path; an unquoted path with
+// blanks is tried cut at each blank in turn. Warns where that finds another
+// program than the one the author wrote.
+static void CheckCommandProgram(const char *section, const char *key, const char *command)
+{
+    const char *program = command;
+    size_t length = 0;
+    if (*program == '"') {
+        program++;
+        const char *close = strchr(program, '"');
+        length = close != NULL ? (size_t)(close - program) : strlen(program);
+    } else {
+        length = strcspn(program, " \t");
+        // A first cut that names no program of its own is the start of a longer path.
+        for (size_t end = length; !EndsWithProgramExtension(program, length) && program[end] != '\0'; end++) {
+            bool cut = program[end + 1] == '\0' || program[end + 1] == ' ' || program[end + 1] == '\t';
+            if (!cut || !EndsWithProgramExtension(program, end + 1))
+                continue;
+            // The system adds ".exe" to a name without an extension of its own.
+            const char *name = program + length;
+            while (name > program && name[-1] != '\\' && name[-1] != '.')
+                name--;
+            bool hasExtension = name > program && name[-1] == '.';
+            Warn("[%s] %s: the program %.*s holds blanks without quotes, so the system tries %.*s%s "
+                 "first; put the path in quotes",
+                 section, key, (int)(end + 1), program, (int)length, program, hasExtension ? "" : ".exe");
+            return;
+        }
+    }
+    if (length == 0)
+        return;
+    if (memchr(program, '\\', length) == NULL && memchr(program, ':', length) == NULL)
+        Warn("[%s] %s: the program %.*s is a bare name, which the system looks for in the uninstaller's "
+             "folder and the current folder first; give its absolute path, quoted",
+             section, key, (int)length, program);
+    else if (!(length >= 3 && isalpha((unsigned char)program[0]) && program[1] == ':' && program[2] == '\\') &&
+             !(length >= 2 && program[0] == '\\' && program[1] == '\\'))
+        Warn("[%s] %s: the program %.*s is a relative path, which the system looks for from the current "
+             "folder; give its absolute path, quoted",
+             section, key, (int)length, program);
+}
+
+enum ValueState { VALUE_WHOLE, VALUE_CUT, VALUE_NOT_ANSI };
+
+// Reads one value as the hook does: wide, at most 511 characters, then into
+// the ANSI code page without best fit and within the hook's 512 bytes.
+static ValueState ReadValue(const char *path, const char *section, const char *key, char *value)
+{
+    WCHAR widePath[MAX_PATH], wideSection[64], wideKey[32], wide[VALUE_SIZE];
+    MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
+    MultiByteToWideChar(CP_ACP, 0, section, -1, wideSection, 64);
+    MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, 32);
+    DWORD length = GetPrivateProfileStringW(wideSection, wideKey, NOT_FOUND_W, wide, VALUE_SIZE, widePath);
+    char whole[3 * VALUE_SIZE] = {0};
+    BOOL unrepresentable = FALSE;
+    int bytes = GetACP() == CP_UTF8
+                    ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, whole, sizeof(whole), NULL, NULL)
+                    : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, whole, sizeof(whole), NULL,
+                                          &unrepresentable);
+    snprintf(value, VALUE_SIZE, "%s", whole);
+    if (length >= (DWORD)VALUE_SIZE - 1 || bytes == 0 || strlen(whole) > (size_t)VALUE_SIZE - 1)
+        return VALUE_CUT;
+    return unrepresentable ? VALUE_NOT_ANSI : VALUE_WHOLE;
 }
 
 static void CheckList(const char *path, const ListKind &kind, long highest)
@@ -168,12 +240,26 @@ static void CheckList(const char *path, const ListKind &kind, long highest)
     int index = 0;
     for (; index < LIST_LIMIT; index++) {
         snprintf(key, sizeof(key), "%s%d", kind.keyWord, index);
-        GetPrivateProfileStringA(kind.section, key, NOT_FOUND, value, VALUE_SIZE, path);
+        // A cut name or command means something else, and a character the
+        // code page lacks has no faithful stand-in: the run skips both.
+        ValueState state = ReadValue(path, kind.section, key, value);
+        if (state != VALUE_WHOLE) {
+            if (state == VALUE_CUT)
+                Warn("[%s] %s: the value fills the reader's %d characters and may be cut; the run skips it",
+                     kind.section, key, VALUE_SIZE - 1);
+            else
+                Warn("[%s] %s: the value holds characters outside the ANSI code page; the run skips it",
+                     kind.section, key);
+            printf("skip: %s (%.40s...)\n", key, value);
+            continue;
+        }
         if (strcmp(value, NOT_FOUND) == 0)
             break;
         if (value[0] == '\0')
             Warn("[%s] %s is empty: the run will %s with an empty name", kind.section, key,
                  kind.action);
+        else if (kind.command)
+            CheckCommandProgram(kind.section, key, value);
         printf("%s: %s\n", kind.action, value);
     }
     if (index >= LIST_LIMIT)

@@ -2,6 +2,7 @@
 // installation engine and its uninstaller do.
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,6 +21,7 @@ static const char USAGE[] =
     "session as a debuggee and prints the library's debugger lines as \"debug: \".\n"
     "\n"
     "       kivhost -c\"PATH\\kiv_inst.dll\"   as the uninstaller: runs the uninstall hook\n"
+    "       kivhost [--dll PATH] UninstInitialize   the hook as an uninstaller started without -c\n"
     "       kivhost check-script FILE       what an uninstall run on FILE would do\n"
     "\n"
     "calls:\n";
@@ -159,6 +161,11 @@ static int CmdServiceDelete(int, char **argv)
     return CallWithServiceName("ServiceDelete", argv[0]);
 }
 
+static int CmdServiceStop(int, char **argv)
+{
+    return CallWithServiceName("ServiceStop", argv[0]);
+}
+
 static int CmdServiceExists(int, char **argv)
 {
     return CallWithServiceName("ServiceExists", argv[0]);
@@ -198,6 +205,8 @@ static int CmdFakeStatusSetAvi(int argc, char **argv)
     return 0;
 }
 
+static int CmdUninstInitialize(int, char **);
+
 static const Command COMMANDS[] = {
     {"load", 0, 0, "", CmdLoad},
     {"GetWindowByTitle", 2, 2, "PARENT TITLE", CmdGetWindowByTitle},
@@ -207,10 +216,12 @@ static const Command COMMANDS[] = {
     {"ServiceCreate", 4, 6, "NAME TYPE START PATH [ACCOUNT [PASSWORD]]", CmdServiceCreate},
     {"ServiceStart", 1, 1, "NAME", CmdServiceStart},
     {"ServiceDelete", 1, 1, "NAME", CmdServiceDelete},
+    {"ServiceStop", 1, 1, "NAME", CmdServiceStop},
     {"ServiceExists", 1, 1, "NAME", CmdServiceExists},
     {"FakeStatusOpen", 2, 2, "TEXT TITLE", CmdFakeStatusOpen},
     {"FakeStatusClose", 0, 0, "", CmdFakeStatusClose},
     {"FakeStatusSetAvi", 0, 1, "[NAME]   (no NAME: a null pointer)", CmdFakeStatusSetAvi},
+    {"UninstInitialize", 0, 0, "   (then UninstUnInitialize)", CmdUninstInitialize},
 };
 
 static const Command *FindCommand(const char *name)
@@ -252,22 +263,15 @@ static bool IsOption(const char *arg, const char *option)
     return strcmp(arg, option) == 0;
 }
 
-// As the uninstaller: -c followed by the library's path. The hook finds its
-// folder from this very command line.
-static int RunUninstaller(const char *libraryPath)
+// The hook's two calls on a loaded library, as an uninstaller makes them.
+static int RunHook(HMODULE library)
 {
-    HMODULE library = LoadLibraryA(libraryPath);
-    if (library == NULL) {
-        fprintf(stderr, "kivhost: cannot load %s (error %lu)\n", libraryPath, GetLastError());
-        return 1;
-    }
     typedef int(KIV_API * Initialize)(DWORD, HINSTANCE);
     typedef int(KIV_API * UnInitialize)(void);
     Initialize initialize = (Initialize)(void *)GetProcAddress(library, "UninstInitialize");
     UnInitialize unInitialize = (UnInitialize)(void *)GetProcAddress(library, "UninstUnInitialize");
     if (initialize == NULL || unInitialize == NULL) {
-        fprintf(stderr, "kivhost: %s has no uninstall hook\n", libraryPath);
-        FreeLibrary(library);
+        fprintf(stderr, "kivhost: the library has no uninstall hook\n");
         return 1;
     }
     printf("UninstInitialize -> %d\n", initialize(0, library));
@@ -275,8 +279,38 @@ static int RunUninstaller(const char *libraryPath)
     // Lets the status window's posted close requests do their work.
     Pump(200);
     printf("UninstUnInitialize -> %d\n", unInitialize());
-    FreeLibrary(library);
     return 0;
+}
+
+static int CmdUninstInitialize(int, char **)
+{
+    return RunHook(g_library);
+}
+
+// As the uninstaller: -c followed by the library's path. The hook finds its
+// folder from this very command line. The path is taken from the wide
+// command line, so that a folder outside the ANSI code page loads too.
+static int RunUninstaller(void)
+{
+    int count = 0;
+    LPWSTR *args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (args == NULL || count < 2) {
+        fprintf(stderr, "kivhost: cannot read the command line\n");
+        if (args != NULL)
+            LocalFree(args);
+        return 1;
+    }
+    const WCHAR *path = args[1][2] != L'\0' ? args[1] + 2 : (count > 2 ? args[2] : L"");
+    HMODULE library = LoadLibraryW(path);
+    if (library == NULL) {
+        fprintf(stderr, "kivhost: cannot load %ls (error %lu)\n", path, GetLastError());
+        LocalFree(args);
+        return 1;
+    }
+    LocalFree(args);
+    int status = RunHook(library);
+    FreeLibrary(library);
+    return status;
 }
 
 // Prints one debugger text; the library writes lines in pieces, so a piece
@@ -388,8 +422,7 @@ int main(int argc, char **argv)
     if (i < argc && strncmp(argv[i], "-c", 2) == 0) {
         INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
         InitCommonControlsEx(&controls);
-        const char *path = argv[i][2] != '\0' ? argv[i] + 2 : (i + 1 < argc ? argv[i + 1] : "");
-        return RunUninstaller(path);
+        return RunUninstaller();
     }
     if (i + 1 < argc && IsOption(argv[i], "--dll")) {
         dllPath = argv[i + 1];
