@@ -196,6 +196,7 @@ Section "${PRODUCT}"
   ${KivWriteUninstallEntry} "${PRODUCT}" "${PRODUCT}" "$INSTDIR\uninst.exe" "$INSTDIR\kiv_inst.dll"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${KIV_VERSION}"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "CacheFolder" "$CacheDir"
 
   ${IfNot} ${Silent}
     ${KivFakeStatusSetAvi} ":BKW" $0
@@ -240,6 +241,11 @@ Function un.WaitForServiceGone
 FunctionEnd
 
 Section "Uninstall"
+  ; Without its script the hook runs no command: the cache goes here.
+  ${IfNot} ${FileExists} "$INSTDIR\kivunins.ini"
+    ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "CacheFolder"
+    ${IfThen} $0 != "" ${|} RMDir /r "$0" ${|}
+  ${EndIf}
   ; Started as the entry says: uninst.exe -c"<install folder>\kiv_inst.dll".
   ${KivUninstInitialize} $0
   ${KivUninstUnInitialize} $0

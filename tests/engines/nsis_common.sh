@@ -26,27 +26,28 @@ kivhost() {
 reg_value() {
     wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
-# The example as installer NAME.exe, with more makensis options.
+# The example as installer NAME.exe with the service program SERVICE_EXE,
+# and more makensis options.
 build_example() {
     name=$1
     shift
-    makensis -V2 -DKIV_DIST="$bin" -DKIV_SERVICE_EXE="$bin/kivtestsvc.exe" -DKIV_SERVICE_NAME="$service" \
+    makensis -V2 -DKIV_DIST="$bin" -DKIV_SERVICE_EXE="${SERVICE_EXE:-$bin/kivtestsvc.exe}" -DKIV_SERVICE_NAME="$service" \
         -DKIV_OUTFILE="$work/$name.exe" "$@" "$top/integrations/nsis/example.nsi" >/dev/null ||
         fail "makensis failed for $name"
 }
 # Runs a command line exactly as given (wine would escape its quotes) from a
-# batch file NAME.bat, optionally through kivstation TIMEOUT_MS; prints the
-# exit code and how long it took, returns the exit code.
+# batch file NAME.bat, on the desktop or on a window station of its own
+# (kivstation), killed after two minutes (exit code 124); prints the exit code
+# and how long it took, returns the exit code.
 run_line() {
     name=$1
-    timeout_ms=$2
     printf '@%s\r\n@exit %%ERRORLEVEL%%\r\n' "$3" > "$work/$name.bat"
     batch=$(winepath -w "$work/$name.bat")
     started=$(date +%s.%N)
-    if [ "$timeout_ms" = 0 ]; then
-        wine cmd /c "$batch" >/dev/null 2>&1
+    if [ "$2" = station ]; then
+        wine "$bin/kivstation.exe" 120000 'C:\windows\system32\cmd.exe' /c "$batch" >/dev/null 2>&1
     else
-        wine "$bin/kivstation.exe" "$timeout_ms" 'C:\windows\system32\cmd.exe' /c "$batch" >/dev/null 2>&1
+        timeout 120 wine cmd /c "$batch" >/dev/null 2>&1
     fi
     code=$?
     echo "$name: exit code $code after $(awk "BEGIN { printf \"%.1f\", $(date +%s.%N) - $started }") s"
