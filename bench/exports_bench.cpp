@@ -2,7 +2,8 @@
 // system calls directly, with no library code around them. Each figure is the
 // best of several timed batches; the ratio is library / baseline. The load
 // figure has a second baseline, an empty DLL built like the library; `size`
-// prints sizes, no times.
+// prints sizes, no times. `coldload` times the first load in fresh host
+// processes (bench/coldload_host), the library's and the empty DLL's in turn.
 //
 // Run under Wine with a display, e.g. from a build tree:
 //   . cmake/wine-session.sh; wine_session_start build
@@ -20,6 +21,7 @@
 #include "capture.h"
 #include "import_hook.h"
 #include "kiv_inst.h"
+#include "process.h"
 #include "resource.h"
 
 static const char MISSING[] = "KivBenchNoSuchService";
@@ -550,6 +552,52 @@ static void CompareLoads()
     CompareRounds("LoadLibrary + FreeLibrary vs its calls made", LibraryLoad, BaselineLibraryLoad, 50);
 }
 
+// ---- first load in a fresh host ---------------------------------------------
+
+// The microseconds one fresh host process took to load the DLL, or a negative
+// number when it could not.
+static double ColdLoadOnce(const char *host, const char *dll)
+{
+    char line[3 * MAX_PATH];
+    wsprintfA(line, "\"%s\" \"%s\"", host, dll);
+    ChildRun run = RunProcess(line, 60000);
+    if (!run.started || run.exitCode != 0) {
+        printf("  %s: %s", dll, run.output.c_str());
+        return -1;
+    }
+    return atof(run.output.c_str());
+}
+
+// A host's first load pays for every DLL the library brings in that the host
+// has not loaded yet; a warm load pays for none of them. The processes
+// alternate, library then empty DLL, so a busier spell of the machine weighs
+// on both alike; each side's figure is its median.
+static void CompareColdLoads()
+{
+    static const int PROCESSES = 21;
+    char host[MAX_PATH], empty[MAX_PATH];
+    lstrcpyA(host, DllPath);
+    char *slash = strrchr(host, '\\');
+    char *name = slash != NULL ? slash + 1 : host;
+    lstrcpyA(empty, host);
+    lstrcpyA(empty + (name - host), "empty_dll.dll");
+    lstrcpyA(name, "coldload_host.exe");
+    double lib[PROCESSES], base[PROCESSES];
+    for (int i = 0; i < PROCESSES; i++) {
+        lib[i] = ColdLoadOnce(host, DllPath);
+        base[i] = ColdLoadOnce(host, empty);
+        if (lib[i] < 0 || base[i] < 0) {
+            printf("first load figures skipped\n");
+            return;
+        }
+    }
+    qsort(lib, PROCESSES, sizeof(double), ByValue);
+    qsort(base, PROCESSES, sizeof(double), ByValue);
+    printf("%-44s library %9.1f us  empty DLL %9.1f us  ratio %.3f (medians of %d processes each)\n",
+           "First LoadLibrary in a fresh GUI host", lib[PROCESSES / 2], base[PROCESSES / 2],
+           lib[PROCESSES / 2] / base[PROCESSES / 2], PROCESSES);
+}
+
 // ---- size -----------------------------------------------------------------
 
 // The file's size, without the resource section's bytes, and each clip as
@@ -590,7 +638,7 @@ static bool Wanted(int argc, char **argv, const char *group)
     return false;
 }
 
-// Groups: exists, stopall, lookup, uninstall, load, size; none given: all.
+// Groups: exists, stopall, lookup, uninstall, load, coldload, size; none given: all.
 int main(int argc, char **argv)
 {
     Library = GetModuleHandleA("kiv_inst.dll");
@@ -624,6 +672,8 @@ int main(int argc, char **argv)
         DeleteFileA(CopyPath);
         DeleteFileA(EmptyPath);
     }
+    if (Wanted(argc, argv, "coldload"))
+        CompareColdLoads();
     if (Wanted(argc, argv, "size"))
         PrintSize(Library);
     DeregisterEventSource(BaselineSource);

@@ -87,7 +87,8 @@ const ImportRule RULES[] = {
     {"ReportEventA", FAILS, 36, FALSE, MEMORY},
     {"StartServiceA", FAILS, 12, FALSE, DENIED},
     {"UnlockServiceDatabase", RELEASES, 4, FALSE, BAD_HANDLE},
-    // AVIFIL32
+    // AVIFIL32, loaded when a clip file is selected: not imports, handed out
+    // by GetProcAddress
     {"AVIFileExit", NEVER, 0, 0, 0},
     {"AVIFileInfoA", FAILS, 12, AVI_OPEN_FAILED, MEMORY},
     {"AVIFileInit", NEVER, 0, 0, 0},
@@ -117,6 +118,7 @@ const ImportRule RULES[] = {
     {"GetPrivateProfileStringW", FAILS, 24, 0, MISSING},
     {"GetProcAddress", FAILS, 8, 0, MISSING},
     {"GetProcessHeap", NEVER, 0, 0, 0},
+    {"GetSystemDirectoryW", FAILS, 8, 0, MEMORY},
     {"GetWindowsDirectoryA", FAILS, 8, 0, MEMORY},
     {"HeapAlloc", FAILS, 12, 0, MEMORY},
     {"HeapFree", RELEASES, 12, FALSE, BAD_HANDLE},
@@ -216,13 +218,16 @@ const ImportRule *RuleFor(const char *name)
 
 // ---- the thunks ----------------------------------------------------------
 
-// One slot of the DLL's import address table, its original target and rule.
+// One slot of the DLL's import address table, its original target and rule;
+// or, without an address, a function the DLL takes by GetProcAddress, whose
+// stub is handed out in its place.
 const int MAX_SLOTS = 256;
 struct Slot {
     void **address;
     const ImportRule *rule;
     std::string name;
 };
+const char *const LOOKED_UP[] = {"AVIFileInit", "AVIFileOpenA", "AVIFileInfoA", "AVIFileRelease", "AVIFileExit"};
 Slot g_slots[MAX_SLOTS];
 int g_slotCount = 0;
 std::vector<std::string> g_unpatched;
@@ -307,10 +312,26 @@ void WriteSlot(void **slot, void *value)
     VirtualProtect(slot, sizeof(void *), old, &old);
 }
 
+void MakeStub(int s)
+{
+    BYTE *stub = g_stubs + s * 16;
+    stub[0] = 0x68; // push imm32
+    *(DWORD *)(stub + 1) = (DWORD)s;
+    stub[5] = 0xE9; // jmp rel32
+    *(DWORD *)(stub + 6) = (DWORD)((BYTE *)&SweepDispatch - (stub + 10));
+}
+
 // Data imports (the runtime's _iob, __mb_cur_max) are no functions and stay.
 void PatchAll(HMODULE module)
 {
     g_stubs = (BYTE *)VirtualAlloc(NULL, MAX_SLOTS * 16, MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+    for (const char *name : LOOKED_UP) {
+        int s = g_slotCount++;
+        g_slots[s] = Slot{NULL, RuleFor(name), name};
+        SweepOriginals[s] = NULL;
+        SweepPops[s] = (DWORD)g_slots[s].rule->popBytes;
+        MakeStub(s);
+    }
     BYTE *base = (BYTE *)module;
     IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
     IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
@@ -331,12 +352,8 @@ void PatchAll(HMODULE module)
             g_slots[s] = Slot{&slots[i], rule, name};
             SweepOriginals[s] = slots[i];
             SweepPops[s] = (DWORD)rule->popBytes;
-            BYTE *stub = g_stubs + s * 16;
-            stub[0] = 0x68; // push imm32
-            *(DWORD *)(stub + 1) = (DWORD)s;
-            stub[5] = 0xE9; // jmp rel32
-            *(DWORD *)(stub + 6) = (DWORD)((BYTE *)&SweepDispatch - (stub + 10));
-            WriteSlot(&slots[i], stub);
+            MakeStub(s);
+            WriteSlot(&slots[i], g_stubs + s * 16);
         }
     }
     FlushInstructionCache(GetCurrentProcess(), g_stubs, MAX_SLOTS * 16);
@@ -345,7 +362,8 @@ void PatchAll(HMODULE module)
 void UnpatchAll()
 {
     for (int s = 0; s < g_slotCount; s++)
-        WriteSlot(g_slots[s].address, SweepOriginals[s]);
+        if (g_slots[s].address != NULL)
+            WriteSlot(g_slots[s].address, SweepOriginals[s]);
 }
 
 // ---- counting, failing and the ledger of what is held -----------------------
@@ -511,6 +529,14 @@ extern "C" DWORD SweepLeave(int slot, DWORD *args, DWORD result, DWORD popped, i
     SweepPops[slot] = popped;
     if (g_armed && GetCurrentThreadId() == g_threadId)
         Account(s.name, args, result);
+    // A looked-up function is called through its stub, counted and failed
+    // like an import.
+    if (s.name == "GetProcAddress" && result != 0 && !IS_INTRESOURCE(args[1]))
+        for (int k = 0; k < g_slotCount; k++)
+            if (g_slots[k].address == NULL && g_slots[k].name == (const char *)args[1]) {
+                SweepOriginals[k] = (void *)result;
+                result = (DWORD)(g_stubs + k * 16);
+            }
     if (mode == 2) {
         result = s.rule->value;
         saved = s.rule->error;
@@ -578,8 +604,12 @@ bool StatusExpectation(const std::string &f, const DWORD *args, long failure, Ex
 {
     const char *openFailed = g_fileClip ? "Animate_Open file failed.\n" : "Animate_Open resource failed.\n";
     // A clip file that does not open falls back to the default clip; the
-    // selection itself still succeeds.
-    if (f == "AVIFileOpenA" || f == "AVIFileInfoA") {
+    // selection itself still succeeds. So does an AVI file library, or one
+    // of its functions, that cannot be had.
+    bool aviLibrary = f == "LoadLibraryExW" && lstrcmpiW((LPCWSTR)args[0], L"avifil32.dll") == 0;
+    bool aviFunction = f == "GetProcAddress" && !IS_INTRESOURCE(args[1]) &&
+                       strncmp((const char *)args[1], "AVIFile", 7) == 0;
+    if (f == "AVIFileOpenA" || f == "AVIFileInfoA" || aviLibrary || aviFunction) {
         *out = Line("AviFileOpen failed, using default AVI.\n", 1);
         return true;
     }

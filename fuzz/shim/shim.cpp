@@ -258,6 +258,15 @@ BOOL FreeLibrary(HMODULE)
     return TRUE;
 }
 
+UINT GetSystemDirectoryW(LPWSTR, UINT)
+{
+    return 0;
+}
+
+void SetLastError(DWORD)
+{
+}
+
 // A text too long for the caller's buffer is refused after filling the
 // buffer with part of it, without terminator, as an unkind system may.
 DWORD FormatMessageW(DWORD flags, LPCVOID, DWORD, DWORD, LPWSTR buffer, DWORD size, void *)

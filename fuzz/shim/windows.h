@@ -62,6 +62,11 @@ typedef BOOL *LPBOOL;
 #define CP_ACP 0
 #define MB_PRECOMPOSED 1
 #define LOAD_LIBRARY_AS_DATAFILE 0x2
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x8
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
+#define MAX_PATH 260
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_FILENAME_EXCED_RANGE 206L
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x200
 #define FORMAT_MESSAGE_FROM_HMODULE 0x800
@@ -98,8 +103,10 @@ DWORD GetCurrentProcessId(void);
 DWORD GetLastError(void);
 HLOCAL LocalFree(HLOCAL block);
 
-// Message texts, answered from the fuzzer's input.
+// Message texts, answered from the fuzzer's input; no module is ever loaded.
 HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
+void SetLastError(DWORD code);
 BOOL FreeLibrary(HMODULE module);
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPWSTR buffer, DWORD size,
                      void *args);

@@ -6,26 +6,32 @@
 ;   Source: "kiv_inst.dll"; DestDir: "{app}"         ; the uninstall hook's copy
 ;   #include "kiv_inst.iss"
 ;
-; During Setup the functions below carry the exports' own names and types:
-; cdecl, ANSI texts (AnsiString), the one-byte result of
-; StopAllProcessStarters as Boolean, window handles as HWND. The library is
-; extracted to {tmp} and loaded at the first call, and stays loaded to the end
-; of Setup.
+; The functions below carry the exports' own names. Their texts are Inno's
+; Unicode strings, which the include converts to the ANSI code page exactly:
+; a text with a character that code page has no byte for (or with a #0) is
+; never passed on, the call gives 0 and Setup's log says why. The library is
+; extracted to {tmp} and loaded at the first call, and stays loaded to the
+; end of Setup. The uninstaller has the service functions too, from
+; {app}\kiv_inst.dll, loaded for each call only.
 ;
 ; What a host must do besides, this include does through event functions of
 ; its own, so it needs none of yours: the animation control's class is
 ; registered when Setup starts, a status window still open when Setup ends is
-; closed, and the uninstaller runs the library's uninstall hook from {app}
-; when it starts removing. The entry in the system's list of programs is
-; rewritten to start the uninstaller with -c"{app}\kiv_inst.dll", the option
-; the hook finds its folder by. Setup dispatches window messages whenever
-; your code returns to it; call KivPumpMessages during long steps of your own.
+; closed, a silent Setup or uninstaller puts the library in quiet mode, and
+; the uninstaller runs the library's uninstall hook from {app} when it starts
+; removing. The entry in the system's list of programs is rewritten to start
+; the uninstaller with -c"{app}\kiv_inst.dll", the option the hook finds its
+; folder by. Setup dispatches window messages whenever your code returns to
+; it; call KivPumpMessages during long steps of your own.
 
 [Code]
 const
   KIV_SERVICE_WIN32_OWN_PROCESS = $10;
   KIV_SERVICE_AUTO_START = 2;
   KIV_SERVICE_DEMAND_START = 3;
+  // KivPumpMessages hands back to Setup after this many messages, so a
+  // window that keeps posting cannot hold the script.
+  KIV_PUMP_LIMIT = 500;
 
 type
   TKivInitCommonControls = record
@@ -42,41 +48,54 @@ type
     Y: Longint;
   end;
 
-function FakeStatusOpen(Text, Title: AnsiString): Integer;
+// The exports as the library has them (cdecl, ANSI bytes). Scripts call the
+// functions further down, which convert the texts first.
+function KivDllFakeStatusOpen(Text, Title: AnsiString): Integer;
   external 'FakeStatusOpen@files:kiv_inst.dll cdecl setuponly';
 function FakeStatusClose: Integer;
   external 'FakeStatusClose@files:kiv_inst.dll cdecl setuponly';
-function FakeStatusSetAvi(Name: AnsiString): Integer;
+function KivDllFakeStatusSetAvi(Name: AnsiString): Integer;
   external 'FakeStatusSetAvi@files:kiv_inst.dll cdecl setuponly';
-function ServiceStart(ServiceName: AnsiString): Integer;
+function KivDllServiceStart(ServiceName: AnsiString): Integer;
   external 'ServiceStart@files:kiv_inst.dll cdecl setuponly';
-function ServiceDelete(ServiceName: AnsiString): Integer;
+function KivDllServiceDelete(ServiceName: AnsiString): Integer;
   external 'ServiceDelete@files:kiv_inst.dll cdecl setuponly';
-function ServiceCreate(ServiceName: AnsiString; ServiceType, StartType: Cardinal;
+function KivDllServiceCreate(ServiceName: AnsiString; ServiceType, StartType: Cardinal;
   BinaryPath, AccountName, Password: AnsiString): Integer;
   external 'ServiceCreate@files:kiv_inst.dll cdecl setuponly';
-function ServiceExists(ServiceName: AnsiString): Integer;
+function KivDllServiceExists(ServiceName: AnsiString): Integer;
   external 'ServiceExists@files:kiv_inst.dll cdecl setuponly';
 function UninstInitialize(Unused: Cardinal; Instance: Longint): Integer;
   external 'UninstInitialize@files:kiv_inst.dll cdecl setuponly';
 function UninstUnInitialize: Integer;
   external 'UninstUnInitialize@files:kiv_inst.dll cdecl setuponly';
-// Drive receives the drive as 'C:' after Next: pass a string of at least 3
-// characters, or use KivAskDrive.
-function AskDrive(RequiredMB: Cardinal; Drive: AnsiString; Title, Text: AnsiString): Integer;
+function KivDllAskDrive(RequiredMB: Cardinal; Drive: AnsiString; Title, Text: AnsiString): Integer;
   external 'AskDrive@files:kiv_inst.dll cdecl setuponly';
-function GetWindowByTitle(Parent: HWND; Title: AnsiString): HWND;
+function KivDllGetWindowByTitle(Parent: HWND; Title: AnsiString): HWND;
   external 'GetWindowByTitle@files:kiv_inst.dll cdecl setuponly';
 function StopAllProcessStarters: Boolean;
   external 'StopAllProcessStarters@files:kiv_inst.dll cdecl setuponly';
-function ServiceIsRunning(ServiceName: AnsiString): Integer;
+function KivDllServiceIsRunning(ServiceName: AnsiString): Integer;
   external 'ServiceIsRunning@files:kiv_inst.dll cdecl setuponly';
+// Loaded at its first call, so that a library older than its export (15)
+// still serves the rest.
+function KivDllServiceStop(ServiceName: AnsiString): Integer;
+  external 'ServiceStop@files:kiv_inst.dll cdecl setuponly delayload';
 
-// The uninstaller's calls, on the copy in {app}, loaded only when the hook runs.
+// The uninstaller's calls, on the copy in {app}: the hook's pair, and the
+// service functions for a check of the uninstaller's own.
 function KivUninstInitialize(Unused: Cardinal; Instance: Longint): Integer;
   external 'UninstInitialize@{app}\kiv_inst.dll cdecl uninstallonly delayload';
 function KivUninstUnInitialize: Integer;
   external 'UninstUnInitialize@{app}\kiv_inst.dll cdecl uninstallonly delayload';
+function KivAppServiceExists(ServiceName: AnsiString): Integer;
+  external 'ServiceExists@{app}\kiv_inst.dll cdecl uninstallonly delayload';
+function KivAppServiceIsRunning(ServiceName: AnsiString): Integer;
+  external 'ServiceIsRunning@{app}\kiv_inst.dll cdecl uninstallonly delayload';
+function KivAppServiceStop(ServiceName: AnsiString): Integer;
+  external 'ServiceStop@{app}\kiv_inst.dll cdecl uninstallonly delayload';
+function KivAppServiceDelete(ServiceName: AnsiString): Integer;
+  external 'ServiceDelete@{app}\kiv_inst.dll cdecl uninstallonly delayload';
 
 function KivInitCommonControlsEx(var Icc: TKivInitCommonControls): Boolean;
   external 'InitCommonControlsEx@comctl32.dll stdcall';
@@ -88,12 +107,199 @@ function KivDispatchMessage(var Msg: TKivMsg): Longint;
   external 'DispatchMessageA@user32.dll stdcall';
 procedure KivPostQuitMessage(ExitCode: Longint);
   external 'PostQuitMessage@user32.dll stdcall';
-function KivGetModuleHandle(Name: AnsiString): Longint;
-  external 'GetModuleHandleA@kernel32.dll stdcall';
-function KivLoadLibrary(Name: AnsiString): Longint;
-  external 'LoadLibraryA@kernel32.dll stdcall';
+function KivGetModuleHandle(Name: String): Longint;
+  external 'GetModuleHandleW@kernel32.dll stdcall';
+function KivLoadLibrary(Name: String): Longint;
+  external 'LoadLibraryW@kernel32.dll stdcall';
 function KivFreeLibrary(Module: Longint): Boolean;
   external 'FreeLibrary@kernel32.dll stdcall';
+function KivSetEnvironmentVariable(Name, Value: String): Boolean;
+  external 'SetEnvironmentVariableW@kernel32.dll stdcall';
+function KivGetACP: Cardinal;
+  external 'GetACP@kernel32.dll stdcall';
+function KivWideCharToMultiByte(CodePage, Flags: Cardinal; Text: String; TextLength: Integer;
+  Buffer: AnsiString; BufferSize: Integer; DefaultChar: Longint; var UsedDefault: Longint): Integer;
+  external 'WideCharToMultiByte@kernel32.dll stdcall';
+// For a system whose ANSI code page is UTF-8, which takes neither a default
+// character nor the flag against best fit.
+function KivWideCharToUtf8(CodePage, Flags: Cardinal; Text: String; TextLength: Integer;
+  Buffer: AnsiString; BufferSize: Integer; DefaultChar, UsedDefault: Longint): Integer;
+  external 'WideCharToMultiByte@kernel32.dll stdcall';
+
+// Text in the ANSI code page, byte for byte what it says. The system's own
+// conversion (Inno's AnsiString) puts a look-alike or '?' where the code page
+// has no byte for a character, a fullwidth backslash even becomes a real
+// one, and the library would then act on another path or name than the one
+// meant. False, and Ansi empty, when that would happen.
+function KivTextToAnsi(Text: String; var Ansi: AnsiString): Boolean;
+var
+  UsedDefault, Count: Longint;
+begin
+  Ansi := '';
+  // The library would see the text end at a #0.
+  Result := Pos(#0, Text) = 0;
+  if not Result or (Text = '') then
+    Exit;
+  // No UTF-16 unit takes more than three bytes, even in UTF-8.
+  Ansi := StringOfChar(' ', 3 * Length(Text));
+  UsedDefault := 0;
+  if KivGetACP = 65001 then
+    // WC_ERR_INVALID_CHARS: a lone surrogate fails instead of becoming U+FFFD.
+    Count := KivWideCharToUtf8(65001, $80, Text, Length(Text), Ansi, Length(Ansi), 0, 0)
+  else
+    // CP_ACP, WC_NO_BEST_FIT_CHARS.
+    Count := KivWideCharToMultiByte(0, $400, Text, Length(Text), Ansi, Length(Ansi), 0, UsedDefault);
+  Result := (Count > 0) and (UsedDefault = 0);
+  if Result then
+    SetLength(Ansi, Count)
+  else
+    Ansi := '';
+end;
+
+// True when Text goes to the library unchanged: check a folder or name with
+// it before anything is installed.
+function KivTextIsAnsi(Text: String): Boolean;
+var
+  Ansi: AnsiString;
+begin
+  Result := KivTextToAnsi(Text, Ansi);
+end;
+
+function KivArgument(Call, Text: String; var Ansi: AnsiString): Boolean;
+begin
+  Result := KivTextToAnsi(Text, Ansi);
+  if not Result then
+    Log('kiv_inst: ' + Call + ' not called: "' + Text + '" is not a text of the ANSI code page');
+end;
+
+// In the uninstaller each call loads {app}\kiv_inst.dll and lets it go again,
+// so that the uninstaller can delete it.
+procedure KivReleaseAppLibrary;
+begin
+  if IsUninstaller then
+    UnloadDLL(ExpandConstant('{app}\kiv_inst.dll'));
+end;
+
+function FakeStatusOpen(Text, Title: String): Integer;
+var
+  AnsiText, AnsiTitle: AnsiString;
+begin
+  Result := 0;
+  if KivArgument('FakeStatusOpen', Text, AnsiText) and KivArgument('FakeStatusOpen', Title, AnsiTitle) then
+    Result := KivDllFakeStatusOpen(AnsiText, AnsiTitle);
+end;
+
+function FakeStatusSetAvi(Name: String): Integer;
+var
+  AnsiName: AnsiString;
+begin
+  Result := 0;
+  if KivArgument('FakeStatusSetAvi', Name, AnsiName) then
+    Result := KivDllFakeStatusSetAvi(AnsiName);
+end;
+
+function ServiceStart(ServiceName: String): Integer;
+var
+  Name: AnsiString;
+begin
+  Result := 0;
+  if KivArgument('ServiceStart', ServiceName, Name) then
+    Result := KivDllServiceStart(Name);
+end;
+
+function ServiceCreate(ServiceName: String; ServiceType, StartType: Cardinal;
+  BinaryPath, AccountName, Password: String): Integer;
+var
+  Name, Path, Account, Secret: AnsiString;
+  Lowered: String;
+begin
+  Result := 0;
+  if not KivArgument('ServiceCreate', ServiceName, Name) or not KivArgument('ServiceCreate', BinaryPath, Path) or
+     not KivArgument('ServiceCreate', AccountName, Account) or not KivTextToAnsi(Password, Secret) then
+    Exit;
+  // The system tries "C:\Program.exe" first for C:\Program Files\... unquoted.
+  Lowered := Lowercase(BinaryPath);
+  if (Pos('"', BinaryPath) <> 1) and (Pos('.exe', Lowered) > 0) and
+     (Pos(' ', Copy(Lowered, 1, Pos('.exe', Lowered))) > 0) then
+    Log('kiv_inst: ServiceCreate: the program path in "' + BinaryPath + '" holds blanks and no quotes');
+  Result := KivDllServiceCreate(Name, ServiceType, StartType, Path, Account, Secret);
+end;
+
+function ServiceExists(ServiceName: String): Integer;
+var
+  Name: AnsiString;
+begin
+  Result := 0;
+  if not KivArgument('ServiceExists', ServiceName, Name) then
+    Exit;
+  if IsUninstaller then
+    Result := KivAppServiceExists(Name)
+  else
+    Result := KivDllServiceExists(Name);
+  KivReleaseAppLibrary;
+end;
+
+function ServiceIsRunning(ServiceName: String): Integer;
+var
+  Name: AnsiString;
+begin
+  Result := 0;
+  if not KivArgument('ServiceIsRunning', ServiceName, Name) then
+    Exit;
+  if IsUninstaller then
+    Result := KivAppServiceIsRunning(Name)
+  else
+    Result := KivDllServiceIsRunning(Name);
+  KivReleaseAppLibrary;
+end;
+
+function ServiceStop(ServiceName: String): Integer;
+var
+  Name: AnsiString;
+begin
+  Result := 0;
+  if not KivArgument('ServiceStop', ServiceName, Name) then
+    Exit;
+  if IsUninstaller then
+    Result := KivAppServiceStop(Name)
+  else
+    Result := KivDllServiceStop(Name);
+  KivReleaseAppLibrary;
+end;
+
+function ServiceDelete(ServiceName: String): Integer;
+var
+  Name: AnsiString;
+begin
+  Result := 0;
+  if not KivArgument('ServiceDelete', ServiceName, Name) then
+    Exit;
+  if IsUninstaller then
+    Result := KivAppServiceDelete(Name)
+  else
+    Result := KivDllServiceDelete(Name);
+  KivReleaseAppLibrary;
+end;
+
+// Drive is the caller's buffer, written with 'C:' after Next: pass a string
+// of at least 3 characters, or use KivAskDrive.
+function AskDrive(RequiredMB: Cardinal; Drive: AnsiString; Title, Text: String): Integer;
+var
+  AnsiTitle, AnsiText: AnsiString;
+begin
+  Result := 0;
+  if KivArgument('AskDrive', Title, AnsiTitle) and KivArgument('AskDrive', Text, AnsiText) then
+    Result := KivDllAskDrive(RequiredMB, Drive, AnsiTitle, AnsiText);
+end;
+
+function GetWindowByTitle(Parent: HWND; Title: String): HWND;
+var
+  AnsiTitle: AnsiString;
+begin
+  Result := 0;
+  if KivArgument('GetWindowByTitle', Title, AnsiTitle) then
+    Result := KivDllGetWindowByTitle(Parent, AnsiTitle);
+end;
 
 // Dispatches what waits in the queue of Setup's thread: the status window's
 // start-up timer, its posted close, its painting. A quit request is put back
@@ -101,14 +307,17 @@ function KivFreeLibrary(Module: Longint): Boolean;
 procedure KivPumpMessages;
 var
   Msg: TKivMsg;
+  Count: Integer;
 begin
-  while KivPeekMessage(Msg, 0, 0, 0, 1) do begin
+  Count := 0;
+  while (Count < KIV_PUMP_LIMIT) and KivPeekMessage(Msg, 0, 0, 0, 1) do begin
     if Msg.Message = $12 then begin
       KivPostQuitMessage(Msg.WParam);
       Exit;
     end;
     KivTranslateMessage(Msg);
     KivDispatchMessage(Msg);
+    Count := Count + 1;
   end;
 end;
 
@@ -126,15 +335,31 @@ begin
     Drive := '';
 end;
 
+// A silent run has nobody to answer a box or watch a status window: the
+// library reads KIV_INST_QUIET from this process's environment at each call.
+procedure KivQuietWhenSilent(Silent: Boolean);
+begin
+  if Silent and not KivSetEnvironmentVariable('KIV_INST_QUIET', '1') then
+    Log('kiv_inst: cannot set KIV_INST_QUIET; the library may show boxes');
+end;
+
 <event('InitializeSetup')>
 function KivInitializeSetup: Boolean;
 var
   Icc: TKivInitCommonControls;
 begin
+  KivQuietWhenSilent(WizardSilent);
   // The status window holds a SysAnimate32 control: ICC_ANIMATE_CLASS.
   Icc.Size := 8;
   Icc.Classes := $80;
   KivInitCommonControlsEx(Icc);
+  Result := True;
+end;
+
+<event('InitializeUninstall')>
+function KivInitializeUninstall: Boolean;
+begin
+  KivQuietWhenSilent(UninstallSilent);
   Result := True;
 end;
 

@@ -40,7 +40,7 @@ static DWORD SystemText(DWORD code, DWORD flags, WCHAR *buffer, DWORD size)
 {
     HMODULE networkMessages = NULL;
     if (code >= NETWORK_CODE_FIRST && code <= NETWORK_CODE_LAST)
-        networkMessages = LoadLibraryExW(NETWORK_MESSAGE_MODULE, NULL, LOAD_LIBRARY_AS_DATAFILE);
+        networkMessages = KIV_NT_LoadSystemLibrary(NETWORK_MESSAGE_MODULE, LOAD_LIBRARY_AS_DATAFILE);
 
     // With the module as source, a code it lacks still finds the system text.
     DWORD length;

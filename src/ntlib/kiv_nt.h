@@ -1,13 +1,20 @@
 // What the NT support library offers the rest of the module: the event log
-// writer, the error texts and diagnostic log behind it, and the current
-// user's SID that tags every record. Yes/no results are one-byte booleans,
-// 1 for true and 0 for false.
+// writer, the error texts and diagnostic log behind it, the current user's
+// SID that tags every record, and the loading of system DLLs. Yes/no results
+// are one-byte booleans, 1 for true and 0 for false.
 #ifndef KIV_NT_H
 #define KIV_NT_H
 
 #include <windows.h>
 #include <ntsecapi.h>
 #include <stdio.h>
+
+// ---- system DLLs loaded when needed (syslib.cpp) ---------------------------
+
+// Loads a DLL of the system folder by its bare name, from that folder only,
+// with LoadLibraryExW's flags (0, LOAD_LIBRARY_AS_DATAFILE); NULL with the
+// last error set when it cannot. Release it with FreeLibrary.
+HMODULE KIV_NT_LoadSystemLibrary(const WCHAR *name, DWORD flags);
 
 // ---- error text and diagnostic log (errtext.cpp) -------------------------
 

@@ -8,6 +8,7 @@
 
 #include "kiv_inst.h"
 #include "frame/frame.h"
+#include "ntlib/kiv_nt.h"
 #include "ui/ui.h"
 #include "resource.h"
 
@@ -68,10 +69,56 @@ static const StatusKeyword *StatusFindKeyword(const char *name)
     return NULL;
 }
 
+// The AVI file library is no import: it and what it brings in (OLE among
+// them) would cost every host's first load, a clip file needs it only for
+// the moment of the check, and a system DLL that Windows does not always map
+// from its own folder must never be looked for beside the host program.
+static const WCHAR AVI_FILE_LIBRARY[] = L"avifil32.dll";
+// Taken in this order into StatusAviLibrary's pointers.
+static const char *const AVI_FILE_FUNCTIONS[] = {"AVIFileInit", "AVIFileOpenA", "AVIFileInfoA", "AVIFileRelease",
+                                                 "AVIFileExit"};
+
+struct StatusAviLibrary {
+    HMODULE module;
+    decltype(&AVIFileInit) init;
+    decltype(&AVIFileOpenA) open;
+    decltype(&AVIFileInfoA) info;
+    decltype(&AVIFileRelease) release;
+    decltype(&AVIFileExit) exit;
+};
+
+// Loads the AVI file library from the system folder and takes its five
+// functions; 0 with nothing held when the library or any function is missing.
+static int StatusLoadAviLibrary(StatusAviLibrary *avi)
+{
+    ZeroMemory(avi, sizeof(*avi));
+    HMODULE module = KIV_NT_LoadSystemLibrary(AVI_FILE_LIBRARY, 0);
+    if (module == NULL)
+        return 0;
+    const int count = sizeof(AVI_FILE_FUNCTIONS) / sizeof(AVI_FILE_FUNCTIONS[0]);
+    static_assert(count == 5, "one name per pointer of StatusAviLibrary");
+    FARPROC found[count];
+    for (int i = 0; i < count; i++) {
+        found[i] = GetProcAddress(module, AVI_FILE_FUNCTIONS[i]);
+        if (found[i] == NULL) {
+            FreeLibrary(module);
+            return 0;
+        }
+    }
+    avi->module = module;
+    avi->init = (decltype(avi->init))(void *)found[0];
+    avi->open = (decltype(avi->open))(void *)found[1];
+    avi->info = (decltype(avi->info))(void *)found[2];
+    avi->release = (decltype(avi->release))(void *)found[3];
+    avi->exit = (decltype(avi->exit))(void *)found[4];
+    return 1;
+}
+
 // Checks the file with the AVI file library and takes its frame size. The
-// library (and with it OLE) is initialised only here: keyword selections run
-// inside DllMain, under the loader lock, where initialising OLE can hang the
-// loading process.
+// library (and with it OLE) is loaded and initialised only here: keyword
+// selections run inside DllMain, under the loader lock, where initialising
+// OLE can hang the loading process. A library that cannot be loaded counts
+// as a file that does not open.
 static void StatusSelectFile(const char *name)
 {
     // The path buffer holds 1023 characters; a longer name is refused rather
@@ -84,31 +131,35 @@ static void StatusSelectFile(const char *name)
         return;
     }
 
-    AVIFileInit();
+    StatusAviLibrary avi;
+    if (!StatusLoadAviLibrary(&avi)) {
+        OutputDebugStringA(LINE_OPEN_FAILED);
+        FakeStatusSetAvi("");
+        return;
+    }
+    // One session of the library around the check and, for a file that does
+    // not open, the fallback to the default clip.
+    avi.init();
     PAVIFILE file = NULL;
-    if (AVIFileOpenA(&file, name, OF_SHARE_DENY_WRITE, NULL) != 0) {
+    bool opened = avi.open(&file, name, OF_SHARE_DENY_WRITE, NULL) == 0;
+    bool read = opened && avi.info(file, &StatusClipInfo, sizeof(StatusClipInfo)) == 0;
+    if (read) {
+        StringCchCopyA(StatusClipPath, sizeof(StatusClipPath), name);
+        // A long path does not fit the line; the line is cut, the path is
+        // not, and the cut line still ends its line.
+        char line[256] = {0};
+        if (StringCchPrintfA(line, sizeof(line), FORMAT_OPEN_SUCCEEDED, StatusClipPath) ==
+            STRSAFE_E_INSUFFICIENT_BUFFER)
+            line[sizeof(line) - 2] = '\n';
+        OutputDebugStringA(line);
+    } else {
         OutputDebugStringA(LINE_OPEN_FAILED);
         FakeStatusSetAvi("");
-        AVIFileExit();
-        return;
     }
-    if (AVIFileInfoA(file, &StatusClipInfo, sizeof(StatusClipInfo)) != 0) {
-        OutputDebugStringA(LINE_OPEN_FAILED);
-        FakeStatusSetAvi("");
-        AVIFileRelease(file);
-        AVIFileExit();
-        return;
-    }
-    StringCchCopyA(StatusClipPath, sizeof(StatusClipPath), name);
-    // A long path does not fit the line; the line is cut, the path is not,
-    // and the cut line still ends its line.
-    char line[256] = {0};
-    if (StringCchPrintfA(line, sizeof(line), FORMAT_OPEN_SUCCEEDED, StatusClipPath) ==
-        STRSAFE_E_INSUFFICIENT_BUFFER)
-        line[sizeof(line) - 2] = '\n';
-    OutputDebugStringA(line);
-    AVIFileRelease(file);
-    AVIFileExit();
+    if (opened)
+        avi.release(file);
+    avi.exit();
+    FreeLibrary(avi.module);
 }
 
 void SelectAvi(const char *name)

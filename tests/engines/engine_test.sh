@@ -69,6 +69,18 @@ echo "installed in $dir"
 unix_dir=$(winepath -u "$dir")
 # Setup writes no log: one there is an earlier run's.
 rm -f "$unix_dir/kivuninslog.txt"
+# The data the example's uninstall script removes, and its command: the Inno
+# example keeps them on the chosen drive (the system's when silent) and
+# names cmd.exe by its full path; the NSIS example keeps them beside the
+# program when silent, with cmd.exe by its full path too.
+if [ "$engine" = inno ]; then
+    data='C:\KivelstrandData'
+    command0="\"C:\\windows\\system32\\cmd.exe\" /c rd /s /q $data"
+else
+    data="$dir\\cache"
+    command0="\"C:\\windows\\system32\\cmd.exe\" /c rd /s /q \"$data\""
+fi
+unix_data=$(winepath -u "$data")
 state=$(kivhost ServiceExists "$service" ServiceIsRunning "$service")
 echo "$state"
 echo "$state" | grep -q "ServiceIsRunning -> 1" || fail "the service does not run after setup"
@@ -79,12 +91,7 @@ state=$(kivhost ServiceExists "$service")
 echo "$state"
 echo "$state" | grep -q "ServiceExists -> 0" || fail "the service is still there"
 
-# The log holds this run's block only. The command as each example writes it.
-if [ "$engine" = nsis ]; then
-    cache_command="\"C:\\windows\\system32\\cmd.exe\" /c rd /s /q \"$dir\\cache\""
-else
-    cache_command="cmd.exe /c rd /s /q \"$dir\\cache\""
-fi
+# The log holds this run's block only.
 cat > "$work/expected-log.txt" <<LOG
 =====================================
 BEGIN Kivelstrand UN-install log file
@@ -96,7 +103,7 @@ Key name is Service1
 Value is NOT_FOUND
 Section is CustomCommand
 Key name is Command0
-Value is $cache_command
+Value is $command0
 Key name is Command1
 Value is NOT_FOUND
 END Kivelstrand UN-install log file
@@ -106,10 +113,10 @@ LOG
 tr -d '\r' < "$unix_dir/kivuninslog.txt" | diff "$work/expected-log.txt" - || fail "kivuninslog.txt differs"
 # The hook starts the command and does not wait for it.
 for _ in $(seq 1 100); do
-    [ -d "$unix_dir/cache" ] || break
+    [ -d "$unix_data" ] || break
     sleep 0.1
 done
-[ -d "$unix_dir/cache" ] && fail "the custom command did not remove the cache"
+[ -d "$unix_data" ] && fail "the custom command did not remove $data"
 left=$(cd "$unix_dir" && ls -A)
 [ "$left" = kivuninslog.txt ] || fail "left in the folder: $left"
 wine reg query "$uninstall_key\\$key" >/dev/null 2>&1 && fail "the uninstall entry is still there"

@@ -49,23 +49,87 @@ TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)
     EXPECT_EQ(EXPECTED_EXPORTS, image.exports);
 }
 
-TEST(Exports, ImportsOnlyWindowsSystemDlls)
+// Windows maps these from its own folder whatever the host's search order
+// (KnownDLLs), so no copy beside the host program can stand in for one. Any
+// other system DLL (the AVI file library, common controls) is loaded when
+// needed, from the system folder.
+TEST(Exports, ImportsOnlyKnownDlls)
 {
-    static const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "advapi32.dll",
-                                                  "avifil32.dll", "gdi32.dll",  "msvcrt.dll",
-                                                  "ntdll.dll"};
+    static const std::set<std::string> knownDlls = {
+        "advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "gdi32.dll",    "imagehlp.dll",
+        "imm32.dll",    "kernel32.dll", "msctf.dll",   "msvcrt.dll",   "normaliz.dll", "nsi.dll",
+        "ntdll.dll",    "ole32.dll",    "oleaut32.dll", "psapi.dll",    "rpcrt4.dll",   "sechost.dll",
+        "setupapi.dll", "shell32.dll",  "shlwapi.dll", "user32.dll",   "wldap32.dll",  "ws2_32.dll"};
     PeImage image = ReadPeImage(BinPath("kiv_inst.dll"));
     ASSERT_TRUE(image.valid);
     ASSERT_FALSE(image.imports.empty());
     for (const std::string &dll : image.imports) {
         SCOPED_TRACE(dll);
-        EXPECT_EQ(1u, allowed.count(Lower(dll))) << "imports a DLL a bare Windows may not have";
+        EXPECT_EQ(1u, knownDlls.count(Lower(dll))) << "a copy beside the host program could be loaded instead";
     }
 }
 
+// A host that leaves the DLL search as it is, and kivhost, each with a DLL
+// planted under the AVI file library's name beside it, and Wine told to take
+// such a copy before its own (per program, under names no other test runs):
+// the clip file still opens and plays, with the system's library, and the
+// planted copy never loads (it would leave a marker). Short paths: Wine's
+// AVIFileOpenA fails from 62 characters.
+TEST(Exports, PlantedAviFileLibraryBesideTheHostIsNeverLoaded)
+{
+    TempDir dir;
+    std::string clip = dir.file("c.avi");
+    ASSERT_TRUE(CopyFileA(BinPath("..\\clips\\clip109.avi").c_str(), clip.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BinPath("planted.dll").c_str(), dir.file("avifil32.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BinPath("kiv_inst.dll").c_str(), dir.file("kiv_inst.dll").c_str(), FALSE));
+    const std::string marker = dir.file("avifil32.dll.loaded");
+    const struct {
+        const char *program, *copy;
+        std::string arguments;
+    } hosts[] = {
+        {"plainhost.exe", "plainhost.exe", clip},
+        {"kivhost.exe", "kivplant.exe",
+         "FakeStatusSetAvi " + clip + " FakeStatusOpen Playing Planted --pump 500 FakeStatusClose"},
+    };
+    for (const auto &row : hosts) {
+        SCOPED_TRACE(row.copy);
+        ASSERT_TRUE(CopyFileA(BinPath(row.program).c_str(), dir.file(row.copy).c_str(), FALSE));
+        std::string app = std::string("Software\\Wine\\AppDefaults\\") + row.copy;
+        HKEY key = NULL;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, (app + "\\DllOverrides").c_str(), 0, NULL, 0,
+                                                 KEY_SET_VALUE, NULL, &key, NULL));
+        RegSetValueExA(key, "avifil32", 0, REG_SZ, (const BYTE *)"native,builtin", sizeof("native,builtin"));
+        RegCloseKey(key);
+        ChildRun run = RunUnderDebugger("\"" + dir.file(row.copy) + "\" " + row.arguments);
+        RegDeleteKeyA(HKEY_CURRENT_USER, (app + "\\DllOverrides").c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, app.c_str());
+        ASSERT_TRUE(run.started);
+        EXPECT_EQ(0u, run.exitCode) << run.output;
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(marker.c_str())) << "the planted copy was loaded";
+        EXPECT_EQ(1, std::count(run.debugStrings.begin(), run.debugStrings.end(),
+                                "AviFileOpen succeeded, using " + clip + ".\n"));
+        EXPECT_NE(std::string::npos, run.output.find("FakeStatusOpen -> 1")) << run.output;
+        DeleteFileA(marker.c_str());
+    }
+}
+
+// Address randomisation (with the fixups it needs), no-execute data, and no
+// exception handlers of its own for the system to trust (the runtime's
+// handlers are not imported either: see below).
+TEST(Exports, MarkedForAslrDepAndNoSeh)
+{
+    PeImage image = ReadPeImage(BinPath("kiv_inst.dll"));
+    ASSERT_TRUE(image.valid);
+    const unsigned marks =
+        IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT | IMAGE_DLLCHARACTERISTICS_NO_SEH;
+    EXPECT_EQ(marks, image.dllCharacteristics & marks) << "DYNAMIC_BASE 0x40, NX_COMPAT 0x100, NO_SEH 0x400";
+    EXPECT_GT(image.relocationBytes, 0u) << "a randomised base needs the fixups";
+}
+
 // The loader enters the DLL at its own DllMain: no runtime start-up runs TLS
-// callbacks or constructor tables, registers unwind frames, or leaves exit
-// handlers for the process to call after the DLL is gone.
+// callbacks or constructor tables, registers unwind frames or exception
+// handlers, or leaves exit handlers for the process to call after the DLL is
+// gone.
 TEST(Exports, EnteredAtItsOwnDllMainWithNoRuntimeStartUp)
 {
     PeImage image = ReadPeImage(BinPath("kiv_inst.dll"));
@@ -80,7 +144,8 @@ TEST(Exports, EnteredAtItsOwnDllMainWithNoRuntimeStartUp)
                                    [&](const std::string &name) { return name.compare(0, 8, section) == 0; }));
     }
     ASSERT_FALSE(image.importedNames.empty());
-    for (const char *handler : {"atexit", "_onexit", "__dllonexit", "_register_onexit_function"}) {
+    for (const char *handler : {"atexit", "_onexit", "__dllonexit", "_register_onexit_function", "_except_handler3",
+                                "_except_handler4", "__C_specific_handler", "_XcptFilter"}) {
         SCOPED_TRACE(handler);
         EXPECT_EQ(0, std::count(image.importedNames.begin(), image.importedNames.end(), handler));
     }

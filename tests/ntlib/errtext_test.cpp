@@ -38,7 +38,7 @@ TEST(FormatError, NetworkRangeIsLookedUpInTheNetworkModuleFirst)
             EXPECT_EQ(1, ok);
             EXPECT_EQ(L"module " + std::to_wstring(row.code) + L"\r\n", std::wstring(text));
             ASSERT_EQ(1u, fake.loads().size());
-            EXPECT_EQ(L"netmsg.dll|2", fake.loads()[0]); // LOAD_LIBRARY_AS_DATAFILE
+            EXPECT_EQ(L"netmsg.dll|2050", fake.loads()[0]); // LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_SEARCH_SYSTEM32
             EXPECT_EQ(0x1A00u, fake.formats()[0].flags);
             EXPECT_TRUE(fake.formats()[0].fromModule);
             EXPECT_EQ(1, fake.frees());

@@ -59,6 +59,8 @@ PeImage ReadPeImage(const std::string &path)
     image.machine = nt->FileHeader.Machine;
     image.isDll = (nt->FileHeader.Characteristics & IMAGE_FILE_DLL) != 0;
     image.entryPoint = nt->OptionalHeader.AddressOfEntryPoint;
+    image.dllCharacteristics = nt->OptionalHeader.DllCharacteristics;
+    image.relocationBytes = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size;
     View view{bytes, IMAGE_FIRST_SECTION(nt), nt->FileHeader.NumberOfSections};
     // A name longer than eight characters is "/offset" into the string table
     // that follows the symbol table.

@@ -17,6 +17,8 @@ struct PeImage {
     std::vector<std::string> importedNames;    // functions imported by name, any DLL
     std::map<std::string, unsigned> exportRvas; // name -> RVA of the code
     unsigned entryPoint = 0;                   // RVA
+    unsigned dllCharacteristics = 0;           // IMAGE_DLLCHARACTERISTICS_* of the optional header
+    unsigned relocationBytes = 0;              // size of the base relocation directory
     std::vector<std::string> sections;         // names, long ones resolved
 };
 

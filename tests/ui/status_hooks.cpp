@@ -4,6 +4,7 @@
 #include <vfw.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <map>
 
@@ -28,7 +29,10 @@ void *g_real[16];
 enum {
     REAL_DEBUG, REAL_SEND, REAL_MOVE, REAL_DRAW, REAL_SETTIMER, REAL_KILLTIMER,
     REAL_AVIINIT, REAL_AVIEXIT, REAL_AVIOPEN, REAL_AVIINFO, REAL_AVIRELEASE,
+    REAL_LOAD, REAL_GETPROC, REAL_FREE,
 };
+DWORD g_loadRefusal = 0;
+std::string g_missingFunction;
 
 void Log(StatusCall call)
 {
@@ -183,11 +187,66 @@ ULONG WINAPI HookAviRelease(PAVIFILE file)
     return ((ULONG(WINAPI *)(PAVIFILE))g_real[REAL_AVIRELEASE])(file);
 }
 
+// The library's loads: the name as ASCII text, the flags, the module.
+HMODULE WINAPI HookLoad(LPCWSTR name, HANDLE file, DWORD flags)
+{
+    HMODULE module = NULL;
+    if (g_loadRefusal != 0 && (flags & 0x1F00) != 0) // a LOAD_LIBRARY_SEARCH_ flag
+        SetLastError(g_loadRefusal);
+    else
+        module = ((HMODULE(WINAPI *)(LPCWSTR, HANDLE, DWORD))g_real[REAL_LOAD])(name, file, flags);
+    DWORD error = GetLastError();
+    StatusCall c = Call("LoadLibraryExW");
+    for (const WCHAR *p = name; *p != 0; p++)
+        c.text += (char)*p;
+    c.msg = flags;
+    c.result = (LRESULT)module;
+    Log(c);
+    SetLastError(error);
+    return module;
+}
+
+BOOL WINAPI HookFree(HMODULE module)
+{
+    StatusCall c = Call("FreeLibrary");
+    c.result = (LRESULT)module;
+    Log(c);
+    return ((BOOL(WINAPI *)(HMODULE))g_real[REAL_FREE])(module);
+}
+
 struct HookRow {
     const char *function;
     void *replacement;
     int real;
 };
+
+// The AVI file library is no import of the DLL: its functions are watched
+// by handing these out for them when the DLL asks for them.
+const HookRow AVI_HOOKS[] = {
+    {"AVIFileInit", (void *)HookAviInit, REAL_AVIINIT},
+    {"AVIFileExit", (void *)HookAviExit, REAL_AVIEXIT},
+    {"AVIFileOpenA", (void *)HookAviOpen, REAL_AVIOPEN},
+    {"AVIFileInfoA", (void *)HookAviInfo, REAL_AVIINFO},
+    {"AVIFileRelease", (void *)HookAviRelease, REAL_AVIRELEASE},
+};
+
+FARPROC WINAPI HookGetProc(HMODULE module, LPCSTR name)
+{
+    FARPROC proc = ((FARPROC(WINAPI *)(HMODULE, LPCSTR))g_real[REAL_GETPROC])(module, name);
+    if (IS_INTRESOURCE(name))
+        return proc;
+    if (g_missingFunction == name) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return NULL;
+    }
+    for (const HookRow &row : AVI_HOOKS) {
+        if (proc != NULL && strcmp(row.function, name) == 0) {
+            g_real[row.real] = (void *)proc;
+            return (FARPROC)row.replacement;
+        }
+    }
+    return proc;
+}
 
 const HookRow HOOKS[] = {
     {"OutputDebugStringA", (void *)HookDebug, REAL_DEBUG},
@@ -196,11 +255,9 @@ const HookRow HOOKS[] = {
     {"DrawTextA", (void *)HookDraw, REAL_DRAW},
     {"SetTimer", (void *)HookSetTimer, REAL_SETTIMER},
     {"KillTimer", (void *)HookKillTimer, REAL_KILLTIMER},
-    {"AVIFileInit", (void *)HookAviInit, REAL_AVIINIT},
-    {"AVIFileExit", (void *)HookAviExit, REAL_AVIEXIT},
-    {"AVIFileOpenA", (void *)HookAviOpen, REAL_AVIOPEN},
-    {"AVIFileInfoA", (void *)HookAviInfo, REAL_AVIINFO},
-    {"AVIFileRelease", (void *)HookAviRelease, REAL_AVIRELEASE},
+    {"LoadLibraryExW", (void *)HookLoad, REAL_LOAD},
+    {"GetProcAddress", (void *)HookGetProc, REAL_GETPROC},
+    {"FreeLibrary", (void *)HookFree, REAL_FREE},
 };
 
 } // namespace
@@ -212,6 +269,8 @@ StatusWatch::StatusWatch()
     g_fakeMeasure = false;
     g_failMessage = 0;
     g_fakeAvi = false;
+    g_loadRefusal = 0;
+    g_missingFunction.clear();
     for (const HookRow &row : HOOKS) {
         hooks_.emplace_back(new ImportHook(KivModule(), NULL, row.function, row.replacement));
         g_real[row.real] = hooks_.back()->original();
@@ -224,6 +283,8 @@ StatusWatch::~StatusWatch()
     g_fakeMeasure = false;
     g_failMessage = 0;
     g_fakeAvi = false;
+    g_loadRefusal = 0;
+    g_missingFunction.clear();
 }
 
 std::vector<StatusCall> StatusWatch::Calls() const
@@ -284,6 +345,12 @@ void StatusWatch::FakeAviFile(int width, int height)
     g_aviW = width;
     g_aviH = height;
     g_fakeAvi = true;
+}
+
+void StatusWatch::RefuseSearchFlags(DWORD error, const char *missingFunction)
+{
+    g_loadRefusal = error;
+    g_missingFunction = missingFunction;
 }
 
 void PumpMessages(DWORD milliseconds)

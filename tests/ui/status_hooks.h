@@ -1,7 +1,8 @@
 // Watches the status window from inside kiv_inst.dll: records the calls it
-// makes to the animation control, the window manager, the text measurement
-// and the AVI file library, with its debugger lines, in one ordered log, and
-// can fake a measurement or make one animation message fail.
+// makes to the animation control, the window manager, the text measurement,
+// the loader and the AVI file library, with its debugger lines, in one
+// ordered log, and can fake a measurement, make one animation message fail or
+// the AVI file library go missing.
 #ifndef KIV_TEST_STATUS_HOOKS_H
 #define KIV_TEST_STATUS_HOOKS_H
 
@@ -16,7 +17,7 @@
 
 struct StatusCall {
     std::string fn;   // "debug", "SendMessageA", "MoveWindow", "SetTimer", "AVIFileInit", ...
-    std::string text; // debugger text, ACM_OPEN path, AVIFileOpenA name
+    std::string text; // debugger text, ACM_OPEN path, AVIFileOpenA or LoadLibraryExW name
     HWND hwnd = NULL;
     UINT msg = 0;
     WPARAM wParam = 0;
@@ -53,6 +54,10 @@ public:
     // AVIFileOpenA opens any name, AVIFileInfoA reports this frame size and
     // AVIFileRelease releases nothing: the real library is not reached.
     void FakeAviFile(int width, int height);
+    // LoadLibraryExW with a LOAD_LIBRARY_SEARCH_ flag fails with this error
+    // (ERROR_INVALID_PARAMETER: a system without those flags), unless 0;
+    // GetProcAddress finds no function of this name.
+    void RefuseSearchFlags(DWORD error, const char *missingFunction);
 
 private:
     std::vector<std::unique_ptr<ImportHook>> hooks_;

@@ -67,12 +67,13 @@ std::string MakeClip(const TempDir &dir, const std::string &name, const std::str
     return path;
 }
 
-// The calls' names in order, AVI file library and animation messages only.
+// The calls' names in order: loading the AVI file library, its functions and
+// animation messages only.
 std::vector<std::string> AviAndAnimateOrder(const std::vector<StatusCall> &calls)
 {
     std::vector<std::string> out;
     for (const StatusCall &c : calls) {
-        if (c.fn.compare(0, 7, "AVIFile") == 0)
+        if (c.fn.compare(0, 7, "AVIFile") == 0 || c.fn == "LoadLibraryExW" || c.fn == "FreeLibrary")
             out.push_back(c.fn);
         else if (c.fn == "SendMessageA" && (c.msg == ACM_OPENA || c.msg == ACM_PLAY || c.msg == ACM_STOP))
             out.push_back(Describe({c})[0]);
@@ -147,7 +148,7 @@ TEST_F(StatusWindowTest, KeywordSelectsItsClipWithoutTouchingTheAviFileLibrary)
         SIZE clip = ClientSize(GetDlgItem(dialog, 102));
         EXPECT_EQ(row.width, clip.cx);
         EXPECT_EQ(row.height, clip.cy);
-        for (const char *fn : {"AVIFileInit", "AVIFileOpenA", "AVIFileExit"})
+        for (const char *fn : {"LoadLibraryExW", "AVIFileInit", "AVIFileOpenA", "AVIFileExit"})
             EXPECT_EQ(0, watch.Count(fn)) << fn;
         TearDown();
     }
@@ -161,9 +162,14 @@ TEST_F(StatusWindowTest, WrongCaseKeywordIsAPathAndFallsBackToTheDefault)
     std::vector<std::string> expected = {LINE_OPEN_FAILED, LINE_BKW};
     EXPECT_EQ(expected, watch.Lines());
     // One library session around the failed open and the nested fallback;
-    // nothing was opened, so nothing is released.
-    std::vector<std::string> order = {"AVIFileInit", "AVIFileOpenA", LINE_OPEN_FAILED, LINE_BKW, "AVIFileExit"};
+    // nothing was opened, so nothing is released; then the library goes.
+    std::vector<std::string> order = {"LoadLibraryExW", "AVIFileInit", "AVIFileOpenA", LINE_OPEN_FAILED, LINE_BKW, "AVIFileExit", "FreeLibrary"};
     EXPECT_EQ(order, AviAndAnimateOrder(watch.Calls()));
+    // From the system folder only, never along the host's search path.
+    ASSERT_EQ(1, watch.Count("LoadLibraryExW"));
+    EXPECT_EQ("avifil32.dll", watch.Calls("LoadLibraryExW")[0].text);
+    EXPECT_EQ((UINT)LOAD_LIBRARY_SEARCH_SYSTEM32, watch.Calls("LoadLibraryExW")[0].msg);
+    EXPECT_EQ(watch.Calls("LoadLibraryExW")[0].result, watch.Calls("FreeLibrary")[0].result);
     ASSERT_EQ(1, watch.Count("AVIFileOpenA"));
     EXPECT_EQ(":filecopy", watch.Calls("AVIFileOpenA")[0].text);
     EXPECT_EQ((UINT)OF_SHARE_DENY_WRITE, watch.Calls("AVIFileOpenA")[0].msg);
@@ -192,7 +198,8 @@ TEST_F(StatusWindowTest, LoadAndEntryPointSelectTheDefaultWithoutTheAviFileLibra
     StatusWatch watch;
     EXPECT_TRUE(entry(KivModule(), DLL_PROCESS_ATTACH, nullptr));
     EXPECT_TRUE(Contains(watch.Lines(), LINE_BKW));
-    for (const char *fn : {"AVIFileInit", "AVIFileOpenA", "AVIFileInfoA", "AVIFileRelease", "AVIFileExit"})
+    for (const char *fn :
+         {"LoadLibraryExW", "AVIFileInit", "AVIFileOpenA", "AVIFileInfoA", "AVIFileRelease", "AVIFileExit"})
         EXPECT_EQ(0, watch.Count(fn)) << fn;
     ASSERT_EQ(1, FakeStatusOpen("After attach", TITLE));
     EXPECT_EQ("ACM_OPEN #107", Describe(watch.AnimateMessages()).at(0));
@@ -380,9 +387,9 @@ TEST_F(StatusWindowTest, ExternalClipOf320By240SizesTheWindow)
     watch.FakeMeasure(150, 16);
     EXPECT_EQ(1, FakeStatusSetAvi(path.c_str()));
     EXPECT_EQ(std::vector<std::string>{"AviFileOpen succeeded, using " + path + ".\n"}, watch.Lines());
-    std::vector<std::string> order = {"AVIFileInit", "AVIFileOpenA", "AVIFileInfoA",
+    std::vector<std::string> order = {"LoadLibraryExW", "AVIFileInit", "AVIFileOpenA", "AVIFileInfoA",
                                       "AviFileOpen succeeded, using " + path + ".\n", "AVIFileRelease",
-                                      "AVIFileExit"};
+                                      "AVIFileExit", "FreeLibrary"};
     EXPECT_EQ(order, AviAndAnimateOrder(watch.Calls()));
     ASSERT_EQ(1, watch.Count("AVIFileInfoA"));
     EXPECT_EQ(108u, watch.Calls("AVIFileInfoA")[0].wParam);
@@ -397,6 +404,46 @@ TEST_F(StatusWindowTest, ExternalClipOf320By240SizesTheWindow)
     SIZE clip = ClientSize(GetDlgItem(FindStatus(), 102));
     EXPECT_EQ(320, clip.cx);
     EXPECT_EQ(240, clip.cy);
+}
+
+// A library or function that cannot be had counts as a file that does not
+// open, with nothing of it left loaded; a system without the search flags
+// gets the library by its full path in the system folder.
+TEST_F(StatusWindowTest, AviFileLibraryThatCannotBeHadCountsAsAFileThatDoesNotOpen)
+{
+    TempDir dir;
+    std::string path = MakeClip(dir, "c.avi", "--test-clip 64 48 2");
+    char system[MAX_PATH] = {0};
+    GetSystemDirectoryA(system, MAX_PATH);
+    const struct {
+        const char *what, *missing;
+        DWORD refusal;
+        int loads, frees;
+    } rows[] = {{"no library", "", ERROR_MOD_NOT_FOUND, 1, 0},
+                {"no AVIFileExit", "AVIFileExit", 0, 1, 1},
+                {"old system", "", ERROR_INVALID_PARAMETER, 2, 1}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        FakeStatusSetAvi(":SEARCH");
+        StatusWatch watch;
+        watch.RefuseSearchFlags(row.refusal, row.missing);
+        EXPECT_EQ(1, FakeStatusSetAvi(path.c_str()));
+        bool opens = row.refusal == ERROR_INVALID_PARAMETER;
+        std::vector<std::string> failed = {LINE_OPEN_FAILED, LINE_BKW};
+        EXPECT_EQ(opens ? std::vector<std::string>{"AviFileOpen succeeded, using " + path + ".\n"} : failed,
+                  watch.Lines());
+        EXPECT_EQ(opens ? 1 : 0, watch.Count("AVIFileInit"));
+        EXPECT_EQ(watch.Count("AVIFileInit"), watch.Count("AVIFileExit"));
+        ASSERT_EQ(row.loads, watch.Count("LoadLibraryExW"));
+        ASSERT_EQ(row.frees, watch.Count("FreeLibrary"));
+        StatusCall last = watch.Calls("LoadLibraryExW").back();
+        for (const StatusCall &free : watch.Calls("FreeLibrary"))
+            EXPECT_EQ(last.result, free.result);
+        if (opens) {
+            EXPECT_EQ(std::string(system) + "\\avifil32.dll", last.text);
+            EXPECT_EQ((UINT)LOAD_WITH_ALTERED_SEARCH_PATH, last.msg);
+        }
+    }
 }
 
 TEST_F(StatusWindowTest, SucceededLineIsCutToItsBufferButThePathIsKeptWhole)
@@ -448,10 +495,10 @@ TEST_F(StatusWindowTest, UnopenableFileWhileOpenNestsTheDefaultSwitchInsideOneLi
     StatusWatch watch;
     EXPECT_EQ(1, FakeStatusSetAvi("Z:\\no\\such\\clip.avi"));
     std::vector<std::string> expected = {
-        "ACM_STOP", "ACM_OPEN close", "AVIFileInit", "AVIFileOpenA", LINE_OPEN_FAILED,
+        "ACM_STOP", "ACM_OPEN close", "LoadLibraryExW", "AVIFileInit", "AVIFileOpenA", LINE_OPEN_FAILED,
         // the fallback through the export switches the open window at once
         "ACM_STOP", "ACM_OPEN close", LINE_BKW, "ACM_OPEN #107", "ACM_PLAY ffffffff ffffffff",
-        "AVIFileExit",
+        "AVIFileExit", "FreeLibrary",
         // then the outer call opens and plays the default once more
         "ACM_OPEN #107", "ACM_PLAY ffffffff ffffffff"};
     std::vector<std::string> seen;

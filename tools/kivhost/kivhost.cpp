@@ -263,6 +263,37 @@ static bool IsOption(const char *arg, const char *option)
     return strcmp(arg, option) == 0;
 }
 
+// From here on DLLs that anything in this process loads by name come from the
+// system folder only, never from kivhost's folder or the current one, where a
+// planted copy of a system DLL could wait. Systems without the call keep
+// their search order; the library loads its own system DLLs safely anyway.
+static void RestrictDllSearch(void)
+{
+    typedef BOOL(WINAPI * SetDirectories)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    SetDirectories set =
+        kernel != NULL ? (SetDirectories)(void *)GetProcAddress(kernel, "SetDefaultDllDirectories") : NULL;
+    if (set != NULL)
+        set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// The library by its full path: with the search restricted to the system
+// folder, a bare or relative name would not be found, or not be ours.
+static HMODULE LoadLibraryByFullPath(const char *path)
+{
+    char full[MAX_PATH];
+    DWORD n = GetFullPathNameA(path, MAX_PATH, full, NULL);
+    return LoadLibraryA(n > 0 && n < MAX_PATH ? full : path);
+}
+
+// The same for a wide path.
+static HMODULE LoadLibraryByFullPathW(const WCHAR *path)
+{
+    WCHAR full[MAX_PATH];
+    DWORD n = GetFullPathNameW(path, MAX_PATH, full, NULL);
+    return LoadLibraryW(n > 0 && n < MAX_PATH ? full : path);
+}
+
 // The hook's two calls on a loaded library, as an uninstaller makes them.
 static int RunHook(HMODULE library)
 {
@@ -301,7 +332,7 @@ static int RunUninstaller(void)
         return 1;
     }
     const WCHAR *path = args[1][2] != L'\0' ? args[1] + 2 : (count > 2 ? args[2] : L"");
-    HMODULE library = LoadLibraryW(path);
+    HMODULE library = LoadLibraryByFullPathW(path);
     if (library == NULL) {
         fprintf(stderr, "kivhost: cannot load %ls (error %lu)\n", path, GetLastError());
         LocalFree(args);
@@ -404,6 +435,7 @@ static int RunTraced()
 
 int main(int argc, char **argv)
 {
+    RestrictDllSearch();
     const char *dllPath = NULL;
     int i = 1;
     if (i < argc && (IsOption(argv[i], "--help") || IsOption(argv[i], "-h"))) {
@@ -473,7 +505,7 @@ int main(int argc, char **argv)
             strcpy(defaultPath, "kiv_inst.dll");
         dllPath = defaultPath;
     }
-    g_library = LoadLibraryA(dllPath);
+    g_library = LoadLibraryByFullPath(dllPath);
     if (g_library == NULL) {
         fprintf(stderr, "kivhost: cannot load %s (error %lu)\n", dllPath, GetLastError());
         return 1;

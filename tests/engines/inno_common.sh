@@ -1,0 +1,89 @@
+# Sourced by inno_upgrade.sh and inno_unattended.sh, with their arguments
+# (BUILD ISCC.exe) and part (the script's name in messages) set: the Inno
+# Setup example built with test settings, run with a bound on its time,
+# removed, and the machine checked and cleaned around it.
+build=$(cd "$1" && pwd)
+iscc=${2:-}
+top=$(cd "$(dirname "$0")/../.." && pwd)
+bin="$build/bin"
+work="$build/engines/inno-$part"
+service=KivExample_inno
+entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kivelstrand_is1'
+service_key="HKLM\\System\\CurrentControlSet\\Services\\$service"
+silent="/VERYSILENT /SUPPRESSMSGBOXES"
+# Where a silent install puts the program and the data.
+app='C:\Program Files\Kivelstrand'
+data='C:\KivelstrandData'
+unix_app=$(winepath -u "$app")
+unix_data=$(winepath -u "$data")
+temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
+
+fail() {
+    echo "inno $part: $*" >&2
+    exit 1
+}
+[ -f "$iscc" ] || fail "no Inno Setup compiler at '$iscc' (make deps fetches it)"
+# The library quiet here only: the installers must make it so themselves.
+kivhost() {
+    KIV_INST_QUIET=1 wine "$bin/kivhost.exe" "$@" | tr -d '\r'
+}
+# bounded SECONDS PROGRAM ARGS...: the program's exit code, 124 when it was
+# still running (waiting for someone) after SECONDS.
+bounded() {
+    limit=$1
+    shift
+    timeout "$limit" wine "$@"
+}
+exists() {
+    kivhost ServiceExists "$service" | grep -q "ServiceExists -> 1"
+}
+running() {
+    kivhost ServiceIsRunning "$service" | grep -q "ServiceIsRunning -> 1"
+}
+has_entry() {
+    wine reg query "$entry" >/dev/null 2>&1
+}
+
+# example NAME SERVICE_PROGRAM [ISCC OPTIONS...]: compiles $work/NAME.exe.
+example() {
+    name=$1
+    program=$2
+    shift 2
+    wine "$iscc" /Q "/DKivDist=$(winepath -w "$bin")" "/DKivServiceExe=$(winepath -w "$program")" \
+        "/DKivServiceName=$service" "/O$(winepath -w "$work")" "/F$name" "$@" \
+        "$(winepath -w "$top/integrations/inno/example.iss")" || fail "ISCC failed for $name"
+}
+
+# Whatever an earlier run left behind.
+wipe() {
+    wine reg delete "$entry" /f >/dev/null 2>&1
+    kivhost ServiceDelete "$service" >/dev/null
+    rm -rf "$unix_app" "$unix_data"
+}
+
+# The Linux pid of the process running the service's program (Wine shows its
+# Windows command line).
+service_pid() {
+    ps -eo pid,args | program="$app\\bin\\kivrender.exe" awk 'index($0, ENVIRON["program"]) { print $1; exit }'
+}
+
+# removed: the service, the entry and the data are gone and the program's
+# folder holds only the hook's log (the uninstaller's second phase deletes
+# unins000.exe after the first has ended, and the hook's command runs on its
+# own).
+removed() {
+    exists && fail "the service is still installed"
+    has_entry && fail "the uninstall entry is still there"
+    for _ in $(seq 1 100); do
+        left=$(cd "$unix_app" 2>/dev/null && ls -A)
+        [ "$left" = kivuninslog.txt ] && [ ! -d "$unix_data" ] && break
+        sleep 0.1
+    done
+    [ "$left" = kivuninslog.txt ] || fail "left in $app: $left"
+    [ -d "$unix_data" ] && fail "the data folder $data is still there"
+    rm -rf "$unix_app"
+}
+
+wipe
+rm -rf "$work"
+mkdir -p "$work"

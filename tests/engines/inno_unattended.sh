@@ -1,0 +1,107 @@
+#!/bin/sh
+# Inno Setup: installs and removals that nobody can answer. Each run must end
+# on its own (a time-out shows a hang):
+# - installed and removed from a window station of its own making, as a
+#   deployment running as SYSTEM would;
+# - installed silently on the visible desktop with a service that falls over
+#   at its start: exit code 9, then removed;
+# - a folder outside the ANSI code page: refused, nothing created; a service
+#   name outside it: never passed to the library;
+# - a service that refuses to stop: the removal exits non-zero and keeps the
+#   entry, and once the service has gone, the product can still be removed.
+# Setup leaves nothing of itself (is-*.tmp, the library's copy in it) in the
+# temporary folder.
+#
+#   sh inno_unattended.sh BUILD ISCC.exe
+set -u
+part=unattended
+. "$(dirname "$0")/inno_common.sh"
+
+# Setup's own temporary folders, with the library's copy in each.
+rm -rf "$temp"/is-*.tmp
+
+echo "== compiling"
+example setup "$bin/kivtestsvc.exe"
+example setup-flapping "$bin/kivtestsvc.exe" /DKivServiceArgs=flapping
+example setup-nostop "$bin/kivtestsvc.exe" /DKivServiceArgs=nostop
+example setup-lodz "$bin/kivtestsvc.exe" /DKivServiceName=KivExample_Łódź
+
+echo "== on a window station of its own"
+# shellcheck disable=SC2086
+wine "$bin/kivstation.exe" 120000 "$(winepath -w "$work/setup.exe")" $silent
+status=$?
+[ "$status" -eq 0 ] || fail "setup on the station: exit code $status"
+running || fail "the service does not run after setup on the station"
+# shellcheck disable=SC2086
+wine "$bin/kivstation.exe" 120000 "$app\\unins000.exe" $silent
+status=$?
+[ "$status" -eq 0 ] || fail "removal on the station: exit code $status"
+removed
+
+echo "== a service that falls over at its start"
+# shellcheck disable=SC2086
+bounded 90 "$work/setup-flapping.exe" $silent
+status=$?
+[ "$status" -eq 9 ] || fail "setup with a failing service: exit code $status, not 9"
+exists || fail "the failing service is not installed"
+# shellcheck disable=SC2086
+bounded 90 "$unix_app/unins000.exe" $silent || fail "removal of the failing service: exit code $?"
+removed
+
+echo "== folders outside the ANSI code page"
+for folder in 'C:\Program Files\Kivelstrand Łódź' 'C:\Program Files\Kivelstrand 東京'; do
+    # shellcheck disable=SC2086
+    bounded 90 "$work/setup.exe" $silent "/DIR=$folder"
+    status=$?
+    [ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "$folder: exit code $status"
+    [ -e "$(winepath -u "$folder")" ] && fail "$folder was created"
+    exists && fail "$folder: a service was created"
+    has_entry && fail "$folder: an uninstall entry was written"
+    [ -e "$unix_data" ] && fail "$folder: the data folder was created"
+    echo "refused: $folder (exit code $status)"
+done
+
+echo "== a service name outside the ANSI code page"
+# Every call with it is refused: nothing is registered under a look-alike
+# (best fit would make it KivExample_Lodz), the start fails, exit code 9.
+log="$work/setup-lodz.log"
+# shellcheck disable=SC2086
+bounded 90 "$work/setup-lodz.exe" $silent "/LOG=$(winepath -w "$log")"
+status=$?
+[ "$status" -eq 9 ] || fail "setup with the name KivExample_Łódź: exit code $status, not 9"
+kivhost ServiceExists KivExample_Lodz | grep -q "ServiceExists -> 0" || fail "a look-alike service was created"
+for call in ServiceExists ServiceCreate ServiceStart; do
+    tr -d '\r' < "$log" | grep -q "kiv_inst: $call not called: \"KivExample_Łódź\" is not a text of the ANSI code page" ||
+        fail "Setup's log does not say why $call was not called"
+done
+# shellcheck disable=SC2086
+bounded 90 "$unix_app/unins000.exe" $silent || fail "removal after the refused name: exit code $?"
+removed
+
+echo "== a service that refuses to stop"
+# shellcheck disable=SC2086
+bounded 90 "$work/setup-nostop.exe" $silent || fail "setup with nostop: exit code $?"
+# shellcheck disable=SC2086
+bounded 90 "$unix_app/unins000.exe" $silent
+status=$?
+[ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "removal of a service that stays: exit code $status"
+exists || fail "the service that refuses to stop is gone"
+has_entry || fail "the failed removal deleted the uninstall entry"
+for file in unins000.exe kiv_inst.dll kivunins.ini; do
+    [ -f "$unix_app/$file" ] || fail "the failed removal deleted $file"
+done
+echo "removal refused: exit code $status, entry kept"
+# The hook has marked the service for deletion: it goes with its process.
+pid=$(service_pid)
+[ -n "$pid" ] && kill "$pid"
+for _ in $(seq 1 50); do
+    exists || break
+    sleep 0.1
+done
+# shellcheck disable=SC2086
+bounded 90 "$unix_app/unins000.exe" $silent || fail "second removal: exit code $?"
+removed
+
+left=$(find "$temp" -maxdepth 1 -name 'is-*.tmp')
+[ -z "$left" ] || fail "left in the temporary folder: $left"
+echo "inno unattended: every run ended on its own, nothing left behind"
