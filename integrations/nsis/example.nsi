@@ -114,14 +114,19 @@ Function .onGUIEnd
 FunctionEnd
 
 ; Pages are skipped in a silent installer, so the chooser only shows when
-; someone is there to answer it.
+; someone is there to answer it. Back on the first page is a cancel too; no
+; drive to list, or no dialog (a quiet run), keeps the cache beside the
+; program.
 Function ChooseDrive
   ${KivAskDrive} 20 "${SETUP_TITLE}" \
       "Setup will keep the ${PRODUCT} render cache on the drive you select below." $0 $1
   ${If} $0 = 1
     StrCpy $CacheDrive $1
-  ${Else}
+  ${ElseIf} $0 = 2
+  ${OrIf} $0 = 3
     Quit
+  ${Else}
+    StrCpy $CacheDrive ""
   ${EndIf}
 FunctionEnd
 
