@@ -130,7 +130,7 @@ for charset in ansi unicode; do
     [ "$charset" = unicode ] && flag=-DKIV_UNICODE
     makensis -V2 $flag -DKIV_DIST="$bin" -DKIV_OUT="$work" "$(dirname "$0")/macros.nsi" || fail "makensis failed"
     wine "$bin/dlgpress.exe" "kiv drive $charset" 3 >/dev/null &
-    wine "$work/macros-$charset.exe" /S || fail "$charset installer failed"
+    wine "$work/macros-$charset.exe" || fail "$charset installer failed"
     wait
     got=$(cat "$work/macros-$charset.txt")
     echo "$charset: $got"

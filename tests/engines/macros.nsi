@@ -13,6 +13,10 @@
 Name "kiv macros"
 OutFile "${KIV_OUT}\macros-${CHARSET}.exe"
 RequestExecutionLevel user
+; Not silent, so that the drive chooser shows (a silent run is a quiet one);
+; the page closes by itself.
+Page instfiles
+AutoCloseWindow true
 
 Section
   InitPluginsDir
