@@ -22,7 +22,9 @@
 ; status window belongs to that thread: the installer's worker thread inside
 ; sections of an interactive installer, its main thread in functions and in a
 ; silent installer. Call ${KivPumpMessages} now and then during long loops.
-; Texts go to the library as ANSI strings, from Unicode and ANSI scripts alike.
+; Texts go to the library as ANSI strings, from Unicode and ANSI scripts alike;
+; one the code page cannot hold exactly is refused (result 0, error flag set).
+; A silent installer or uninstaller runs the library in its quiet mode.
 ; Registers and the stack are left as they were; only result variables change.
 
 !ifndef KIV_INST_NSH
@@ -38,8 +40,13 @@
 !endif
 
 ; Every export but DllMain is cdecl (?c); a stdcall call would leave the
-; arguments on the stack.
+; arguments on the stack. A silent installer or uninstaller tells the library
+; so before every call (it reads the variable at every call): no box then
+; waits for a person who is not there, and the hook shows no status window.
 !macro _KivCall PROTO
+  ${If} ${Silent}
+    System::Call 'kernel32::SetEnvironmentVariable(t "KIV_INST_QUIET", t "1")'
+  ${EndIf}
   !ifdef __UNINSTALL__
     System::Call '"${KIV_INST_UNINST_DLL}"::${PROTO} ?c'
   !else
@@ -56,6 +63,12 @@
   !endif
 !macroend
 
+; At most this many messages per ${KivPumpMessages}: a timer that fires
+; faster than the loop drains the queue cannot hold the installer.
+!ifndef KIV_PUMP_LIMIT
+  !define KIV_PUMP_LIMIT 100
+!endif
+
 ; Dispatches what is waiting in this thread's queue: the status window's
 ; start-up timer, its posted close, its painting. A quit request is put back
 ; for the installer's own loop.
@@ -63,7 +76,9 @@
   System::Store "s"
   System::Alloc 28
   Pop $0
-  ${Do}
+  StrCpy $4 0
+  ${DoWhile} $4 < ${KIV_PUMP_LIMIT}
+    IntOp $4 $4 + 1
     System::Call 'user32::PeekMessageA(p r0, p 0, i 0, i 0, i 1)i.r1'
     ${If} $1 = 0
       ${ExitDo}
@@ -81,60 +96,152 @@
 !macroend
 !define KivPumpMessages "!insertmacro KivPumpMessages"
 
-; Calls one export with its arguments on the stack (first argument on top),
+; Texts. The library reads ANSI strings. A Unicode installer's text is
+; converted without best fit, so that no character turns into a look-alike
+; ("Ł" into "L", a fullwidth backslash into a real one); a text with any
+; character the code page lacks is refused whole: the export is not called,
+; the result is 0 and the error flag is set. An ANSI installer's texts are
+; ANSI already.
+!define /math _KIV_ANSI_BYTES ${NSIS_MAX_STRLEN} * 2
+
+; Opens a call: saves the registers; $R0 to $R5 will hold the ANSI copies of
+; the arguments $0 to $5 (0: none), $R9 becomes 1 when a text is refused.
+!macro _KivBegin
+  System::Store "s"
+  StrCpy $R0 0
+  StrCpy $R1 0
+  StrCpy $R2 0
+  StrCpy $R3 0
+  StrCpy $R4 0
+  StrCpy $R5 0
+  StrCpy $R9 0
+!macroend
+
+; The ANSI copy of the text in $N, its address into $RN.
+!macro _KivAnsi N
+  System::Alloc ${_KIV_ANSI_BYTES}
+  Pop $R${N}
+  !ifdef NSIS_UNICODE
+    ; WC_NO_BEST_FIT_CHARS; the flag behind tells whether a character had
+    ; to be replaced by the default one.
+    System::Call 'kernel32::WideCharToMultiByte(i 0, i 0x400, w r${N}, i -1, p R${N}, i ${_KIV_ANSI_BYTES}, p 0, *i .R8)i.R7'
+    ${If} $R7 = 0
+    ${OrIf} $R8 <> 0
+      StrCpy $R9 1
+    ${EndIf}
+  !else
+    System::Call 'kernel32::lstrcpynA(p R${N}, m r${N}, i ${_KIV_ANSI_BYTES})'
+  !endif
+!macroend
+
+; Closes a call: calls PROTO (its arguments the $RN copies, its result into
+; $R7) unless a text was refused, frees the copies, restores the registers,
 ; dispatches messages and pops the result into RESULT.
-!macro _KivInvoke PROTO RESULT
-  !insertmacro _KivCall "${PROTO}"
+!macro _KivEnd PROTO RESULT
+  ${If} $R9 = 0
+    !insertmacro _KivCall '${PROTO}'
+  ${Else}
+    StrCpy $R7 0
+    SetErrors
+  ${EndIf}
+  System::Free $R0
+  System::Free $R1
+  System::Free $R2
+  System::Free $R3
+  System::Free $R4
+  System::Free $R5
+  Push $R7
+  System::Store "l"
   !insertmacro KivPumpMessages
   Pop ${RESULT}
 !macroend
 
+; An export whose one argument is a text.
+!macro _KivTextCall FUNCTION TEXT RESULT
+  Push `${TEXT}`
+  !insertmacro _KivBegin
+  Pop $0
+  !insertmacro _KivAnsi 0
+  !insertmacro _KivEnd '${FUNCTION}(p R0)i.R7' ${RESULT}
+!macroend
+
+; An export without arguments.
+!macro _KivInvoke PROTO RESULT
+  !insertmacro _KivBegin
+  !insertmacro _KivEnd '${PROTO}' ${RESULT}
+!macroend
+
+; RESULT 1 when TEXT has an exact ANSI form, which the macros pass on; 0 and
+; the error flag set when not. Check folders and names you got from the user
+; before anything is installed.
+!macro KivIsAnsi TEXT RESULT
+  Push `${TEXT}`
+  !insertmacro _KivBegin
+  Pop $0
+  !insertmacro _KivAnsi 0
+  StrCpy $R7 1
+  ${If} $R9 <> 0
+    StrCpy $R7 0
+    SetErrors
+  ${EndIf}
+  System::Free $R0
+  Push $R7
+  System::Store "l"
+  Pop ${RESULT}
+!macroend
+!define KivIsAnsi "!insertmacro KivIsAnsi"
+
 !macro KivFakeStatusOpen TEXT TITLE RESULT
   Push `${TITLE}`
   Push `${TEXT}`
+  !insertmacro _KivBegin
+  Pop $0
+  Pop $1
   ; The status window holds a SysAnimate32 control: the host registers its
   ; class (ICC_ANIMATE_CLASS) before the window opens.
-  System::Store "s"
-  System::Call '*(i 8, i 0x80)p.r0'
-  System::Call 'comctl32::InitCommonControlsEx(p r0)'
-  System::Free $0
-  System::Store "l"
-  !insertmacro _KivInvoke 'FakeStatusOpen(m s, m s)i.s' ${RESULT}
+  System::Call '*(i 8, i 0x80)p.R6'
+  System::Call 'comctl32::InitCommonControlsEx(p R6)'
+  System::Free $R6
+  !insertmacro _KivAnsi 0
+  !insertmacro _KivAnsi 1
+  !insertmacro _KivEnd 'FakeStatusOpen(p R0, p R1)i.R7' ${RESULT}
 !macroend
 !define KivFakeStatusOpen "!insertmacro KivFakeStatusOpen"
 
 !macro KivFakeStatusClose RESULT
-  !insertmacro _KivInvoke 'FakeStatusClose()i.s' ${RESULT}
+  !insertmacro _KivInvoke 'FakeStatusClose()i.R7' ${RESULT}
 !macroend
 !define KivFakeStatusClose "!insertmacro KivFakeStatusClose"
 
 !macro KivFakeStatusSetAvi NAME RESULT
-  Push `${NAME}`
-  !insertmacro _KivInvoke 'FakeStatusSetAvi(m s)i.s' ${RESULT}
+  !insertmacro _KivTextCall FakeStatusSetAvi `${NAME}` ${RESULT}
 !macroend
 !define KivFakeStatusSetAvi "!insertmacro KivFakeStatusSetAvi"
 
 !macro KivServiceStart NAME RESULT
-  Push `${NAME}`
-  !insertmacro _KivInvoke 'ServiceStart(m s)i.s' ${RESULT}
+  !insertmacro _KivTextCall ServiceStart `${NAME}` ${RESULT}
 !macroend
 !define KivServiceStart "!insertmacro KivServiceStart"
 
+; Stops the service and waits, bounded, until it has; it stays installed
+; with its settings. RESULT 1 when it exists and is stopped.
+!macro KivServiceStop NAME RESULT
+  !insertmacro _KivTextCall ServiceStop `${NAME}` ${RESULT}
+!macroend
+!define KivServiceStop "!insertmacro KivServiceStop"
+
 !macro KivServiceDelete NAME RESULT
-  Push `${NAME}`
-  !insertmacro _KivInvoke 'ServiceDelete(m s)i.s' ${RESULT}
+  !insertmacro _KivTextCall ServiceDelete `${NAME}` ${RESULT}
 !macroend
 !define KivServiceDelete "!insertmacro KivServiceDelete"
 
 !macro KivServiceExists NAME RESULT
-  Push `${NAME}`
-  !insertmacro _KivInvoke 'ServiceExists(m s)i.s' ${RESULT}
+  !insertmacro _KivTextCall ServiceExists `${NAME}` ${RESULT}
 !macroend
 !define KivServiceExists "!insertmacro KivServiceExists"
 
 !macro KivServiceIsRunning NAME RESULT
-  Push `${NAME}`
-  !insertmacro _KivInvoke 'ServiceIsRunning(m s)i.s' ${RESULT}
+  !insertmacro _KivTextCall ServiceIsRunning `${NAME}` ${RESULT}
 !macroend
 !define KivServiceIsRunning "!insertmacro KivServiceIsRunning"
 
@@ -147,21 +254,28 @@
   Push `${START}`
   Push `${TYPE}`
   Push `${NAME}`
-  System::Store "s r0 r1 r2 r3 r4 r5"
-  StrCpy $6 "r4"
-  ${IfThen} $4 == "" ${|} StrCpy $6 "n" ${|}
-  StrCpy $7 "r5"
-  ${IfThen} $5 == "" ${|} StrCpy $7 "n" ${|}
-  !insertmacro _KivCall 'ServiceCreate(m r0, i r1, i r2, m r3, m $6, m $7)i.s'
-  System::Store "l"
-  !insertmacro KivPumpMessages
-  Pop ${RESULT}
+  !insertmacro _KivBegin
+  Pop $0
+  Pop $1
+  Pop $2
+  Pop $3
+  Pop $4
+  Pop $5
+  !insertmacro _KivAnsi 0
+  !insertmacro _KivAnsi 3
+  ${If} $4 != ""
+    !insertmacro _KivAnsi 4
+  ${EndIf}
+  ${If} $5 != ""
+    !insertmacro _KivAnsi 5
+  ${EndIf}
+  !insertmacro _KivEnd 'ServiceCreate(p R0, i r1, i r2, p R3, p R4, p R5)i.R7' ${RESULT}
 !macroend
 !define KivServiceCreate "!insertmacro KivServiceCreate"
 
 ; The result is a one-byte boolean: only its low byte counts.
 !macro KivStopAllProcessStarters RESULT
-  !insertmacro _KivInvoke 'StopAllProcessStarters()b.s' ${RESULT}
+  !insertmacro _KivInvoke 'StopAllProcessStarters()b.R7' ${RESULT}
 !macroend
 !define KivStopAllProcessStarters "!insertmacro KivStopAllProcessStarters"
 
@@ -170,7 +284,11 @@
 !macro KivGetWindowByTitle PARENT TITLE RESULT
   Push `${TITLE}`
   Push `${PARENT}`
-  !insertmacro _KivInvoke 'GetWindowByTitle(p s, m s)p.s' ${RESULT}
+  !insertmacro _KivBegin
+  Pop $0
+  Pop $1
+  !insertmacro _KivAnsi 1
+  !insertmacro _KivEnd 'GetWindowByTitle(p r0, p R1)p.R7' ${RESULT}
 !macroend
 !define KivGetWindowByTitle "!insertmacro KivGetWindowByTitle"
 
@@ -180,11 +298,24 @@
   Push `${TEXT}`
   Push `${TITLE}`
   Push `${REQUIRED_MB}`
-  System::Store "s r0 r1 r2"
-  !insertmacro _KivCall 'AskDrive(i r0, m .r3, m r1, m r2)i.r4'
-  ${IfThen} $4 != 1 ${|} StrCpy $3 "" ${|}
+  !insertmacro _KivBegin
+  Pop $0
+  Pop $1
+  Pop $2
+  !insertmacro _KivAnsi 1
+  !insertmacro _KivAnsi 2
+  StrCpy $3 ""
+  ${If} $R9 = 0
+    !insertmacro _KivCall 'AskDrive(i r0, m .r3, p R1, p R2)i.R7'
+  ${Else}
+    StrCpy $R7 0
+    SetErrors
+  ${EndIf}
+  ${IfThen} $R7 != 1 ${|} StrCpy $3 "" ${|}
+  System::Free $R1
+  System::Free $R2
   Push $3
-  Push $4
+  Push $R7
   System::Store "l"
   !insertmacro KivPumpMessages
   Pop ${RESULT}
@@ -196,19 +327,17 @@
 ; uninstaller must have been started with -c"<path of kiv_inst.dll>": see
 ; KivWriteUninstallEntry.
 !macro KivUninstInitialize RESULT
-  System::Store "s"
+  !insertmacro _KivBegin
   !insertmacro _KivDllPath $1
-  System::Call 'kernel32::LoadLibraryA(m r1)p.r0'
-  !insertmacro _KivCall 'UninstInitialize(i 0, p r0)i.r2'
-  Push $2
-  System::Store "l"
-  !insertmacro KivPumpMessages
-  Pop ${RESULT}
+  ; The System plug-in loads the library by the same name: the handle is
+  ; that copy's.
+  System::Call 'kernel32::LoadLibrary(t r1)p.r0'
+  !insertmacro _KivEnd 'UninstInitialize(i 0, p r0)i.R7' ${RESULT}
 !macroend
 !define KivUninstInitialize "!insertmacro KivUninstInitialize"
 
 !macro KivUninstUnInitialize RESULT
-  !insertmacro _KivInvoke 'UninstUnInitialize()i.s' ${RESULT}
+  !insertmacro _KivInvoke 'UninstUnInitialize()i.R7' ${RESULT}
 !macroend
 !define KivUninstUnInitialize "!insertmacro KivUninstUnInitialize"
 
@@ -217,13 +346,13 @@
 !macro KivUnload
   System::Store "s"
   !insertmacro _KivDllPath $1
-  System::Call 'kernel32::GetModuleHandleA(m r1)p.r0'
+  System::Call 'kernel32::GetModuleHandle(t r1)p.r0'
   ${If} $0 P<> 0
     !insertmacro _KivCall 'FakeStatusClose()i'
     !insertmacro KivPumpMessages
     ${Do}
       System::Call 'kernel32::FreeLibrary(p r0)'
-      System::Call 'kernel32::GetModuleHandleA(m r1)p.r0'
+      System::Call 'kernel32::GetModuleHandle(t r1)p.r0'
     ${LoopUntil} $0 P= 0
   ${EndIf}
   System::Store "l"

@@ -1,0 +1,80 @@
+# Sourced by the NSIS lifecycle scripts (nsis_upgrade.sh, nsis_unattended.sh)
+# after they set `kind`: the build tree's paths, the example's names, and
+# helpers to build the example, run exact command lines and clean up.
+#
+#   nsis_KIND.sh BUILD [ISCC.exe]   (the compiler of the other engine is not used)
+set -u
+build=$(cd "$1" && pwd)
+top=$(cd "$(dirname "$0")/../.." && pwd)
+bin="$build/bin"
+work="$build/engines/nsis-$kind"
+service=KivExample_nsis
+key=Kivelstrand
+uninstall_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$key"
+service_key="HKLM\\System\\CurrentControlSet\\Services\\$service"
+program_files='C:\Program Files'
+temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
+
+fail() {
+    echo "nsis $kind: $*" >&2
+    exit 1
+}
+kivhost() {
+    wine "$bin/kivhost.exe" "$@" | tr -d '\r'
+}
+# One value of a registry key, empty when there is none.
+reg_value() {
+    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+}
+# The example as installer NAME.exe with the service program SERVICE_EXE,
+# and more makensis options.
+build_example() {
+    name=$1
+    shift
+    makensis -V2 -DKIV_DIST="$bin" -DKIV_SERVICE_EXE="${SERVICE_EXE:-$bin/kivtestsvc.exe}" -DKIV_SERVICE_NAME="$service" \
+        -DKIV_OUTFILE="$work/$name.exe" "$@" "$top/integrations/nsis/example.nsi" >/dev/null ||
+        fail "makensis failed for $name"
+}
+# Runs a command line exactly as given (wine would escape its quotes) from a
+# batch file NAME.bat, on the desktop or on a window station of its own
+# (kivstation), killed after two minutes (exit code 124); prints the exit code
+# and how long it took, returns the exit code.
+run_line() {
+    name=$1
+    printf '@%s\r\n@exit %%ERRORLEVEL%%\r\n' "$3" > "$work/$name.bat"
+    batch=$(winepath -w "$work/$name.bat")
+    started=$(date +%s.%N)
+    if [ "$2" = station ]; then
+        wine "$bin/kivstation.exe" 120000 'C:\windows\system32\cmd.exe' /c "$batch" >/dev/null 2>&1
+    else
+        timeout 120 wine cmd /c "$batch" >/dev/null 2>&1
+    fi
+    code=$?
+    echo "$name: exit code $code after $(awk "BEGIN { printf \"%.1f\", $(date +%s.%N) - $started }") s"
+    return $code
+}
+# The product gone: entry, service, both folders it may live in, the
+# installer's temporary folders.
+clean_product() {
+    old=$(reg_value "$uninstall_key" InstallLocation)
+    wine reg delete "$uninstall_key" /f >/dev/null 2>&1
+    kivhost ServiceDelete "$service" >/dev/null
+    [ -n "$old" ] && rm -rf "$(winepath -u "$old")"
+    rm -rf "$(winepath -u "$program_files")/Kivelstrand"*
+    rm -rf "$temp_dir"/ns*.tmp "$temp_dir"/~nsu*.tmp
+}
+# Fails when a removal left more than the log of the removal in folder $2,
+# or the entry, or the service.
+check_removed() {
+    wine reg query "$uninstall_key" >/dev/null 2>&1 && fail "$1: the uninstall entry is still there"
+    kivhost ServiceExists "$service" | grep -q "ServiceExists -> 0" || fail "$1: the service is still there"
+    left=$(cd "$(winepath -u "$2")" 2>/dev/null && ls -A)
+    [ -z "$left" ] || [ "$left" = kivuninslog.txt ] || fail "$1: left in $2: $left"
+}
+# The installers' temporary folders (nsXXXX.tmp) present now.
+temp_folders() {
+    (cd "$temp_dir" && ls -d ns*.tmp 2>/dev/null)
+}
+clean_product
+rm -rf "$work"
+mkdir -p "$work"
