@@ -220,20 +220,18 @@ void LayoutStatusWindow(void)
 
     // Measured in the device context's default font, not the dialog's: the
     // 40-pixel margins leave room for the difference. A line wider than the
-    // room is measured again, wrapped at that width, in the control's own
-    // font: the control breaks the lines where this measure does.
+    // room is measured again, wrapped at that width, in the same font: it is
+    // at least as wide as the control's, so the control's lines, broken at
+    // the same width, fit the block measured. (Selecting the control's font
+    // would bring in a DLL of its own for one call, at every load.)
     RECT rect;
     SetRect(&rect, 0, 0, 10, 10);
     HDC dc = GetWindowDC(StatusText);
     DrawTextA(dc, text, -1, &rect, DT_CALCRECT | DT_SINGLELINE);
     BOOL wrapped = rect.right - rect.left > room;
     if (wrapped) {
-        HFONT font = (HFONT)SendMessageA(StatusText, WM_GETFONT, 0, 0);
-        HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
         SetRect(&rect, 0, 0, room, 10);
         DrawTextA(dc, text, -1, &rect, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
-        if (previous != NULL)
-            SelectObject(dc, previous);
     }
     ReleaseDC(StatusText, dc);
 
