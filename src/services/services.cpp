@@ -125,6 +125,23 @@ static BOOL StopAndWait(SC_HANDLE service, BOOL readFirst)
     return FALSE;
 }
 
+// The manager and the named service, stopped by the stop step's bounded
+// wait. On failure nothing is left open: a service that will not stop gets
+// the box, and both handles are closed unchecked.
+static SC_HANDLE OpenAndStop(const char *serviceName, BOOL readFirst, SC_HANDLE *manager)
+{
+    SC_HANDLE service = OpenManagerAndService(serviceName, manager);
+    if (service == NULL)
+        return NULL;
+    if (!StopAndWait(service, readFirst)) {
+        CloseServiceHandle(service);
+        CloseServiceHandle(*manager);
+        *manager = NULL;
+        return NULL;
+    }
+    return service;
+}
+
 extern "C" int KIV_API ServiceCreate(const char *serviceName, DWORD serviceType, DWORD startType,
                                      const char *binaryPath, const char *accountName,
                                      const char *password)
@@ -181,19 +198,13 @@ extern "C" int KIV_API ServiceStart(const char *serviceName)
 
 extern "C" int KIV_API ServiceDelete(const char *serviceName)
 {
+    // The stop goes out even to a service that is already stopped. One that
+    // will not stop is left installed rather than marked for a deletion that
+    // would only happen once it stops by itself.
     SC_HANDLE manager = NULL;
-    SC_HANDLE service = OpenManagerAndService(serviceName, &manager);
+    SC_HANDLE service = OpenAndStop(serviceName, FALSE, &manager);
     if (service == NULL)
         return 0;
-
-    // The stop goes out even to a service that is already stopped.
-    if (!StopAndWait(service, FALSE)) {
-        // A running service is left installed rather than marked for a
-        // deletion that would only happen once it stops by itself.
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
-        return 0;
-    }
 
     int result = 1;
     if (!DeleteService(service)) {
@@ -205,19 +216,13 @@ extern "C" int KIV_API ServiceDelete(const char *serviceName)
 
 extern "C" int KIV_API ServiceStop(const char *serviceName)
 {
-    SC_HANDLE manager = NULL;
-    SC_HANDLE service = OpenManagerAndService(serviceName, &manager);
-    if (service == NULL)
-        return 0;
-
     // An upgrade asks this of a service that may well be stopped already:
     // that answer needs neither a control nor a pause. A failed first read
     // is reported and the passes start as if it ran.
-    if (!StopAndWait(service, TRUE)) {
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
+    SC_HANDLE manager = NULL;
+    SC_HANDLE service = OpenAndStop(serviceName, TRUE, &manager);
+    if (service == NULL)
         return 0;
-    }
     return CloseBoth(service, manager, WITH_BOX, 1);
 }
 
