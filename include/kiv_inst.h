@@ -104,6 +104,26 @@ int KIV_API FakeStatusOpen(const char *text, const char *title);
 int KIV_API FakeStatusClose(void);
 int KIV_API FakeStatusSetAvi(const char *name);
 
+/*
+ * Wide siblings (ordinals 16 to 25). Each takes the same arguments with UTF-16
+ * text, gives the same results, cuts at the same number of characters (1023)
+ * and makes the same reports, through the wide system calls: every text
+ * arrives exactly as passed, whatever the system's ANSI code page. A null text
+ * counts as it does for the narrow export; nothing is ever replaced by a
+ * look-alike. AskDriveW's drive receives L"C:" and the like (3 wchar_t).
+ */
+int KIV_API ServiceCreateW(const wchar_t *serviceName, DWORD serviceType, DWORD startType,
+                           const wchar_t *binaryPath, const wchar_t *accountName, const wchar_t *password);
+int KIV_API ServiceStartW(const wchar_t *serviceName);
+int KIV_API ServiceStopW(const wchar_t *serviceName);
+int KIV_API ServiceDeleteW(const wchar_t *serviceName);
+int KIV_API ServiceExistsW(const wchar_t *serviceName);
+int KIV_API ServiceIsRunningW(const wchar_t *serviceName);
+int KIV_API FakeStatusOpenW(const wchar_t *text, const wchar_t *title);
+int KIV_API FakeStatusSetAviW(const wchar_t *name);
+int KIV_API AskDriveW(DWORD requiredMB, wchar_t *drive, const wchar_t *title, const wchar_t *text);
+HWND KIV_API GetWindowByTitleW(HWND parent, const wchar_t *title);
+
 #ifdef __cplusplus
 }
 #endif

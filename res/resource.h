@@ -28,5 +28,7 @@
 
 /* String table */
 #define IDS_DLL_ERROR 1
+// The unit after the drive chooser's numbers, in each language: "MB".
+#define IDS_DRIVE_UNIT 2
 
 #endif
