@@ -1,15 +1,20 @@
 ; A complete installer of a small Kivelstrand payload with kiv_inst.dll: the
-; program under Program Files, its data on a drive the user picks with the
-; drive chooser (interactive only), a status window with a clip while the
-; files are copied and the render service starts, the service created once
-; and kept through upgrades, the uninstall script kivunins.ini beside the
-; library, and an uninstaller that removes it all through the library's
-; uninstall hook and says so when it could not.
+; program under Program Files, its data in a folder Setup creates, protected,
+; on the drive the user picks with the drive chooser (interactive only), a
+; status window with a clip while the files are copied and the render service
+; starts, the service created once and kept through upgrades (one from 1.0,
+; whose program lay at a drive root, moves it under Program Files), the
+; uninstall script kivunins.ini beside the library, and an uninstaller that
+; removes it all, and nothing else, through the library's uninstall hook and
+; its own code, and says so when it could not.
 ;
-;   iscc /DKivDist=<folder of kiv_inst.dll> /DKivServiceExe=<service program> example.iss
+; From the release's root folder (relative paths are the script's folder's):
+;   iscc /DKivServiceExe=kivrender.exe integrations\inno\example.iss
 ;
 ; Silent: kivelstrand-setup.exe /VERYSILENT /SUPPRESSMSGBOXES
-; Exit codes: Inno Setup's own, and 9 when Kivelstrand is installed but its
+; Exit codes: Inno Setup's own (1: the program folder is not below Program
+; Files; 7: the data folder exists and is not this product's, or is a link,
+; and nothing was written), and 9 when Kivelstrand is installed but its
 ; render service did not start.
 
 #ifndef KivDist
@@ -36,15 +41,19 @@ AppVersion={#KivVersion}
 AppPublisher=Brackwen Technologies Inc.
 ; Only administrators can write below Program Files: nobody else can replace
 ; the program the service runs as LocalSystem, or the library and script
-; the elevated uninstaller loads.
-DefaultDirName={autopf}\Kivelstrand
-; Shown for a first install; an upgrade goes into the installed version's
-; folder, where its service's program is.
+; the elevated uninstaller loads. ProgramFolder keeps an installed version's
+; folder when it lies there, and moves one that does not (1.0 put it at a
+; drive root, where every user may change it).
+DefaultDirName={code:ProgramFolder}
+UsePreviousAppDir=no
+; Shown for a first install; an upgrade goes into ProgramFolder.
 DisableDirPage=auto
 AlwaysShowDirOnReadyPage=yes
 DisableProgramGroupPage=yes
 PrivilegesRequired=admin
 OutputBaseFilename=kivelstrand-setup
+; The uninstall hook's record lands in the uninstaller's log (%TEMP%).
+UninstallLogging=yes
 
 [Files]
 ; The library for the calls during Setup, extracted on the first call...
@@ -54,24 +63,29 @@ Source: "{#KivDist}\kiv_inst.dll"; Flags: dontcopy
 Source: "{#KivDist}\kiv_inst.dll"; DestDir: "{app}"; Flags: ignoreversion
 Source: "{#KivServiceExe}"; DestDir: "{app}\bin"; DestName: "kivrender.exe"; Flags: ignoreversion
 
-[Dirs]
-; The data folder is removed by the uninstall script's command, after the
-; hook has run.
-Name: "{code:KivelstrandData}\cache"; Flags: uninsneveruninstall
-
 [INI]
-; What the uninstall hook removes: the service, then the data by a command.
-; The command names its program by its full path, quoted, so that nothing in
-; the uninstaller's folder or the current one is run in its place. The data
-; folder has no blanks, and the value does not end in a quote: the profile
-; reader would take off a pair of quotes around the whole value.
+; What the uninstall hook removes: the service. The data folder is the
+; uninstaller's code's to remove, file by file.
 Filename: "{app}\kivunins.ini"; Section: "ServiceDelete"; Key: "Service0"; String: "{#KivServiceName}"
-Filename: "{app}\kivunins.ini"; Section: "CustomCommand"; Key: "Command0"; String: """{sys}\cmd.exe"" /c rd /s /q {code:KivelstrandData}"
 
 [UninstallDelete]
-; Removed after the hook has read it. kivuninslog.txt stays as the record of
-; the removal.
+; Removed after the hook has read it.
 Type: files; Name: "{app}\kivunins.ini"
+
+[CustomMessages]
+StatusTitle=Kivelstrand Setup
+DriveTitle=Kivelstrand Setup
+DriveText=Setup will keep Kivelstrand's data on the drive you select below.
+StatusStopping=Stopping the Kivelstrand render service...
+StatusCopying=Copying Kivelstrand, please wait...
+StatusStarting=Starting the Kivelstrand render service...
+DataFolderExists=The folder %1 exists already, and Setup did not make it. Setup keeps Kivelstrand's data only in a folder of its own making: choose another drive, or remove the folder.
+DataFolderIsLink=%1 is a link to another place. Setup keeps Kivelstrand's data only in a folder of its own making: choose another drive, or remove the link.
+DataFolderNotMade=Setup could not create the folder %1: %2 Nothing was changed.
+ProgramFolderRefused=Kivelstrand cannot be installed in %1: its service runs as the system account, so its program must lie below %2, where only administrators can change it.
+ServiceRunsOther=The service %1 runs %2, not %3. Install Kivelstrand into the folder of the installed version, or remove that first.
+ServiceDidNotStop=The service %1 did not stop, so its program cannot be replaced. Nothing was changed.
+ServiceStays=The service %1 could not be removed, so Kivelstrand stays installed. Stop the service, then remove Kivelstrand again.
 
 #include "kiv_inst.iss"
 
@@ -79,10 +93,23 @@ Type: files; Name: "{app}\kivunins.ini"
 const
   KIV_EXIT_SERVICE_NOT_RUNNING = 9;
   DATA_FOLDER = 'KivelstrandData';
+  // What Setup puts in the data folder, and all the uninstaller removes
+  // there; and the same for a 1.0 program folder.
+  DATA_FILES = 'cache\frames.idx';
+  DATA_FOLDERS = 'cache';
+  OLD_FILES = 'bin\kivrender.exe|cache\frames.idx|kiv_inst.dll|kivunins.ini|kivuninslog.txt|unins000.exe|unins000.dat';
+  OLD_FOLDERS = 'bin|cache';
 
 var
+  // The data folder; whether an earlier install recorded it as its own;
+  // whether this run created it.
   DataFolder: String;
+  DataRecorded, DataCreated: Boolean;
+  // An installed version's program folder that is not below Program Files.
+  OldFolder: String;
   ServiceWasThere, ServiceWasRunning, StoppedForUpgrade, Installed, ServiceFailed: Boolean;
+  // The uninstaller's record of the data folder.
+  UninstallDataFolder: String;
 
 function ServiceName: String;
 begin
@@ -94,32 +121,89 @@ begin
   Result := ExpandConstant('{app}\bin\kivrender.exe');
 end;
 
-function InitializeSetup: Boolean;
-var
-  Drive: String;
+function IsBelow(Folder, Parent: String): Boolean;
 begin
-  Result := True;
-  // An upgrade keeps the data where they are.
-  DataFolder := GetPreviousData(DATA_FOLDER, '');
-  if DataFolder <> '' then
-    Exit;
-  DataFolder := ExpandConstant('{sd}\') + DATA_FOLDER;
-  if WizardSilent then
-    Exit;
-  case KivAskDrive(20, 'Kivelstrand Setup',
-    'Setup will keep Kivelstrand''s data on the drive you select below.', Drive) of
-    1: DataFolder := Drive + '\' + DATA_FOLDER;
-    // No dialog, or nobody to answer it: the system's drive.
-    -1: ;
-  else
-    // Back and Cancel leave Setup.
-    Result := False;
-  end;
+  Parent := Lowercase(AddBackslash(Parent));
+  Result := (Pos('..', Folder) = 0) and (Pos(Parent, Lowercase(AddBackslash(Folder))) = 1) and
+    (Length(AddBackslash(Folder)) > Length(Parent));
 end;
 
-function KivelstrandData(Param: String): String;
+function BelowProgramFiles(Folder: String): Boolean;
 begin
-  Result := DataFolder;
+  Result := IsBelow(Folder, ExpandConstant('{commonpf32}'));
+  if IsWin64 and not Result then
+    Result := IsBelow(Folder, ExpandConstant('{commonpf64}'));
+end;
+
+function PreviousProgramFolder: String;
+begin
+  if not RegQueryStringValue(HKLM, KivUninstallKey, 'Inno Setup: App Path', Result) then
+    Result := '';
+end;
+
+function ProgramFolder(Param: String): String;
+begin
+  Result := PreviousProgramFolder;
+  if (Result = '') or not BelowProgramFiles(Result) then
+    Result := ExpandConstant('{autopf}\Kivelstrand');
+end;
+
+// Empty when Setup may put its data in Folder: a folder that is there
+// already is taken only when an earlier install recorded it as its own,
+// and a link never.
+function DataFolderProblem(Folder: String): String;
+begin
+  Result := '';
+  if KivIsLink(Folder) then
+    Result := FmtMessage(CustomMessage('DataFolderIsLink'), [Folder])
+  else if (DirExists(Folder) or FileExists(Folder)) and not DataRecorded then
+    Result := FmtMessage(CustomMessage('DataFolderExists'), [Folder]);
+end;
+
+function InitializeSetup: Boolean;
+var
+  Drive, Problem: String;
+  Answer: Integer;
+begin
+  Result := True;
+  OldFolder := PreviousProgramFolder;
+  if BelowProgramFiles(OldFolder) then
+    OldFolder := '';
+  // An upgrade keeps the data where they are.
+  DataFolder := GetPreviousData(DATA_FOLDER, '');
+  DataRecorded := DataFolder <> '';
+  if DataRecorded then
+    Exit;
+  DataFolder := ExpandConstant('{sd}\') + DATA_FOLDER;
+  // A silent run is refused in PrepareToInstall, before anything is written.
+  if WizardSilent then
+    Exit;
+  repeat
+    Answer := KivAskDrive(20, CustomMessage('DriveTitle'), CustomMessage('DriveText'), Drive);
+    case Answer of
+      1: DataFolder := Drive + '\' + DATA_FOLDER;
+      // Back and Cancel leave Setup: the user's choice.
+      2, 3:
+        begin
+          Log('The drive chooser ended with ' + IntToStr(Answer) + ' (Back or Cancel): Setup ends.');
+          Result := False;
+          Exit;
+        end;
+    else
+      // 0 not called, 4 no drive listed, -1 not shown: the system's drive.
+      Log('The drive chooser gave ' + IntToStr(Answer) + ': the data go to ' + DataFolder + '.');
+    end;
+    Problem := DataFolderProblem(DataFolder);
+    if Problem <> '' then begin
+      Log(Problem);
+      MsgBox(Problem, mbError, MB_OK);
+      // Without a chooser there is no other drive to offer.
+      if Answer <> 1 then begin
+        Result := False;
+        Exit;
+      end;
+    end;
+  until Problem = '';
 end;
 
 procedure RegisterPreviousData(PreviousDataKey: Integer);
@@ -127,62 +211,104 @@ begin
   SetPreviousData(PreviousDataKey, DATA_FOLDER, DataFolder);
 end;
 
-// The service and the uninstaller are given this folder through the
-// library, which takes texts in the ANSI code page only.
-function FolderProblem(Folder: String): String;
-begin
-  Result := '';
-  if not KivTextIsAnsi(Folder) then
-    Result := 'Kivelstrand cannot be installed in "' + Folder + '": the folder''s name has ' +
-      'characters outside this system''s ANSI code page, which Kivelstrand''s service ' +
-      'and uninstaller cannot use. Choose a folder without them.';
-end;
-
-// On the folder page, and before the ready page for a folder given by /DIR=
-// or taken from the installed version. A silent Setup ends with exit code 1.
+// On the folder page, and before the ready page for a folder given by /DIR=.
+// A silent Setup ends with exit code 1.
 function NextButtonClick(CurPageID: Integer): Boolean;
 var
   Problem: String;
 begin
   Result := True;
-  if (CurPageID <> wpSelectDir) and (CurPageID <> wpReady) then
+  if ((CurPageID <> wpSelectDir) and (CurPageID <> wpReady)) or BelowProgramFiles(WizardDirValue) then
     Exit;
-  Problem := FolderProblem(WizardDirValue);
-  if Problem = '' then
-    Exit;
+  Problem := FmtMessage(CustomMessage('ProgramFolderRefused'), [WizardDirValue, ExpandConstant('{autopf}')]);
   Log(Problem);
   if not WizardSilent then
     MsgBox(Problem, mbError, MB_OK);
   Result := False;
 end;
 
-// Before any file is replaced: an installed service is stopped so that its
-// program can be, and stays registered with whatever an administrator set
-// on it.
+// The data folder, and its cache folder, made here and nowhere else; or an
+// earlier install's, taken as it is.
+function MakeDataFolder(Folder: String): String;
+var
+  Error: Cardinal;
+begin
+  Result := DataFolderProblem(Folder);
+  if (Result <> '') or DirExists(Folder) then
+    Exit;
+  Error := KivCreateProtectedFolder(Folder);
+  if Error <> 0 then
+    Result := FmtMessage(CustomMessage('DataFolderNotMade'), [Folder, SysErrorMessage(Error)]);
+end;
+
+// Whether ImagePath runs Exe, quoted or not, and the arguments after it.
+function RunsProgram(ImagePath, Exe: String; var Arguments: String): Boolean;
+var
+  At: Integer;
+begin
+  At := Pos(Lowercase(Exe), Lowercase(ImagePath));
+  Result := (At = 1) or ((At = 2) and (Copy(ImagePath, 1, 1) = '"'));
+  if not Result then
+    Exit;
+  Arguments := Copy(ImagePath, At + Length(Exe), MaxInt);
+  if Copy(Arguments, 1, 1) = '"' then
+    Arguments := Copy(Arguments, 2, MaxInt);
+end;
+
+// Before any file is written: the data folder is made, then an installed
+// service is stopped so that its program can be replaced; it stays
+// registered with whatever an administrator set on it.
 function PrepareToInstall(var NeedsRestart: Boolean): String;
 var
-  ImagePath: String;
+  ImagePath, Arguments: String;
 begin
-  Result := '';
+  Result := MakeDataFolder(DataFolder);
+  if Result = '' then begin
+    DataCreated := not DataRecorded;
+    Result := MakeDataFolder(DataFolder + '\cache');
+  end;
+  if Result <> '' then begin
+    Log(Result);
+    Exit;
+  end;
   ServiceWasThere := ServiceExists(ServiceName) = 1;
   if not ServiceWasThere then
     Exit;
   if RegQueryStringValue(HKLM, 'SYSTEM\CurrentControlSet\Services\' + ServiceName, 'ImagePath', ImagePath) and
-     (Pos(Lowercase(ServiceProgram), Lowercase(ImagePath)) = 0) then begin
-    Result := 'The service ' + ServiceName + ' runs ' + ImagePath + ', not ' + ServiceProgram +
-      '. Install Kivelstrand into the folder of the installed version, or remove that first.';
+     not RunsProgram(ImagePath, ServiceProgram, Arguments) and
+     ((OldFolder = '') or not RunsProgram(ImagePath, OldFolder + '\bin\kivrender.exe', Arguments)) then begin
+    Result := FmtMessage(CustomMessage('ServiceRunsOther'), [ServiceName, ImagePath, ServiceProgram]);
     Exit;
   end;
   ServiceWasRunning := ServiceIsRunning(ServiceName) = 1;
   if ServiceWasRunning and not WizardSilent then
-    FakeStatusOpen('Stopping the Kivelstrand render service...', 'Kivelstrand Setup');
+    FakeStatusOpen(CustomMessage('StatusStopping'), CustomMessage('StatusTitle'));
   // Waits for one still stopping too; a stopped one gives 1 at once.
   StoppedForUpgrade := ServiceStop(ServiceName) = 1;
   if ServiceWasRunning and not WizardSilent then
     FakeStatusClose;
   if not StoppedForUpgrade then
-    Result := 'The service ' + ServiceName + ' did not stop, so its program cannot be replaced. ' +
-      'Nothing was changed.';
+    Result := FmtMessage(CustomMessage('ServiceDidNotStop'), [ServiceName]);
+end;
+
+// The service of a version whose program lay outside Program Files runs the
+// new program from now on, with its arguments and everything else kept;
+// then the old folder loses what that version put there.
+procedure MoveFromOldFolder;
+var
+  ImagePath, Arguments: String;
+begin
+  if OldFolder = '' then
+    Exit;
+  if ServiceWasThere and
+     RegQueryStringValue(HKLM, 'SYSTEM\CurrentControlSet\Services\' + ServiceName, 'ImagePath', ImagePath) and
+     RunsProgram(ImagePath, OldFolder + '\bin\kivrender.exe', Arguments) then
+    if KivServiceSetBinaryPath(ServiceName, '"' + ServiceProgram + '"' + Arguments) <> 1 then begin
+      Log('The service ' + ServiceName + ' still runs ' + ImagePath + '; ' + OldFolder + ' is kept.');
+      Exit;
+    end;
+  Log('Removing what the earlier version put in ' + OldFolder + '.');
+  KivRemoveCreated(OldFolder, OLD_FILES, OLD_FOLDERS);
 end;
 
 procedure CurStepChanged(CurStep: TSetupStep);
@@ -191,17 +317,21 @@ begin
     ssInstall:
       if not WizardSilent then begin
         FakeStatusSetAvi(':FILECOPY');
-        FakeStatusOpen('Copying Kivelstrand, please wait...', 'Kivelstrand Setup');
+        FakeStatusOpen(CustomMessage('StatusCopying'), CustomMessage('StatusTitle'));
       end;
     ssPostInstall:
       begin
         Installed := True;
-        SaveStringToFile(DataFolder + '\cache\frames.idx', '', False);
+        // Only into the folder made by this run: an earlier install's file
+        // stays as it is.
+        if DataCreated then
+          SaveStringToFile(DataFolder + '\cache\frames.idx', '', False);
         if not WizardSilent then begin
           FakeStatusSetAvi(':BKW');
-          FakeStatusOpen('Starting the Kivelstrand render service...', 'Kivelstrand Setup');
+          FakeStatusOpen(CustomMessage('StatusStarting'), CustomMessage('StatusTitle'));
           KivPumpMessages;
         end;
+        MoveFromOldFolder;
         // Created once; an upgrade keeps the service as it is. The path is
         // quoted: it holds blanks.
         if not ServiceWasThere then
@@ -225,11 +355,25 @@ begin
 end;
 
 // Setup stopped the installed version's service and then did not install:
-// the old program is still in place, so it runs again.
+// the old program is still in place, so it runs again. A data folder made
+// for nothing goes again.
 procedure DeinitializeSetup;
 begin
   if StoppedForUpgrade and ServiceWasRunning and not Installed then
     ServiceStart(ServiceName);
+  if DataCreated and not Installed then
+    KivRemoveCreated(DataFolder, '', DATA_FOLDERS);
+end;
+
+// The data folder as Setup recorded it, read while the entry is still
+// there; removed once the uninstaller has done the rest.
+procedure RemoveData(CurUninstallStep: TUninstallStep);
+begin
+  if CurUninstallStep = usUninstall then begin
+    if not RegQueryStringValue(HKLM, KivUninstallKey, 'Inno Setup CodeFile: ' + DATA_FOLDER, UninstallDataFolder) then
+      Log('No data folder recorded.');
+  end else if (CurUninstallStep = usPostUninstall) and (UninstallDataFolder <> '') then
+    KivRemoveCreated(UninstallDataFolder, DATA_FILES, DATA_FOLDERS);
 end;
 
 // After the include has run the uninstall hook: a missing or damaged
@@ -241,6 +385,7 @@ procedure CurUninstallStepChanged(CurUninstallStep: TUninstallStep);
 var
   Tries: Integer;
 begin
+  RemoveData(CurUninstallStep);
   if CurUninstallStep <> usUninstall then
     Exit;
   // The hook does not wait for a service to stop: one still stopping goes
@@ -258,7 +403,6 @@ begin
     Exit;
   Log('The service ' + ServiceName + ' is still installed: the removal stops here.');
   if not UninstallSilent then
-    MsgBox('The service ' + ServiceName + ' could not be removed, so Kivelstrand stays installed. ' +
-      'Stop the service, then remove Kivelstrand again.', mbError, MB_OK);
+    MsgBox(FmtMessage(CustomMessage('ServiceStays'), [ServiceName]), mbError, MB_OK);
   Abort;
 end;

@@ -32,11 +32,19 @@ const
   // KivPumpMessages hands back to Setup after this many messages, so a
   // window that keeps posting cannot hold the script.
   KIV_PUMP_LIMIT = 500;
+  // Full control for SYSTEM and Administrators, read and execute for Users,
+  // for the folder and everything made in it; P: nothing inherited.
+  KIV_PROTECTED_SDDL = 'D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)';
 
 type
   TKivInitCommonControls = record
     Size: Cardinal;
     Classes: Cardinal;
+  end;
+  TKivSecurityAttributes = record
+    Length: Cardinal;
+    Descriptor: Longint;
+    InheritHandle: Longint;
   end;
   TKivMsg = record
     Wnd: HWND;
@@ -125,6 +133,133 @@ function KivWideCharToMultiByte(CodePage, Flags: Cardinal; Text: String; TextLen
 function KivWideCharToUtf8(CodePage, Flags: Cardinal; Text: String; TextLength: Integer;
   Buffer: AnsiString; BufferSize: Integer; DefaultChar, UsedDefault: Longint): Integer;
   external 'WideCharToMultiByte@kernel32.dll stdcall';
+
+function KivConvertSddl(Sddl: String; Revision: Cardinal; var Descriptor: Longint; Size: Longint): Boolean;
+  external 'ConvertStringSecurityDescriptorToSecurityDescriptorW@advapi32.dll stdcall';
+function KivCreateDirectory(Path: String; var Attributes: TKivSecurityAttributes): Boolean;
+  external 'CreateDirectoryW@kernel32.dll stdcall';
+function KivLocalFree(Memory: Longint): Longint;
+  external 'LocalFree@kernel32.dll stdcall';
+function KivGetFileAttributes(Path: String): Cardinal;
+  external 'GetFileAttributesW@kernel32.dll stdcall';
+function KivOpenSCManager(Machine, Database: Longint; Access: Cardinal): Longint;
+  external 'OpenSCManagerW@advapi32.dll stdcall';
+function KivOpenService(Manager: Longint; Name: String; Access: Cardinal): Longint;
+  external 'OpenServiceW@advapi32.dll stdcall';
+function KivChangeServiceConfig(Service: Longint; ServiceType, StartType, ErrorControl: Cardinal;
+  BinaryPath: String; Group, Tag, Dependencies, Account, Password, DisplayName: Longint): Boolean;
+  external 'ChangeServiceConfigW@advapi32.dll stdcall';
+function KivCloseServiceHandle(Handle: Longint): Boolean;
+  external 'CloseServiceHandle@advapi32.dll stdcall';
+
+// True for a junction, a symbolic link or any other reparse point: nothing
+// is created, written or deleted through one.
+function KivIsLink(Path: String): Boolean;
+var
+  Attributes: Cardinal;
+begin
+  Attributes := KivGetFileAttributes(Path);
+  Result := (Attributes <> $FFFFFFFF) and ((Attributes and $400) <> 0);
+end;
+
+// Creates Folder with its rights set in the same call: SYSTEM and
+// Administrators full control, Users read and execute, nothing inherited
+// from the folder above (at a drive root every user may change what is
+// inherited). 0 when created; else the system's error code, 183 when
+// anything is there already, which is never taken over.
+function KivCreateProtectedFolder(Folder: String): Cardinal;
+var
+  Attributes: TKivSecurityAttributes;
+begin
+  Attributes.Length := 12;
+  Attributes.Descriptor := 0;
+  Attributes.InheritHandle := 0;
+  if not KivConvertSddl(KIV_PROTECTED_SDDL, 1, Attributes.Descriptor, 0) then begin
+    Result := DLLGetLastError;
+    Exit;
+  end;
+  Result := 0;
+  if not KivCreateDirectory(Folder, Attributes) then
+    Result := DLLGetLastError;
+  KivLocalFree(Attributes.Descriptor);
+end;
+
+// True when no folder from Folder down to Relative's own folder is a link.
+function KivNoLinkOnTheWay(Folder, Relative: String): Boolean;
+var
+  Step: Integer;
+begin
+  Result := not KivIsLink(Folder);
+  while Result do begin
+    Step := Pos('\', Relative);
+    if Step = 0 then
+      Exit;
+    Folder := Folder + '\' + Copy(Relative, 1, Step - 1);
+    Relative := Copy(Relative, Step + 1, MaxInt);
+    Result := not KivIsLink(Folder);
+  end;
+end;
+
+// Removes what an install made in Folder and nothing else: the files named
+// in Files ('|' between names, relative to Folder), then the folders named
+// in Folders (deepest first) and Folder itself, each only when empty. A name
+// below a link is left alone, and no folder is walked.
+procedure KivRemoveCreated(Folder, Files, Folders: String);
+var
+  Name: String;
+  Step: Integer;
+begin
+  Files := Files + '|';
+  Folders := Folders + '|';
+  while Files <> '' do begin
+    Step := Pos('|', Files);
+    Name := Copy(Files, 1, Step - 1);
+    Files := Copy(Files, Step + 1, MaxInt);
+    if Name = '' then
+      Continue;
+    if KivNoLinkOnTheWay(Folder, Name) then
+      DeleteFile(Folder + '\' + Name)
+    else
+      Log('kiv_inst: ' + Folder + '\' + Name + ' lies below a link; left alone');
+  end;
+  while Folders <> '' do begin
+    Step := Pos('|', Folders);
+    Name := Copy(Folders, 1, Step - 1);
+    Folders := Copy(Folders, Step + 1, MaxInt);
+    // RemoveDirectory takes away a link itself, never what it points to.
+    if (Name <> '') and KivNoLinkOnTheWay(Folder, Name) then
+      RemoveDir(Folder + '\' + Name);
+  end;
+  RemoveDir(Folder);
+end;
+
+// Points an installed service at another program and changes nothing else
+// an administrator may have set on it (start type, account, description,
+// recovery, dependencies). 1 when changed, else 0 with the reason in the log.
+function KivServiceSetBinaryPath(ServiceName, BinaryPath: String): Integer;
+var
+  Manager, Service: Longint;
+begin
+  Result := 0;
+  // SC_MANAGER_CONNECT; SERVICE_CHANGE_CONFIG.
+  Manager := KivOpenSCManager(0, 0, 1);
+  if Manager = 0 then begin
+    Log('kiv_inst: OpenSCManager failed (' + IntToStr(DLLGetLastError) + ')');
+    Exit;
+  end;
+  Service := KivOpenService(Manager, ServiceName, 2);
+  if Service = 0 then
+    Log('kiv_inst: OpenService ' + ServiceName + ' failed (' + IntToStr(DLLGetLastError) + ')')
+  else begin
+    // SERVICE_NO_CHANGE everywhere but the program.
+    if KivChangeServiceConfig(Service, $FFFFFFFF, $FFFFFFFF, $FFFFFFFF, BinaryPath, 0, 0, 0, 0, 0, 0) then
+      Result := 1
+    else
+      Log('kiv_inst: ChangeServiceConfig ' + ServiceName + ' failed (' + IntToStr(DLLGetLastError) + ')');
+    KivCloseServiceHandle(Service);
+  end;
+  KivCloseServiceHandle(Manager);
+end;
 
 // Text in the ANSI code page, byte for byte what it says. The system's own
 // conversion (Inno's AnsiString) puts a look-alike or '?' where the code page
@@ -395,14 +530,33 @@ begin
     RegWriteStringValue(HKA, Key, 'QuietUninstallString', Command + Option);
 end;
 
+// The hook's log goes into the uninstaller's own log, line by line: the
+// file itself would keep {app} from ever being empty.
+procedure KivLogHookRecord;
+var
+  Lines: TArrayOfString;
+  Index: Integer;
+begin
+  if not LoadStringsFromFile(ExpandConstant('{app}\kivuninslog.txt'), Lines) then begin
+    Log('kiv_inst: the uninstall hook wrote no kivuninslog.txt');
+    Exit;
+  end;
+  for Index := 0 to GetArrayLength(Lines) - 1 do
+    Log('kivuninslog.txt: ' + Lines[Index]);
+end;
+
 // Runs the hook before the uninstaller removes the files: kivunins.ini and
-// kivuninslog.txt lie beside {app}\kiv_inst.dll.
+// kivuninslog.txt lie beside {app}\kiv_inst.dll. Once the uninstaller has
+// removed its files, the log goes and so does {app}, when nothing else is
+// left in it.
 <event('CurUninstallStepChanged')>
 procedure KivCurUninstallStepChanged(CurUninstallStep: TUninstallStep);
 var
   Dll: String;
   Module: Longint;
 begin
+  if CurUninstallStep = usPostUninstall then
+    KivRemoveCreated(ExpandConstant('{app}'), 'kivuninslog.txt', '');
   if CurUninstallStep <> usUninstall then
     Exit;
   Dll := ExpandConstant('{app}\kiv_inst.dll');
@@ -418,4 +572,5 @@ begin
   KivPumpMessages;
   KivFreeLibrary(Module);
   UnloadDLL(Dll);
+  KivLogHookRecord;
 end;

@@ -44,14 +44,15 @@ has_entry() {
     wine reg query "$entry" >/dev/null 2>&1
 }
 
-# example NAME SERVICE_PROGRAM [ISCC OPTIONS...]: compiles $work/NAME.exe.
+# example NAME SERVICE_PROGRAM [ISCC OPTIONS...]: compiles $work/NAME.exe
+# from $script (this version's example unless set).
 example() {
     name=$1
     program=$2
     shift 2
     wine "$iscc" /Q "/DKivDist=$(winepath -w "$bin")" "/DKivServiceExe=$(winepath -w "$program")" \
         "/DKivServiceName=$service" "/O$(winepath -w "$work")" "/F$name" "$@" \
-        "$(winepath -w "$top/integrations/inno/example.iss")" || fail "ISCC failed for $name"
+        "$(winepath -w "${script:-$top/integrations/inno/example.iss}")" || fail "ISCC failed for $name"
 }
 
 # Whatever an earlier run left behind.
@@ -61,27 +62,24 @@ wipe() {
     rm -rf "$unix_app" "$unix_data"
 }
 
-# The Linux pid of the process running the service's program (Wine shows its
-# Windows command line).
+# service_pid [FOLDER]: the Linux pid of the process running the service's
+# program in FOLDER (the program folder unless given); Wine shows its Windows
+# command line.
 service_pid() {
-    ps -eo pid,args | program="$app\\bin\\kivrender.exe" awk 'index($0, ENVIRON["program"]) { print $1; exit }'
+    ps -eo pid,args | program="${1:-$app}\\bin\\kivrender.exe" awk 'index($0, ENVIRON["program"]) { print $1; exit }'
 }
 
-# removed: the service, the entry and the data are gone and the program's
-# folder holds only the hook's log (the uninstaller's second phase deletes
-# unins000.exe after the first has ended, and the hook's command runs on its
-# own).
+# removed: the service, the entry, the program folder and the data folder are
+# gone (the uninstaller's second phase goes on after the first has ended).
 removed() {
     exists && fail "the service is still installed"
     has_entry && fail "the uninstall entry is still there"
     for _ in $(seq 1 100); do
-        left=$(cd "$unix_app" 2>/dev/null && ls -A)
-        [ "$left" = kivuninslog.txt ] && [ ! -d "$unix_data" ] && break
+        [ ! -e "$unix_app" ] && [ ! -e "$unix_data" ] && return 0
         sleep 0.1
     done
-    [ "$left" = kivuninslog.txt ] || fail "left in $app: $left"
-    [ -d "$unix_data" ] && fail "the data folder $data is still there"
-    rm -rf "$unix_app"
+    [ -e "$unix_app" ] && fail "left in $app: $(cd "$unix_app" && find . -mindepth 1)"
+    fail "left in $data: $(cd "$unix_data" && find . -mindepth 1)"
 }
 
 wipe

@@ -50,7 +50,5 @@ echo "2.0's program runs as the same service, description kept"
 echo "== removal without kivunins.ini"
 rm "$unix_app/kivunins.ini"
 wine "$bin/sysremove.exe" Kivelstrand_is1 | tr -d '\r' || fail "the uninstaller did not end"
-# Without the script the hook starts no command: the data stay.
-rm -rf "$unix_data"
 removed
 echo "inno upgrade: upgraded over a running service, removed without the script"

@@ -1,0 +1,96 @@
+#!/bin/sh
+# Inno Setup: the example's defences against other local users, as far as
+# Wine shows them (it enforces no access rights; docs/inno.md lists what is
+# checked by reading the script only):
+# - a data folder made beforehand is refused by a silent run, with exit code
+#   7 and nothing written anywhere;
+# - an upgrade from 1.0.0 (built from the project's history), whose program
+#   lay at a drive root, moves it below Program Files: the running service
+#   is re-pointed, keeping what an administrator set on it, and the old
+#   folder loses exactly what 1.0.0 put there;
+# - a removal takes what the install made and nothing else: a file of the
+#   user's beside and below its folders stays, and with nothing of the
+#   user's, no folder stays.
+#
+#   sh hardening_inno.sh BUILD ISCC.exe
+set -u
+part=hardening
+. "$(dirname "$0")/inno_common.sh"
+old='C:\Kivelstrand'
+unix_old=$(winepath -u "$old")
+rm -rf "$unix_old"
+
+echo "== compiling this version, and 1.0.0 from the project's history"
+# The last commit of 1.0.0 is the one before the version became 1.1.0.
+rev=$(git -C "$top" log -1 --format=%H -S'project(kiv_inst VERSION 1.1.0' -- CMakeLists.txt)
+[ -n "$rev" ] || fail "no 1.0.0 in the project's history (needs a git checkout)"
+mkdir -p "$work/1.0.0"
+for file in example.iss kiv_inst.iss; do
+    git -C "$top" show "$rev^:integrations/inno/$file" > "$work/1.0.0/$file" || fail "no $file in 1.0.0"
+done
+example setup "$bin/kivtestsvc.exe"
+script="$work/1.0.0/example.iss" example setup-1.0.0 "$bin/kivtestsvc.exe"
+
+echo "== a data folder made beforehand"
+mkdir -p "$unix_data"
+echo planted > "$unix_data/planted.txt"
+# shellcheck disable=SC2086
+bounded 90 "$work/setup.exe" $silent
+status=$?
+[ "$status" -eq 7 ] || fail "setup over a planted data folder: exit code $status, not 7"
+[ "$(cd "$unix_data" && find . -mindepth 1)" = ./planted.txt ] || fail "Setup wrote into the planted $data"
+[ -e "$unix_app" ] && fail "Setup created $app"
+exists && fail "Setup created the service"
+has_entry && fail "Setup wrote the uninstall entry"
+rm -rf "$unix_data"
+echo "refused with exit code 7, nothing written"
+
+echo "== 1.0.0 at a drive root, running, a description set by hand"
+# shellcheck disable=SC2086
+bounded 90 "$work/setup-1.0.0.exe" $silent "/DIR=$old" || fail "1.0.0: setup failed ($?)"
+running || fail "1.0.0: the service does not run"
+old_pid=$(service_pid "$old")
+[ -n "$old_pid" ] || fail "1.0.0: no process runs $old\\bin\\kivrender.exe"
+# Through the service control manager, as an administrator would: it keeps
+# its own copy of the settings, which a change of the program writes back.
+wine sc description "$service" "Renders for the night shift" >/dev/null || fail "cannot set the description"
+settings() {
+    for value in Description Start ObjectName; do
+        wine reg query "$service_key" /v $value | tr -d '\r' | grep " $value "
+    done
+}
+before=$(settings)
+
+echo "== this version over it"
+# shellcheck disable=SC2086
+bounded 90 "$work/setup.exe" $silent || fail "upgrade from 1.0.0 failed ($?)"
+running || fail "the service does not run after the upgrade"
+[ "$(settings)" = "$before" ] || fail "the service's settings changed: $(settings)"
+image=$(wine reg query "$service_key" /v ImagePath | tr -d '\r' | sed -n 's/.*ImagePath *REG_[A-Z_]*SZ *//p')
+[ "$image" = "\"$app\\bin\\kivrender.exe\" normal" ] || fail "the service runs $image"
+[ -e "$unix_old" ] && fail "left in $old: $(cd "$unix_old" && find . -mindepth 1)"
+[ -d "/proc/$old_pid" ] && fail "1.0.0's program still runs (pid $old_pid)"
+new_pid=$(service_pid)
+inode=$(stat -c %i "$unix_app/bin/kivrender.exe")
+awk -v inode="$inode" '$5 == inode { found = 1 } END { exit !found }' "/proc/$new_pid/maps" 2>/dev/null ||
+    fail "the service's process ($new_pid) does not run $app\\bin\\kivrender.exe"
+[ -f "$unix_data/cache/frames.idx" ] || fail "no data in $data"
+echo "moved to $app, the service re-pointed with its settings kept, $old gone"
+
+echo "== a removal beside files of the user's"
+for file in "$unix_data/notes.txt" "$unix_data/cache/notes.txt" "$unix_app/bin/notes.txt"; do
+    echo "the user's" > "$file"
+done
+wine "$bin/sysremove.exe" Kivelstrand_is1 | tr -d '\r' || fail "the uninstaller did not end"
+exists && fail "the service is still installed"
+for _ in $(seq 1 50); do
+    [ -e "$unix_app/unins000.exe" ] || break
+    sleep 0.1
+done
+left=$(cd "$(dirname "$unix_app")" && find Kivelstrand "$unix_data" | sort | tr '\n' ' ')
+[ "$left" = "$unix_data $unix_data/cache $unix_data/cache/notes.txt $unix_data/notes.txt Kivelstrand Kivelstrand/bin Kivelstrand/bin/notes.txt " ] ||
+    fail "after the removal: $left"
+cat "$unix_data/notes.txt" "$unix_data/cache/notes.txt" "$unix_app/bin/notes.txt" | grep -c "the user's" | grep -qx 3 ||
+    fail "a file of the user's changed"
+rm -rf "$unix_app" "$unix_data"
+echo "inno hardening: planted folder refused, 1.0.0 moved, only what the install made removed"
