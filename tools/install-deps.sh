@@ -30,6 +30,10 @@ fi
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
     localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 >/dev/null 2>&1 || echo "warning: could not generate the ja_JP.UTF-8 locale"
 fi
+# The Inno Setup example runs in Japanese on a Western system (code page 1252).
+if ! locale -a 2>/dev/null | grep -qi '^en_US\.utf-\?8$'; then
+    localedef -i en_US -f UTF-8 en_US.UTF-8 >/dev/null 2>&1 || echo "warning: could not generate the en_US.UTF-8 locale"
+fi
 
 # The Inno Setup compiler, pinned, from the npm registry into a cache outside
 # the source tree; ISCC.exe runs from there under Wine. Fetched once.

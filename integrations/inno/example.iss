@@ -1,4 +1,4 @@
-; A complete installer of a small Kivelstrand payload with kiv_inst.dll: the
+﻿; A complete installer of a small Kivelstrand payload with kiv_inst.dll: the
 ; program under Program Files, its data in a folder Setup creates, protected,
 ; on the drive the user picks with the drive chooser (interactive only), a
 ; status window with a clip while the files are copied and the render service
@@ -72,20 +72,56 @@ Filename: "{app}\kivunins.ini"; Section: "ServiceDelete"; Key: "Service0"; Strin
 ; Removed after the hook has read it.
 Type: files; Name: "{app}\kivunins.ini"
 
+[Languages]
+Name: "en"; MessagesFile: "compiler:Default.isl"
+Name: "de"; MessagesFile: "compiler:Languages\German.isl"
+Name: "ja"; MessagesFile: "compiler:Languages\Japanese.isl"
+
 [CustomMessages]
-StatusTitle=Kivelstrand Setup
-DriveTitle=Kivelstrand Setup
-DriveText=Setup will keep Kivelstrand's data on the drive you select below.
-StatusStopping=Stopping the Kivelstrand render service...
-StatusCopying=Copying Kivelstrand, please wait...
-StatusStarting=Starting the Kivelstrand render service...
-DataFolderExists=The folder %1 exists already, and Setup did not make it. Setup keeps Kivelstrand's data only in a folder of its own making: choose another drive, or remove the folder.
-DataFolderIsLink=%1 is a link to another place. Setup keeps Kivelstrand's data only in a folder of its own making: choose another drive, or remove the link.
-DataFolderNotMade=Setup could not create the folder %1: %2 Nothing was changed.
-ProgramFolderRefused=Kivelstrand cannot be installed in %1: its service runs as the system account, so its program must lie below %2, where only administrators can change it.
-ServiceRunsOther=The service %1 runs %2, not %3. Install Kivelstrand into the folder of the installed version, or remove that first.
-ServiceDidNotStop=The service %1 did not stop, so its program cannot be replaced. Nothing was changed.
-ServiceStays=The service %1 could not be removed, so Kivelstrand stays installed. Stop the service, then remove Kivelstrand again.
+; KivLanguageID: the LanguageID of the language's .isl file, for the drive
+; chooser (the include sets it as the thread's language around the call).
+en.KivLanguageID=$0409
+en.StatusTitle=Kivelstrand Setup
+en.DriveTitle=Kivelstrand Setup
+en.DriveText=Setup will keep Kivelstrand's data on the drive you select below.
+en.StatusStopping=Stopping the Kivelstrand render service...
+en.StatusCopying=Copying Kivelstrand, please wait...
+en.StatusStarting=Starting the Kivelstrand render service...
+en.DataFolderExists=The folder %1 exists already, and Setup did not make it. Setup keeps Kivelstrand's data only in a folder of its own making: choose another drive, or remove the folder.
+en.DataFolderIsLink=%1 is a link to another place. Setup keeps Kivelstrand's data only in a folder of its own making: choose another drive, or remove the link.
+en.DataFolderNotMade=Setup could not create the folder %1: %2 Nothing was changed.
+en.ProgramFolderRefused=Kivelstrand cannot be installed in %1: its service runs as the system account, so its program must lie below %2, where only administrators can change it.
+en.ServiceRunsOther=The service %1 runs %2, not %3. Install Kivelstrand into the folder of the installed version, or remove that first.
+en.ServiceDidNotStop=The service %1 did not stop, so its program cannot be replaced. Nothing was changed.
+en.ServiceStays=The service %1 could not be removed, so Kivelstrand stays installed. Stop the service, then remove Kivelstrand again.
+de.KivLanguageID=$0407
+de.StatusTitle=Kivelstrand-Setup
+de.DriveTitle=Kivelstrand-Setup
+de.DriveText=Setup legt die Daten von Kivelstrand auf dem unten gewählten Laufwerk ab.
+de.StatusStopping=Der Kivelstrand-Renderdienst wird beendet...
+de.StatusCopying=Kivelstrand wird kopiert, bitte warten...
+de.StatusStarting=Der Kivelstrand-Renderdienst wird gestartet...
+de.DataFolderExists=Der Ordner %1 ist bereits vorhanden und wurde nicht von Setup angelegt. Setup legt die Daten von Kivelstrand nur in einem selbst angelegten Ordner ab: Wählen Sie ein anderes Laufwerk oder entfernen Sie den Ordner.
+de.DataFolderIsLink=%1 verweist auf einen anderen Ort. Setup legt die Daten von Kivelstrand nur in einem selbst angelegten Ordner ab: Wählen Sie ein anderes Laufwerk oder entfernen Sie den Verweis.
+de.DataFolderNotMade=Setup konnte den Ordner %1 nicht anlegen: %2 Es wurde nichts geändert.
+de.ProgramFolderRefused=Kivelstrand kann nicht in %1 installiert werden: Sein Dienst läuft unter dem Systemkonto, daher muss das Programm unterhalb von %2 liegen, wo nur Administratoren es ändern können.
+de.ServiceRunsOther=Der Dienst %1 führt %2 aus, nicht %3. Installieren Sie Kivelstrand in den Ordner der installierten Version, oder entfernen Sie diese zuerst.
+de.ServiceDidNotStop=Der Dienst %1 wurde nicht beendet, daher kann sein Programm nicht ersetzt werden. Es wurde nichts geändert.
+de.ServiceStays=Der Dienst %1 konnte nicht entfernt werden, daher bleibt Kivelstrand installiert. Beenden Sie den Dienst, und entfernen Sie Kivelstrand dann erneut.
+ja.KivLanguageID=$0411
+ja.StatusTitle=Kivelstrand セットアップ
+ja.DriveTitle=Kivelstrand セットアップ
+ja.DriveText=Kivelstrand のデータを保存するドライブを下から選択してください。
+ja.StatusStopping=Kivelstrand レンダリング サービスを停止しています...
+ja.StatusCopying=Kivelstrand をコピーしています。しばらくお待ちください...
+ja.StatusStarting=Kivelstrand レンダリング サービスを開始しています...
+ja.DataFolderExists=フォルダー %1 は既に存在し、セットアップが作成したものではありません。セットアップは Kivelstrand のデータを自ら作成したフォルダーにのみ保存します。別のドライブを選択するか、フォルダーを削除してください。
+ja.DataFolderIsLink=%1 は別の場所へのリンクです。セットアップは Kivelstrand のデータを自ら作成したフォルダーにのみ保存します。別のドライブを選択するか、リンクを削除してください。
+ja.DataFolderNotMade=フォルダー %1 を作成できませんでした: %2 何も変更されていません。
+ja.ProgramFolderRefused=Kivelstrand を %1 にインストールすることはできません。サービスがシステム アカウントで実行されるため、プログラムは管理者だけが変更できる %2 の下に置く必要があります。
+ja.ServiceRunsOther=サービス %1 は %3 ではなく %2 を実行しています。インストール済みのバージョンのフォルダーに Kivelstrand をインストールするか、先にそれを削除してください。
+ja.ServiceDidNotStop=サービス %1 が停止しなかったため、プログラムを置き換えられません。何も変更されていません。
+ja.ServiceStays=サービス %1 を削除できなかったため、Kivelstrand はインストールされたままです。サービスを停止してから、もう一度 Kivelstrand を削除してください。
 
 #include "kiv_inst.iss"
 
@@ -119,6 +155,18 @@ end;
 function ServiceProgram: String;
 begin
   Result := ExpandConstant('{app}\bin\kivrender.exe');
+end;
+
+// The status windows go with a run that shows its progress: an interactive
+// one or /SILENT, not /VERYSILENT.
+function ShowStatus: Boolean;
+var
+  Index: Integer;
+begin
+  Result := True;
+  for Index := 1 to ParamCount do
+    if CompareText(ParamStr(Index), '/VERYSILENT') = 0 then
+      Result := False;
 end;
 
 function IsBelow(Folder, Parent: String): Boolean;
@@ -281,11 +329,11 @@ begin
     Exit;
   end;
   ServiceWasRunning := ServiceIsRunning(ServiceName) = 1;
-  if ServiceWasRunning and not WizardSilent then
+  if ServiceWasRunning and ShowStatus then
     FakeStatusOpen(CustomMessage('StatusStopping'), CustomMessage('StatusTitle'));
   // Waits for one still stopping too; a stopped one gives 1 at once.
   StoppedForUpgrade := ServiceStop(ServiceName) = 1;
-  if ServiceWasRunning and not WizardSilent then
+  if ServiceWasRunning and ShowStatus then
     FakeStatusClose;
   if not StoppedForUpgrade then
     Result := FmtMessage(CustomMessage('ServiceDidNotStop'), [ServiceName]);
@@ -315,7 +363,7 @@ procedure CurStepChanged(CurStep: TSetupStep);
 begin
   case CurStep of
     ssInstall:
-      if not WizardSilent then begin
+      if ShowStatus then begin
         FakeStatusSetAvi(':FILECOPY');
         FakeStatusOpen(CustomMessage('StatusCopying'), CustomMessage('StatusTitle'));
       end;
@@ -326,7 +374,7 @@ begin
         // stays as it is.
         if DataCreated then
           SaveStringToFile(DataFolder + '\cache\frames.idx', '', False);
-        if not WizardSilent then begin
+        if ShowStatus then begin
           FakeStatusSetAvi(':BKW');
           FakeStatusOpen(CustomMessage('StatusStarting'), CustomMessage('StatusTitle'));
           KivPumpMessages;

@@ -6,13 +6,14 @@
 ;   Source: "kiv_inst.dll"; DestDir: "{app}"         ; the uninstall hook's copy
 ;   #include "kiv_inst.iss"
 ;
-; The functions below carry the exports' own names. Their texts are Inno's
-; Unicode strings, which the include converts to the ANSI code page exactly:
-; a text with a character that code page has no byte for (or with a #0) is
-; never passed on, the call gives 0 and Setup's log says why. The library is
-; extracted to {tmp} and loaded at the first call, and stays loaded to the
-; end of Setup. The uninstaller has the service functions too, from
-; {app}\kiv_inst.dll, loaded for each call only.
+; The functions below carry the exports' own names and call the library's
+; wide exports: Inno's Unicode strings reach it exactly as they are, in any
+; language, whatever the system's ANSI code page. The library is extracted
+; to {tmp} and loaded at the first call, and stays loaded to the end of
+; Setup. The uninstaller has the service functions too, from
+; {app}\kiv_inst.dll, loaded for each call only. The drive chooser speaks
+; Setup's active language when the script gives its language identifier as
+; the custom message KivLanguageID (see docs/inno.md).
 ;
 ; What a host must do besides, this include does through event functions of
 ; its own, so it needs none of yours: the animation control's class is
@@ -56,39 +57,37 @@ type
     Y: Longint;
   end;
 
-// The exports as the library has them (cdecl, ANSI bytes). Scripts call the
-// functions further down, which convert the texts first.
-function KivDllFakeStatusOpen(Text, Title: AnsiString): Integer;
-  external 'FakeStatusOpen@files:kiv_inst.dll cdecl setuponly';
+// The exports as the library has them: cdecl, UTF-16 texts (the wide
+// exports, ordinals 16 to 25).
+function FakeStatusOpen(Text, Title: String): Integer;
+  external 'FakeStatusOpenW@files:kiv_inst.dll cdecl setuponly';
 function FakeStatusClose: Integer;
   external 'FakeStatusClose@files:kiv_inst.dll cdecl setuponly';
-function KivDllFakeStatusSetAvi(Name: AnsiString): Integer;
-  external 'FakeStatusSetAvi@files:kiv_inst.dll cdecl setuponly';
-function KivDllServiceStart(ServiceName: AnsiString): Integer;
-  external 'ServiceStart@files:kiv_inst.dll cdecl setuponly';
-function KivDllServiceDelete(ServiceName: AnsiString): Integer;
-  external 'ServiceDelete@files:kiv_inst.dll cdecl setuponly';
-function KivDllServiceCreate(ServiceName: AnsiString; ServiceType, StartType: Cardinal;
-  BinaryPath, AccountName, Password: AnsiString): Integer;
-  external 'ServiceCreate@files:kiv_inst.dll cdecl setuponly';
-function KivDllServiceExists(ServiceName: AnsiString): Integer;
-  external 'ServiceExists@files:kiv_inst.dll cdecl setuponly';
+function FakeStatusSetAvi(Name: String): Integer;
+  external 'FakeStatusSetAviW@files:kiv_inst.dll cdecl setuponly';
+function ServiceStart(ServiceName: String): Integer;
+  external 'ServiceStartW@files:kiv_inst.dll cdecl setuponly';
+function KivDllServiceDelete(ServiceName: String): Integer;
+  external 'ServiceDeleteW@files:kiv_inst.dll cdecl setuponly';
+function KivDllServiceCreate(ServiceName: String; ServiceType, StartType: Cardinal;
+  BinaryPath, AccountName, Password: String): Integer;
+  external 'ServiceCreateW@files:kiv_inst.dll cdecl setuponly';
+function KivDllServiceExists(ServiceName: String): Integer;
+  external 'ServiceExistsW@files:kiv_inst.dll cdecl setuponly';
 function UninstInitialize(Unused: Cardinal; Instance: Longint): Integer;
   external 'UninstInitialize@files:kiv_inst.dll cdecl setuponly';
 function UninstUnInitialize: Integer;
   external 'UninstUnInitialize@files:kiv_inst.dll cdecl setuponly';
-function KivDllAskDrive(RequiredMB: Cardinal; Drive: AnsiString; Title, Text: AnsiString): Integer;
-  external 'AskDrive@files:kiv_inst.dll cdecl setuponly';
-function KivDllGetWindowByTitle(Parent: HWND; Title: AnsiString): HWND;
-  external 'GetWindowByTitle@files:kiv_inst.dll cdecl setuponly';
+function KivDllAskDrive(RequiredMB: Cardinal; Drive: String; Title, Text: String): Integer;
+  external 'AskDriveW@files:kiv_inst.dll cdecl setuponly';
+function GetWindowByTitle(Parent: HWND; Title: String): HWND;
+  external 'GetWindowByTitleW@files:kiv_inst.dll cdecl setuponly';
 function StopAllProcessStarters: Boolean;
   external 'StopAllProcessStarters@files:kiv_inst.dll cdecl setuponly';
-function KivDllServiceIsRunning(ServiceName: AnsiString): Integer;
-  external 'ServiceIsRunning@files:kiv_inst.dll cdecl setuponly';
-// Loaded at its first call, so that a library older than its export (15)
-// still serves the rest.
-function KivDllServiceStop(ServiceName: AnsiString): Integer;
-  external 'ServiceStop@files:kiv_inst.dll cdecl setuponly delayload';
+function KivDllServiceIsRunning(ServiceName: String): Integer;
+  external 'ServiceIsRunningW@files:kiv_inst.dll cdecl setuponly';
+function KivDllServiceStop(ServiceName: String): Integer;
+  external 'ServiceStopW@files:kiv_inst.dll cdecl setuponly';
 
 // The uninstaller's calls, on the copy in {app}: the hook's pair, and the
 // service functions for a check of the uninstaller's own.
@@ -96,23 +95,23 @@ function KivUninstInitialize(Unused: Cardinal; Instance: Longint): Integer;
   external 'UninstInitialize@{app}\kiv_inst.dll cdecl uninstallonly delayload';
 function KivUninstUnInitialize: Integer;
   external 'UninstUnInitialize@{app}\kiv_inst.dll cdecl uninstallonly delayload';
-function KivAppServiceExists(ServiceName: AnsiString): Integer;
-  external 'ServiceExists@{app}\kiv_inst.dll cdecl uninstallonly delayload';
-function KivAppServiceIsRunning(ServiceName: AnsiString): Integer;
-  external 'ServiceIsRunning@{app}\kiv_inst.dll cdecl uninstallonly delayload';
-function KivAppServiceStop(ServiceName: AnsiString): Integer;
-  external 'ServiceStop@{app}\kiv_inst.dll cdecl uninstallonly delayload';
-function KivAppServiceDelete(ServiceName: AnsiString): Integer;
-  external 'ServiceDelete@{app}\kiv_inst.dll cdecl uninstallonly delayload';
+function KivAppServiceExists(ServiceName: String): Integer;
+  external 'ServiceExistsW@{app}\kiv_inst.dll cdecl uninstallonly delayload';
+function KivAppServiceIsRunning(ServiceName: String): Integer;
+  external 'ServiceIsRunningW@{app}\kiv_inst.dll cdecl uninstallonly delayload';
+function KivAppServiceStop(ServiceName: String): Integer;
+  external 'ServiceStopW@{app}\kiv_inst.dll cdecl uninstallonly delayload';
+function KivAppServiceDelete(ServiceName: String): Integer;
+  external 'ServiceDeleteW@{app}\kiv_inst.dll cdecl uninstallonly delayload';
 
 function KivInitCommonControlsEx(var Icc: TKivInitCommonControls): Boolean;
   external 'InitCommonControlsEx@comctl32.dll stdcall';
 function KivPeekMessage(var Msg: TKivMsg; Wnd: HWND; First, Last, Remove: Cardinal): Boolean;
-  external 'PeekMessageA@user32.dll stdcall';
+  external 'PeekMessageW@user32.dll stdcall';
 function KivTranslateMessage(var Msg: TKivMsg): Boolean;
   external 'TranslateMessage@user32.dll stdcall';
 function KivDispatchMessage(var Msg: TKivMsg): Longint;
-  external 'DispatchMessageA@user32.dll stdcall';
+  external 'DispatchMessageW@user32.dll stdcall';
 procedure KivPostQuitMessage(ExitCode: Longint);
   external 'PostQuitMessage@user32.dll stdcall';
 function KivGetModuleHandle(Name: String): Longint;
@@ -123,17 +122,14 @@ function KivFreeLibrary(Module: Longint): Boolean;
   external 'FreeLibrary@kernel32.dll stdcall';
 function KivSetEnvironmentVariable(Name, Value: String): Boolean;
   external 'SetEnvironmentVariableW@kernel32.dll stdcall';
-function KivGetACP: Cardinal;
-  external 'GetACP@kernel32.dll stdcall';
-function KivWideCharToMultiByte(CodePage, Flags: Cardinal; Text: String; TextLength: Integer;
-  Buffer: AnsiString; BufferSize: Integer; DefaultChar: Longint; var UsedDefault: Longint): Integer;
-  external 'WideCharToMultiByte@kernel32.dll stdcall';
-// For a system whose ANSI code page is UTF-8, which takes neither a default
-// character nor the flag against best fit.
-function KivWideCharToUtf8(CodePage, Flags: Cardinal; Text: String; TextLength: Integer;
-  Buffer: AnsiString; BufferSize: Integer; DefaultChar, UsedDefault: Longint): Integer;
-  external 'WideCharToMultiByte@kernel32.dll stdcall';
-
+function KivGetThreadUILanguage: Word;
+  external 'GetThreadUILanguage@kernel32.dll stdcall';
+function KivSetThreadUILanguage(Language: Word): Word;
+  external 'SetThreadUILanguage@kernel32.dll stdcall';
+function KivGetThreadLocale: Cardinal;
+  external 'GetThreadLocale@kernel32.dll stdcall';
+function KivSetThreadLocale(Locale: Cardinal): Boolean;
+  external 'SetThreadLocale@kernel32.dll stdcall';
 function KivConvertSddl(Sddl: String; Revision: Cardinal; var Descriptor: Longint; Size: Longint): Boolean;
   external 'ConvertStringSecurityDescriptorToSecurityDescriptorW@advapi32.dll stdcall';
 function KivCreateDirectory(Path: String; var Attributes: TKivSecurityAttributes): Boolean;
@@ -261,52 +257,6 @@ begin
   KivCloseServiceHandle(Manager);
 end;
 
-// Text in the ANSI code page, byte for byte what it says. The system's own
-// conversion (Inno's AnsiString) puts a look-alike or '?' where the code page
-// has no byte for a character, a fullwidth backslash even becomes a real
-// one, and the library would then act on another path or name than the one
-// meant. False, and Ansi empty, when that would happen.
-function KivTextToAnsi(Text: String; var Ansi: AnsiString): Boolean;
-var
-  UsedDefault, Count: Longint;
-begin
-  Ansi := '';
-  // The library would see the text end at a #0.
-  Result := Pos(#0, Text) = 0;
-  if not Result or (Text = '') then
-    Exit;
-  // No UTF-16 unit takes more than three bytes, even in UTF-8.
-  Ansi := StringOfChar(' ', 3 * Length(Text));
-  UsedDefault := 0;
-  if KivGetACP = 65001 then
-    // WC_ERR_INVALID_CHARS: a lone surrogate fails instead of becoming U+FFFD.
-    Count := KivWideCharToUtf8(65001, $80, Text, Length(Text), Ansi, Length(Ansi), 0, 0)
-  else
-    // CP_ACP, WC_NO_BEST_FIT_CHARS.
-    Count := KivWideCharToMultiByte(0, $400, Text, Length(Text), Ansi, Length(Ansi), 0, UsedDefault);
-  Result := (Count > 0) and (UsedDefault = 0);
-  if Result then
-    SetLength(Ansi, Count)
-  else
-    Ansi := '';
-end;
-
-// True when Text goes to the library unchanged: check a folder or name with
-// it before anything is installed.
-function KivTextIsAnsi(Text: String): Boolean;
-var
-  Ansi: AnsiString;
-begin
-  Result := KivTextToAnsi(Text, Ansi);
-end;
-
-function KivArgument(Call, Text: String; var Ansi: AnsiString): Boolean;
-begin
-  Result := KivTextToAnsi(Text, Ansi);
-  if not Result then
-    Log('kiv_inst: ' + Call + ' not called: "' + Text + '" is not a text of the ANSI code page');
-end;
-
 // In the uninstaller each call loads {app}\kiv_inst.dll and lets it go again,
 // so that the uninstaller can delete it.
 procedure KivReleaseAppLibrary;
@@ -315,125 +265,100 @@ begin
     UnloadDLL(ExpandConstant('{app}\kiv_inst.dll'));
 end;
 
-function FakeStatusOpen(Text, Title: String): Integer;
-var
-  AnsiText, AnsiTitle: AnsiString;
-begin
-  Result := 0;
-  if KivArgument('FakeStatusOpen', Text, AnsiText) and KivArgument('FakeStatusOpen', Title, AnsiTitle) then
-    Result := KivDllFakeStatusOpen(AnsiText, AnsiTitle);
-end;
-
-function FakeStatusSetAvi(Name: String): Integer;
-var
-  AnsiName: AnsiString;
-begin
-  Result := 0;
-  if KivArgument('FakeStatusSetAvi', Name, AnsiName) then
-    Result := KivDllFakeStatusSetAvi(AnsiName);
-end;
-
-function ServiceStart(ServiceName: String): Integer;
-var
-  Name: AnsiString;
-begin
-  Result := 0;
-  if KivArgument('ServiceStart', ServiceName, Name) then
-    Result := KivDllServiceStart(Name);
-end;
-
 function ServiceCreate(ServiceName: String; ServiceType, StartType: Cardinal;
   BinaryPath, AccountName, Password: String): Integer;
 var
-  Name, Path, Account, Secret: AnsiString;
   Lowered: String;
 begin
-  Result := 0;
-  if not KivArgument('ServiceCreate', ServiceName, Name) or not KivArgument('ServiceCreate', BinaryPath, Path) or
-     not KivArgument('ServiceCreate', AccountName, Account) or not KivTextToAnsi(Password, Secret) then
-    Exit;
   // The system tries "C:\Program.exe" first for C:\Program Files\... unquoted.
   Lowered := Lowercase(BinaryPath);
   if (Pos('"', BinaryPath) <> 1) and (Pos('.exe', Lowered) > 0) and
      (Pos(' ', Copy(Lowered, 1, Pos('.exe', Lowered))) > 0) then
     Log('kiv_inst: ServiceCreate: the program path in "' + BinaryPath + '" holds blanks and no quotes');
-  Result := KivDllServiceCreate(Name, ServiceType, StartType, Path, Account, Secret);
+  Result := KivDllServiceCreate(ServiceName, ServiceType, StartType, BinaryPath, AccountName, Password);
 end;
 
 function ServiceExists(ServiceName: String): Integer;
-var
-  Name: AnsiString;
 begin
-  Result := 0;
-  if not KivArgument('ServiceExists', ServiceName, Name) then
-    Exit;
   if IsUninstaller then
-    Result := KivAppServiceExists(Name)
+    Result := KivAppServiceExists(ServiceName)
   else
-    Result := KivDllServiceExists(Name);
+    Result := KivDllServiceExists(ServiceName);
   KivReleaseAppLibrary;
 end;
 
 function ServiceIsRunning(ServiceName: String): Integer;
-var
-  Name: AnsiString;
 begin
-  Result := 0;
-  if not KivArgument('ServiceIsRunning', ServiceName, Name) then
-    Exit;
   if IsUninstaller then
-    Result := KivAppServiceIsRunning(Name)
+    Result := KivAppServiceIsRunning(ServiceName)
   else
-    Result := KivDllServiceIsRunning(Name);
+    Result := KivDllServiceIsRunning(ServiceName);
   KivReleaseAppLibrary;
 end;
 
 function ServiceStop(ServiceName: String): Integer;
-var
-  Name: AnsiString;
 begin
-  Result := 0;
-  if not KivArgument('ServiceStop', ServiceName, Name) then
-    Exit;
   if IsUninstaller then
-    Result := KivAppServiceStop(Name)
+    Result := KivAppServiceStop(ServiceName)
   else
-    Result := KivDllServiceStop(Name);
+    Result := KivDllServiceStop(ServiceName);
   KivReleaseAppLibrary;
 end;
 
 function ServiceDelete(ServiceName: String): Integer;
-var
-  Name: AnsiString;
 begin
-  Result := 0;
-  if not KivArgument('ServiceDelete', ServiceName, Name) then
-    Exit;
   if IsUninstaller then
-    Result := KivAppServiceDelete(Name)
+    Result := KivAppServiceDelete(ServiceName)
   else
-    Result := KivDllServiceDelete(Name);
+    Result := KivDllServiceDelete(ServiceName);
   KivReleaseAppLibrary;
 end;
 
-// Drive is the caller's buffer, written with 'C:' after Next: pass a string
-// of at least 3 characters, or use KivAskDrive.
-function AskDrive(RequiredMB: Cardinal; Drive: AnsiString; Title, Text: String): Integer;
+// The active language's identifier, from the custom message KivLanguageID
+// (the LanguageID of its .isl file, such as $0407); 0 when the script gives
+// none or one that is not a language identifier.
+function KivActiveLanguageID: Cardinal;
 var
-  AnsiTitle, AnsiText: AnsiString;
+  Text: String;
 begin
   Result := 0;
-  if KivArgument('AskDrive', Title, AnsiTitle) and KivArgument('AskDrive', Text, AnsiText) then
-    Result := KivDllAskDrive(RequiredMB, Drive, AnsiTitle, AnsiText);
+  try
+    Text := CustomMessage('KivLanguageID');
+  except
+    Log('kiv_inst: no custom message KivLanguageID for the language ' + ActiveLanguage +
+      '; the drive chooser takes the user''s language');
+    Exit;
+  end;
+  Result := StrToIntDef(Text, 0);
+  if (Result <= 0) or (Result > $FFFF) then begin
+    Log('kiv_inst: KivLanguageID "' + Text + '" of the language ' + ActiveLanguage + ' is not a language identifier');
+    Result := 0;
+  end;
 end;
 
-function GetWindowByTitle(Parent: HWND; Title: String): HWND;
+// Drive is the caller's buffer, written with 'C:' after Next: pass a string
+// of at least 3 characters, or use KivAskDrive. The dialog speaks Setup's
+// active language: the library takes the calling thread's UI language (what
+// Windows honours) or, failing that, its locale (what Wine honours), so both
+// are set for the call and put back after it.
+function AskDrive(RequiredMB: Cardinal; Drive: String; Title, Text: String): Integer;
 var
-  AnsiTitle: AnsiString;
+  Language, SavedLocale: Cardinal;
+  SavedUILanguage: Word;
 begin
-  Result := 0;
-  if KivArgument('GetWindowByTitle', Title, AnsiTitle) then
-    Result := KivDllGetWindowByTitle(Parent, AnsiTitle);
+  Language := KivActiveLanguageID;
+  if Language <> 0 then begin
+    SavedUILanguage := KivGetThreadUILanguage;
+    SavedLocale := KivGetThreadLocale;
+    KivSetThreadUILanguage(Language);
+    // SORT_DEFAULT: the locale identifier is the language identifier.
+    KivSetThreadLocale(Language);
+  end;
+  Result := KivDllAskDrive(RequiredMB, Drive, Title, Text);
+  if Language <> 0 then begin
+    KivSetThreadUILanguage(SavedUILanguage);
+    KivSetThreadLocale(SavedLocale);
+  end;
 end;
 
 // Dispatches what waits in the queue of Setup's thread: the status window's
@@ -460,12 +385,12 @@ end;
 // (result 1) and empty otherwise.
 function KivAskDrive(RequiredMB: Cardinal; Title, Text: String; var Drive: String): Integer;
 var
-  Buffer: AnsiString;
+  Buffer: String;
 begin
   Buffer := StringOfChar(#0, 4);
   Result := AskDrive(RequiredMB, Buffer, Title, Text);
   if Result = 1 then
-    Drive := Copy(String(Buffer), 1, 2)
+    Drive := Copy(Buffer, 1, 2)
   else
     Drive := '';
 end;

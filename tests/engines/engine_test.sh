@@ -138,7 +138,10 @@ wine reg query "$uninstall_key\\$key" >/dev/null 2>&1 && fail "the uninstall ent
 rm -rf "$unix_dir"
 echo "$engine: installed, ran, removed by the hook"
 
-[ "$engine" = nsis ] || exit 0
+if [ "$engine" = inno ]; then
+    sh "$(dirname "$0")/inno_languages.sh" "$build" "$iscc" || exit 1
+    exit 0
+fi
 echo "== the macros in ANSI and Unicode installers"
 for charset in ansi unicode; do
     flag=
