@@ -47,6 +47,8 @@ old=$(install_dir)
 [ -n "$old" ] && rm -rf "$(winepath -u "$old")"
 wine reg delete "$uninstall_key\\$key" /f >/dev/null 2>&1
 kivhost ServiceDelete "$service" >/dev/null
+# The Inno example refuses a data folder it finds there.
+[ "$engine" = inno ] && rm -rf "$(winepath -u 'C:\KivelstrandData')"
 rm -rf "$work"
 mkdir -p "$work"
 

@@ -20,12 +20,14 @@ copying='Kivelstrand をコピーしています。しばらくお待ちくだ�
 starting='Kivelstrand レンダリング サービスを開始しています...'
 LC_ALL=en_US.UTF-8 timeout 90 wine "$work/setup.exe" /SILENT /SUPPRESSMSGBOXES /LANG=ja &
 setup=$!
-texts=$(KIV_WINDOW_TITLE=$title LC_ALL=en_US.UTF-8 wine "$bin/wintext.exe" 60 | tr -d '\r')
+# Found by the caption's first word, so that a caption that lost its
+# Japanese on the way shows as it is.
+texts=$(KIV_WINDOW_PREFIX=Kivelstrand LC_ALL=en_US.UTF-8 wine "$bin/wintext.exe" 60 | tr -d '\r')
 wait $setup || fail "setup in Japanese: exit code $?"
 echo "$texts"
 [ "$texts" = "$title
 $copying" ] || [ "$texts" = "$title
-$starting" ] || fail "the status window does not hold the script's Japanese texts"
+$starting" ] || fail "the status window does not hold the script's Japanese texts (above)"
 wine reg query "$entry" /v "Inno Setup: Language" | tr -d '\r' | grep -q 'REG_SZ *ja$' || fail "Setup did not run in Japanese"
 running || fail "the service does not run"
 # shellcheck disable=SC2086
