@@ -19,7 +19,7 @@ unix_data=$(winepath -u "$data")
 temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
 
 fail() {
-    echo "inno $part: $*" >&2
+    printf 'inno %s: %s\n' "$part" "$*" >&2
     exit 1
 }
 [ -f "$iscc" ] || fail "no Inno Setup compiler at '$iscc' (make deps fetches it)"

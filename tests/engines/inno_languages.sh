@@ -3,7 +3,8 @@
 # en_US.UTF-8, ANSI code page 1252, where no Japanese character has a
 # byte). A /SILENT run shows its status window; its caption and line are
 # read back from the window and must be the script's Japanese texts exactly.
-# Then the product is removed.
+# Then the product is removed. Before that, a German Setup's drive chooser:
+# the drive comes back, and the thread's locale is put back.
 #
 #   sh inno_languages.sh BUILD ISCC.exe
 set -u
@@ -13,6 +14,44 @@ part=languages
 echo "== compiling"
 # A service slow to start keeps the status window up.
 example setup "$bin/kivtestsvc.exe" "/DKivServiceArgs=slowstart 3000"
+
+echo "== the drive chooser from a German Setup"
+# The include's AskDrive: the drive comes back through the caller's string,
+# and the thread's locale, set to German for the call, is put back after it.
+cat > "$work/drive.iss" <<ISS
+[Setup]
+AppName=Kivelstrand drive test
+AppVersion=1
+DefaultDirName={autopf}\\Kivelstrand drive test
+Uninstallable=no
+[Languages]
+Name: "de"; MessagesFile: "compiler:Languages\\German.isl"
+[CustomMessages]
+de.KivLanguageID=\$0407
+[Files]
+Source: "$(winepath -w "$bin")\\kiv_inst.dll"; Flags: dontcopy
+#include "$(winepath -w "$top/integrations/inno/kiv_inst.iss")"
+[Code]
+function InitializeSetup: Boolean;
+var
+  Drive: String;
+  Answer: Integer;
+begin
+  Answer := KivAskDrive(1, 'Kiv drive test', 'Pick a drive', Drive);
+  SaveStringToFile('$(winepath -w "$work")\\drive.txt', IntToStr(Answer) + ' ' + Drive + ' ' +
+    Format('%.4x', [KivGetThreadLocale]), False);
+  Result := False;
+end;
+ISS
+wine "$iscc" /Q "/O$(winepath -w "$work")" /Fdrive "$(winepath -w "$work/drive.iss")" || fail "ISCC failed for drive.iss"
+LC_ALL=en_US.UTF-8 timeout 60 wine "$work/drive.exe" &
+setup=$!
+KIV_WINDOW_PREFIX='Kiv drive test' LC_ALL=en_US.UTF-8 wine "$bin/wintext.exe" 30 | tr -d '\r'
+wine "$bin/dlgpress.exe" "Kiv drive test" 3 >/dev/null || fail "the drive chooser did not show"
+wait $setup
+got=$(cat "$work/drive.txt")
+echo "drive chooser: $got"
+[ "$got" = "1 C: 0409" ] || fail "drive chooser: '$got', not '1 C: 0409' (Next, the drive, the locale put back)"
 
 echo "== Japanese, code page 1252"
 title='Kivelstrand セットアップ'
@@ -33,4 +72,4 @@ running || fail "the service does not run"
 # shellcheck disable=SC2086
 bounded 90 "$unix_app/unins000.exe" $silent || fail "removal: exit code $?"
 removed
-echo "inno languages: the status window showed the Japanese texts exactly"
+echo "inno languages: the status window showed the Japanese texts exactly; the drive chooser's drive came back"

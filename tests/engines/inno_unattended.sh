@@ -52,13 +52,16 @@ echo "== a folder and a service name outside the ANSI code page"
 # The include passes Inno's Unicode texts to the wide exports: both are taken
 # exactly (no look-alike such as KivExample_Lodz), installed and removed.
 folder='C:\Program Files\Kivelstrand Łódź 東京'
-lodz_key='HKLM\System\CurrentControlSet\Services\KivExample_Łódź'
+lodz_key='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\KivExample_Łódź'
 utf8() {
     env LC_ALL=en_US.UTF-8 "$@"
 }
 # shellcheck disable=SC2086
 utf8 timeout 90 wine "$work/setup-lodz.exe" $silent "/DIR=$folder" || fail "setup in $folder: exit code $?"
-image=$(utf8 wine reg query "$lodz_key" /v ImagePath | tr -d '\r' | sed -n 's/.*ImagePath *REG_[A-Z_]*SZ *//p')
+# reg.exe prints through the ANSI code page; regedit exports UTF-16.
+utf8 wine regedit /E "$(winepath -w "$work/lodz.reg")" "$lodz_key" || fail "cannot export $lodz_key"
+image=$(iconv -f UTF-16LE -t UTF-8 "$work/lodz.reg" | tr -d '\r' |
+    sed -n 's/^"ImagePath"="\(.*\)"$/\1/p' | sed -e 's/\\"/"/g' -e 's/\\\\/\\/g')
 [ "$image" = "\"$folder\\bin\\kivrender.exe\"" ] || fail "the service KivExample_Łódź runs '$image'"
 kivhost ServiceExists KivExample_Lodz | grep -q "ServiceExists -> 0" || fail "a look-alike service was created"
 unix_folder=$(utf8 winepath -u "$folder")
