@@ -169,6 +169,22 @@ begin
       Result := False;
 end;
 
+// The status window with Clip and Message: a window that cannot show
+// changes nothing else, and Setup's log says so.
+procedure ShowStatusWindow(Clip, Message: String);
+begin
+  if FakeStatusSetAvi(Clip) = 0 then
+    Log('The status window''s clip ' + Clip + ' could not be selected.');
+  if FakeStatusOpen(CustomMessage(Message), CustomMessage('StatusTitle')) = 0 then
+    Log('The status window "' + CustomMessage(Message) + '" shows without its clip.');
+end;
+
+procedure CloseStatusWindow;
+begin
+  if FakeStatusClose = 0 then
+    Log('The status window''s clip did not stop; the window closes all the same.');
+end;
+
 function IsBelow(Folder, Parent: String): Boolean;
 begin
   Parent := Lowercase(AddBackslash(Parent));
@@ -330,11 +346,11 @@ begin
   end;
   ServiceWasRunning := ServiceIsRunning(ServiceName) = 1;
   if ServiceWasRunning and ShowStatus then
-    FakeStatusOpen(CustomMessage('StatusStopping'), CustomMessage('StatusTitle'));
+    ShowStatusWindow(':BKW', 'StatusStopping');
   // Waits for one still stopping too; a stopped one gives 1 at once.
   StoppedForUpgrade := ServiceStop(ServiceName) = 1;
   if ServiceWasRunning and ShowStatus then
-    FakeStatusClose;
+    CloseStatusWindow;
   if not StoppedForUpgrade then
     Result := FmtMessage(CustomMessage('ServiceDidNotStop'), [ServiceName]);
 end;
@@ -363,34 +379,32 @@ procedure CurStepChanged(CurStep: TSetupStep);
 begin
   case CurStep of
     ssInstall:
-      if ShowStatus then begin
-        FakeStatusSetAvi(':FILECOPY');
-        FakeStatusOpen(CustomMessage('StatusCopying'), CustomMessage('StatusTitle'));
-      end;
+      if ShowStatus then
+        ShowStatusWindow(':FILECOPY', 'StatusCopying');
     ssPostInstall:
       begin
         Installed := True;
         // Only into the folder made by this run: an earlier install's file
         // stays as it is.
-        if DataCreated then
-          SaveStringToFile(DataFolder + '\cache\frames.idx', '', False);
+        if DataCreated and not SaveStringToFile(DataFolder + '\cache\frames.idx', '', False) then
+          Log('Could not create ' + DataFolder + '\cache\frames.idx.');
         if ShowStatus then begin
-          FakeStatusSetAvi(':BKW');
-          FakeStatusOpen(CustomMessage('StatusStarting'), CustomMessage('StatusTitle'));
+          ShowStatusWindow(':BKW', 'StatusStarting');
           KivPumpMessages;
         end;
         MoveFromOldFolder;
         // Created once; an upgrade keeps the service as it is. The path is
         // quoted: it holds blanks.
-        if not ServiceWasThere then
-          ServiceCreate(ServiceName, KIV_SERVICE_WIN32_OWN_PROCESS, KIV_SERVICE_AUTO_START,
-            '"' + ServiceProgram + '"{#KivServiceArgs != "" ? " " + KivServiceArgs : ""}', '', '');
+        if not ServiceWasThere and (ServiceCreate(ServiceName, KIV_SERVICE_WIN32_OWN_PROCESS, KIV_SERVICE_AUTO_START,
+            '"' + ServiceProgram + '"{#KivServiceArgs != "" ? " " + KivServiceArgs : ""}', '', '') <> 1) then
+          Log('The render service ' + ServiceName + ' could not be created.');
         // A service an administrator had stopped stays stopped.
         if (not ServiceWasThere or ServiceWasRunning) and (ServiceStart(ServiceName) <> 1) then begin
           Log('The render service ' + ServiceName + ' did not start.');
           ServiceFailed := True;
         end;
-        FakeStatusClose;
+        if ShowStatus then
+          CloseStatusWindow;
       end;
   end;
 end;
@@ -407,8 +421,8 @@ end;
 // for nothing goes again.
 procedure DeinitializeSetup;
 begin
-  if StoppedForUpgrade and ServiceWasRunning and not Installed then
-    ServiceStart(ServiceName);
+  if StoppedForUpgrade and ServiceWasRunning and not Installed and (ServiceStart(ServiceName) <> 1) then
+    Log('The installed version''s service ' + ServiceName + ' did not start again.');
   if DataCreated and not Installed then
     KivRemoveCreated(DataFolder, '', DATA_FOLDERS);
 end;
@@ -446,8 +460,7 @@ begin
   if ServiceExists(ServiceName) = 0 then
     Exit;
   Log('The uninstall hook left the service ' + ServiceName + '; removing it.');
-  ServiceDelete(ServiceName);
-  if ServiceExists(ServiceName) = 0 then
+  if (ServiceDelete(ServiceName) = 1) or (ServiceExists(ServiceName) = 0) then
     Exit;
   Log('The service ' + ServiceName + ' is still installed: the removal stops here.');
   if not UninstallSilent then

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Inno Setup: the example's defences against other local users, as far as
 # Wine shows them (it enforces no access rights; docs/inno.md lists what is
-# checked by reading the script only):
+# checked by reading the script only), and its documented build command:
 # - a data folder made beforehand is refused by a silent run, with exit code
 #   7 and nothing written anywhere;
 # - an upgrade from 1.0.0 (built from the project's history), whose program
@@ -30,6 +30,16 @@ for file in example.iss kiv_inst.iss; do
 done
 example setup "$bin/kivtestsvc.exe"
 script="$work/1.0.0/example.iss" example setup-1.0.0 "$bin/kivtestsvc.exe"
+
+echo "== the documented build command, from a release's root folder"
+release="$work/release"
+mkdir -p "$release/integrations"
+cp "$bin/kiv_inst.dll" "$release/"
+cp "$bin/kivtestsvc.exe" "$release/kivrender.exe"
+cp -r "$top/integrations/inno" "$release/integrations/"
+(cd "$release" && wine cmd /c "$(winepath -w "$iscc") /Q /DKivServiceExe=%CD%\\kivrender.exe integrations\\inno\\example.iss") ||
+    fail "the documented build command failed"
+[ -f "$release/integrations/inno/Output/kivelstrand-setup.exe" ] || fail "the documented build command made no Setup"
 
 echo "== a data folder made beforehand"
 mkdir -p "$unix_data"
