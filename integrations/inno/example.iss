@@ -6,7 +6,8 @@
 ; whose program lay at a drive root, moves it under Program Files), the
 ; uninstall script kivunins.ini beside the library, and an uninstaller that
 ; removes it all, and nothing else, through the library's uninstall hook and
-; its own code, and says so when it could not.
+; its own code, and says so when it could not. In English, German and
+; Japanese: Setup's pages, the example's own texts and the drive chooser.
 ;
 ; From the release's root folder (relative paths are the script's folder's):
 ;   iscc /DKivServiceExe=kivrender.exe integrations\inno\example.iss
@@ -138,9 +139,9 @@ const
 
 var
   // The data folder; whether an earlier install recorded it as its own;
-  // whether this run created it.
+  // whether this run created it and its cache folder.
   DataFolder: String;
-  DataRecorded, DataCreated: Boolean;
+  DataRecorded, DataCreated, CacheCreated: Boolean;
   // An installed version's program folder that is not below Program Files.
   OldFolder: String;
   ServiceWasThere, ServiceWasRunning, StoppedForUpgrade, Installed, ServiceFailed: Boolean;
@@ -293,15 +294,17 @@ end;
 
 // The data folder, and its cache folder, made here and nowhere else; or an
 // earlier install's, taken as it is.
-function MakeDataFolder(Folder: String): String;
+function MakeDataFolder(Folder: String; var Made: Boolean): String;
 var
   Error: Cardinal;
 begin
+  Made := False;
   Result := DataFolderProblem(Folder);
   if (Result <> '') or DirExists(Folder) then
     Exit;
   Error := KivCreateProtectedFolder(Folder);
-  if Error <> 0 then
+  Made := Error = 0;
+  if not Made then
     Result := FmtMessage(CustomMessage('DataFolderNotMade'), [Folder, SysErrorMessage(Error)]);
 end;
 
@@ -326,11 +329,9 @@ function PrepareToInstall(var NeedsRestart: Boolean): String;
 var
   ImagePath, Arguments: String;
 begin
-  Result := MakeDataFolder(DataFolder);
-  if Result = '' then begin
-    DataCreated := not DataRecorded;
-    Result := MakeDataFolder(DataFolder + '\cache');
-  end;
+  Result := MakeDataFolder(DataFolder, DataCreated);
+  if Result = '' then
+    Result := MakeDataFolder(DataFolder + '\cache', CacheCreated);
   if Result <> '' then begin
     Log(Result);
     Exit;
@@ -386,7 +387,7 @@ begin
         Installed := True;
         // Only into the folder made by this run: an earlier install's file
         // stays as it is.
-        if DataCreated and not SaveStringToFile(DataFolder + '\cache\frames.idx', '', False) then
+        if CacheCreated and not SaveStringToFile(DataFolder + '\cache\frames.idx', '', False) then
           Log('Could not create ' + DataFolder + '\cache\frames.idx.');
         if ShowStatus then begin
           ShowStatusWindow(':BKW', 'StatusStarting');
@@ -423,8 +424,10 @@ procedure DeinitializeSetup;
 begin
   if StoppedForUpgrade and ServiceWasRunning and not Installed and (ServiceStart(ServiceName) <> 1) then
     Log('The installed version''s service ' + ServiceName + ' did not start again.');
+  if CacheCreated and not Installed then
+    RemoveDir(DataFolder + '\cache');
   if DataCreated and not Installed then
-    KivRemoveCreated(DataFolder, '', DATA_FOLDERS);
+    RemoveDir(DataFolder);
 end;
 
 // The data folder as Setup recorded it, read while the entry is still
