@@ -3,7 +3,8 @@
 # Wine shows them (it enforces no access rights; docs/inno.md lists what is
 # checked by reading the script only), and its documented build command:
 # - a data folder made beforehand is refused by a silent run, with exit code
-#   7 and nothing written anywhere;
+#   7 and nothing written anywhere, and by an interactive one in a box, after
+#   which the drive chooser shows again;
 # - an upgrade from 1.0.0 (built from the project's history), whose program
 #   lay at a drive root, moves it below Program Files: the running service
 #   is re-pointed, keeping what an administrator set on it, and the old
@@ -52,8 +53,21 @@ status=$?
 [ -e "$unix_app" ] && fail "Setup created $app"
 exists && fail "Setup created the service"
 has_entry && fail "Setup wrote the uninstall entry"
-rm -rf "$unix_data"
 echo "refused with exit code 7, nothing written"
+# Interactively the refusal comes right after the drive chooser, which then
+# shows again for another drive; Cancel there leaves Setup.
+wine "$work/setup.exe" /LANG=en &
+setup=$!
+wine "$bin/dlgpress.exe" "Kivelstrand Setup" 3 >/dev/null || fail "no drive chooser"
+box=$(KIV_WINDOW_PREFIX=Setup wine "$bin/wintext.exe" 30 | tr -d '\r')
+echo "$box" | grep -qF "The folder $data exists already, and Setup did not make it." || fail "no box says why: $box"
+wine "$bin/dlgpress.exe" Setup 1 >/dev/null || fail "the box did not close"
+wine "$bin/dlgpress.exe" "Kivelstrand Setup" 2 >/dev/null || fail "the drive chooser did not show again"
+wait $setup
+[ "$(cd "$unix_data" && find . -mindepth 1)" = ./planted.txt ] || fail "Setup wrote into the planted $data"
+[ -e "$unix_app" ] && fail "Setup created $app"
+rm -rf "$unix_data"
+echo "refused interactively: the box, then the drive chooser again"
 
 echo "== 1.0.0 at a drive root, running, a description set by hand"
 # shellcheck disable=SC2086
