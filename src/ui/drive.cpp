@@ -167,7 +167,7 @@ static void SetMegabytesText(HWND dialog, int labelId, DWORD megabytes)
     DriveUnit(unit, SHORT_TEXT);
     WCHAR text[SHORT_TEXT];
     ZeroMemory(text, sizeof(text));
-    StringCchPrintfW(text, SHORT_TEXT, MEGABYTES_FORMAT, (int)megabytes);
+    StringCchPrintfW(text, SHORT_TEXT, MEGABYTES_FORMAT, (int)megabytes, unit);
     SetDlgItemTextW(dialog, labelId, text);
 }
 
