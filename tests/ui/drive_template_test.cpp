@@ -206,9 +206,9 @@ TEST(DriveTemplate, TextsWordForWord)
         {0x0407, {u8"Zielpfad wählen", u8"< &Zurück", "&Weiter >", "&Abbrechen", "Auswahl", u8"Verfügbar:",
                   "Mindestbedarf:", "MB"}},
         {0x0415, {u8"Wybierz lokalizację docelową", "< &Wstecz", "&Dalej >", "&Anuluj", u8"Wybór",
-                  "Wolne miejsce:", "Wymagane minimum:", "MB"}},
+                  "Wolne miejsce:", "Wymagane:", "MB"}},
         {0x0411, {u8"インストール先の選択", u8"< 戻る(&B)", u8"次へ(&N) >", u8"キャンセル(&C)", u8"選択",
-                  u8"空き容量:", u8"最低必要容量:", "MB"}},
+                  u8"空き容量:", u8"必要な容量:", "MB"}},
         {0x040D, {u8"בחירת מיקום יעד", u8"< ה&קודם", u8"&הבא >", u8"&ביטול", u8"בחירה", u8"שטח פנוי:",
                   u8"מינימום נדרש:", "MB"}},
     };
