@@ -132,13 +132,10 @@ if [ ! -f "$iscc" ]; then
 elif [ -n "$line" ]; then
     printf '> %s\n' "$line"
     touch "$work/stamp"
-    # A Windows command line: the words after iscc go to ISCC.exe as they
-    # are, backslashes included.
-    set -f
-    # shellcheck disable=SC2086
-    set -- ${line#iscc }
-    set +f
-    (cd "$root" && wine "$iscc" "$@") </dev/null && installer_made && status=0
+    # In a command prompt, as the page says: a batch file with iscc as the
+    # compiler's path, so that %CD% and the backslashes mean what they do there.
+    printf '@"%s" %s\r\n@exit /b %%ERRORLEVEL%%\r\n' "$(winepath -w "$iscc")" "${line#iscc }" > "$work/iscc.bat"
+    (cd "$root" && wine cmd.exe /c "$(winepath -w "$work/iscc.bat")") </dev/null && installer_made && status=0
 else
     echo "docs/inno.md names no iscc command for example.iss" >&2
 fi
