@@ -22,8 +22,8 @@ unix_old=$(winepath -u "$old")
 rm -rf "$unix_old"
 
 echo "== compiling this version, and 1.0.0 from the project's history"
-# The last commit of 1.0.0 is the one before the version became 1.1.0.
-rev=$(git -C "$top" log -1 --format=%H -S'project(kiv_inst VERSION 1.1.0' -- CMakeLists.txt)
+# The last commit of 1.0.0 is the one before the version first became 1.1.0.
+rev=$(git -C "$top" log --reverse --format=%H -S'project(kiv_inst VERSION 1.1.0' -- CMakeLists.txt | head -1)
 [ -n "$rev" ] || fail "no 1.0.0 in the project's history (needs a git checkout)"
 mkdir -p "$work/1.0.0"
 for file in example.iss kiv_inst.iss; do

@@ -64,9 +64,12 @@ wipe() {
 
 # service_pid [FOLDER]: the Linux pid of the process running the service's
 # program in FOLDER (the program folder unless given); Wine shows its Windows
-# command line.
+# command line. Only this prefix's: other builds on the machine install the
+# same product.
 service_pid() {
-    ps -eo pid,args | program="${1:-$app}\\bin\\kivrender.exe" awk 'index($0, ENVIRON["program"]) { print $1; exit }'
+    for pid in $(ps -eo pid,args | program="${1:-$app}\\bin\\kivrender.exe" awk 'index($0, ENVIRON["program"]) { print $1 }'); do
+        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid" && return
+    done
 }
 
 # removed: the service, the entry, the program folder and the data folder are
