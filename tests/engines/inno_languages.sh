@@ -3,8 +3,8 @@
 # en_US.UTF-8, ANSI code page 1252, where no Japanese character has a
 # byte). A /SILENT run shows its status window; its caption and line are
 # read back from the window and must be the script's Japanese texts exactly.
-# Then the product is removed. Before that, a German Setup's drive chooser:
-# the drive comes back, and the thread's locale is put back.
+# Then the product is removed. Before that, a German Setup's drive chooser
+# speaks German, the drive comes back, and the thread's locale is put back.
 #
 #   sh inno_languages.sh BUILD ISCC.exe
 set -u
@@ -16,8 +16,9 @@ echo "== compiling"
 example setup "$bin/kivtestsvc.exe" "/DKivServiceArgs=slowstart 3000"
 
 echo "== the drive chooser from a German Setup"
-# The include's AskDrive: the drive comes back through the caller's string,
-# and the thread's locale, set to German for the call, is put back after it.
+# The include's AskDrive: the dialog speaks Setup's language on an English
+# system, the drive comes back through the caller's string, and the thread's
+# locale, set to German for the call, is put back after it.
 cat > "$work/drive.iss" <<ISS
 [Setup]
 AppName=Kivelstrand drive test
@@ -46,8 +47,11 @@ ISS
 wine "$iscc" /Q "/O$(winepath -w "$work")" /Fdrive "$(winepath -w "$work/drive.iss")" || fail "ISCC failed for drive.iss"
 LC_ALL=en_US.UTF-8 timeout 60 wine "$work/drive.exe" &
 setup=$!
-KIV_WINDOW_PREFIX='Kiv drive test' LC_ALL=en_US.UTF-8 wine "$bin/wintext.exe" 30 | tr -d '\r'
+chooser=$(KIV_WINDOW_PREFIX='Kiv drive test' LC_ALL=en_US.UTF-8 wine "$bin/wintext.exe" 30 | tr -d '\r')
 wine "$bin/dlgpress.exe" "Kiv drive test" 3 >/dev/null || fail "the drive chooser did not show"
+echo "$chooser"
+# Setup's language, not the user's (English): the German dialog.
+echo "$chooser" | grep -qx '&Weiter >' || fail "the drive chooser does not speak Setup's German"
 wait $setup
 got=$(cat "$work/drive.txt")
 echo "drive chooser: $got"
