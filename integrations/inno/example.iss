@@ -255,7 +255,8 @@ begin
           Exit;
         end;
     else
-      // 0 not called, 4 no drive listed, -1 not shown: the system's drive.
+      // 4 no drive listed, -1 not shown (and any other): the system's drive.
+      DataFolder := ExpandConstant('{sd}\') + DATA_FOLDER;
       Log('The drive chooser gave ' + IntToStr(Answer) + ': the data go to ' + DataFolder + '.');
     end;
     Problem := DataFolderProblem(DataFolder);
