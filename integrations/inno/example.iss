@@ -255,9 +255,11 @@ begin
           Exit;
         end;
     else
-      // 4 no drive listed, -1 not shown (and any other): the system's drive.
-      DataFolder := ExpandConstant('{sd}\') + DATA_FOLDER;
-      Log('The drive chooser gave ' + IntToStr(Answer) + ': the data go to ' + DataFolder + '.');
+      begin
+        // 4 no drive listed, -1 not shown (and any other): the system's drive.
+        DataFolder := ExpandConstant('{sd}\') + DATA_FOLDER;
+        Log('The drive chooser gave ' + IntToStr(Answer) + ': the data go to ' + DataFolder + '.');
+      end;
     end;
     Problem := DataFolderProblem(DataFolder);
     if Problem <> '' then begin
