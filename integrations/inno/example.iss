@@ -64,6 +64,12 @@ Source: "{#KivDist}\kiv_inst.dll"; Flags: dontcopy
 Source: "{#KivDist}\kiv_inst.dll"; DestDir: "{app}"; Flags: ignoreversion
 Source: "{#KivServiceExe}"; DestDir: "{app}\bin"; DestName: "kivrender.exe"; Flags: ignoreversion
 
+[InstallDelete]
+; An earlier version's script goes first: the [INI] entries below add to a
+; file and never take anything out of it, and 1.1's removed the data folder
+; with an elevated "rd /s /q".
+Type: files; Name: "{app}\kivunins.ini"
+
 [INI]
 ; What the uninstall hook removes: the service. The data folder is the
 ; uninstaller's code's to remove, file by file.

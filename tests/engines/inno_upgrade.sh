@@ -28,6 +28,10 @@ old_pid=$(service_pid)
 wine reg add "$service_key" /v Description /d "Renders for the night shift" /f >/dev/null ||
     fail "cannot set the description"
 
+# 1.1's script removed the data folder by an elevated command: the upgrade
+# must not keep it.
+printf '[CustomCommand]\r\nCommand0="C:\\windows\\system32\\cmd.exe" /c rd /s /q C:\\KivelstrandData\r\n' >> "$unix_app/kivunins.ini"
+
 echo "== 2.0 over it, silently"
 start=$(date +%s)
 # shellcheck disable=SC2086
@@ -39,6 +43,7 @@ running || fail "2.0: the service does not run"
 wine reg query "$service_key" /v Description | tr -d '\r' | grep -q "Renders for the night shift" ||
     fail "the service lost the description set on it"
 cmp -s "$unix_app/bin/kivrender.exe" "$work/v2/kivtestsvc.exe" || fail "1.0's program is still installed"
+grep -q CustomCommand "$unix_app/kivunins.ini" && fail "the upgrade kept the earlier script's command"
 [ -d "/proc/$old_pid" ] && fail "1.0's program still runs (pid $old_pid)"
 new_pid=$(service_pid)
 inode=$(stat -c %i "$unix_app/bin/kivrender.exe")
