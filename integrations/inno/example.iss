@@ -2,7 +2,7 @@
 ; program under Program Files, its data in a folder Setup creates, protected,
 ; on the drive the user picks with the drive chooser (interactive only), a
 ; status window with a clip while the files are copied and the render service
-; starts, the service created once and kept through upgrades (one from 1.0,
+; starts, the service created once and kept through upgrades (one from 1.0.0,
 ; whose program lay at a drive root, moves it under Program Files), the
 ; uninstall script kivunins.ini beside the library, and an uninstaller that
 ; removes it all, and nothing else, through the library's uninstall hook and
@@ -43,7 +43,7 @@ AppPublisher=Brackwen Technologies Inc.
 ; Only administrators can write below Program Files: nobody else can replace
 ; the program the service runs as LocalSystem, or the library and script
 ; the elevated uninstaller loads. ProgramFolder keeps an installed version's
-; folder when it lies there, and moves one that does not (1.0 put it at a
+; folder when it lies there, and moves one that does not (1.0.0 put it at a
 ; drive root, where every user may change it).
 DefaultDirName={code:ProgramFolder}
 UsePreviousAppDir=no
@@ -66,7 +66,7 @@ Source: "{#KivServiceExe}"; DestDir: "{app}\bin"; DestName: "kivrender.exe"; Fla
 
 [InstallDelete]
 ; An earlier version's script goes first: the [INI] entries below add to a
-; file and never take anything out of it, and 1.1's removed the data folder
+; file and never take anything out of it, and 1.1.0's removed the data folder
 ; with an elevated "rd /s /q".
 Type: files; Name: "{app}\kivunins.ini"
 
@@ -137,7 +137,7 @@ const
   KIV_EXIT_SERVICE_NOT_RUNNING = 9;
   DATA_FOLDER = 'KivelstrandData';
   // What Setup puts in the data folder, and all the uninstaller removes
-  // there; and the same for a 1.0 program folder.
+  // there; and the same for a 1.0.0 program folder.
   DATA_FILES = 'cache\frames.idx';
   DATA_FOLDERS = 'cache';
   OLD_FILES = 'bin\kivrender.exe|cache\frames.idx|kiv_inst.dll|kivunins.ini|kivuninslog.txt|unins000.exe|unins000.dat';
