@@ -23,7 +23,10 @@ static const size_t RECORD_BYTES = 4096;
 static const size_t KEY_PATH_BYTES = 1024;
 static const size_t MESSAGE_FILE_BYTES = 256;
 
-static const char RECORD_FORMAT[] = "Kivelstrand System\r\n\r\nProcess: %s (PID: %d)\r\n\r\n%s\r\n\r\n%s\r\n";
+// One text for both record forms; msvcrt's wide printf takes %s as wide.
+#define RECORD_TEXT "Kivelstrand System\r\n\r\nProcess: %s (PID: %d)\r\n\r\n%s\r\n\r\n%s\r\n"
+static const char RECORD_FORMAT[] = RECORD_TEXT;
+static const WCHAR RECORD_FORMAT_W[] = L"" RECORD_TEXT;
 static const char MESSAGE_FILE_FORMAT[] = "%c:%s";
 static const char MESSAGE_FILE_TAIL[] = "\\kiv\\nt\\bin\\kiv_msg.dll";
 static const char CONFIG_KEY[] = "SOFTWARE\\Brackwen Technologies Inc.\\Kivelstrand\\Config";
@@ -40,12 +43,6 @@ static const char REGISTER_FAILED[] = "KIV_NT_WriteEventLog: RegisterEventSource
 static const char REPORT_FAILED[] = "KIV_NT_WriteEventLog: ReportEvent failed.";
 static const int OWN_TEXT_LIMIT = 256;
 static const int MESSAGE_LIMIT = 1024;
-
-// The caller's message in the diagnostic log, so that it is not lost.
-static void LogLostMessage(const char *message, DWORD code)
-{
-    KIV_NT_LogError(message, code, MESSAGE_LIMIT);
-}
 
 static BOOLEAN IsEventType(WORD type)
 {
@@ -77,69 +74,98 @@ static BOOLEAN RegisterOnce(void)
     return 1;
 }
 
-BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category)
+// The steps of a record that do not depend on its text's form: the checks,
+// the registration, the process name and the event source. NULL when the
+// record cannot be written; the writer's own reason is then logged already.
+static HANDLE OpenRecord(WORD type, BOOLEAN messageFits, char *processName)
 {
     if (!IsEventType(type)) {
         KIV_NT_LogText(INVALID_TYPE, OWN_TEXT_LIMIT);
-        LogLostMessage(message, code);
-        return 0;
+        return NULL;
     }
-    size_t messageLength = 0;
-    if (message == NULL || FAILED(StringCchLengthA(message, MESSAGE_MAX + 1, &messageLength))) {
+    if (!messageFits) {
         KIV_NT_LogText(INVALID_MESSAGE, OWN_TEXT_LIMIT);
-        LogLostMessage(message, code);
-        return 0;
+        return NULL;
     }
+    if (!KIV_NT_GetProcessName(processName) || !RegisterOnce())
+        return NULL;
+    HANDLE source = RegisterEventSourceA(NULL, EVENT_SOURCE);
+    if (source == NULL)
+        KIV_NT_LogError(REGISTER_FAILED, GetLastError(), OWN_TEXT_LIMIT);
+    return source;
+}
 
+// The one writer behind both forms: message is narrow, or wide when wide is
+// set. The A/W difference stays in here: how the message is measured, how
+// its error text and record text are formed and reported, and how it is
+// logged when lost.
+static BOOLEAN WriteRecord(const void *message, BOOLEAN wide, DWORD code, WORD type, WORD category)
+{
+    size_t length = 0;
+    BOOLEAN fits = message != NULL &&
+                   SUCCEEDED(wide ? StringCchLengthW((const WCHAR *)message, MESSAGE_MAX + 1, &length)
+                                  : StringCchLengthA((const char *)message, MESSAGE_MAX + 1, &length));
     char processName[NAME_BYTES];
     ZeroMemory(processName, sizeof(processName));
-    if (!KIV_NT_GetProcessName(processName)) {
-        LogLostMessage(message, code);
-        return 0;
+    HANDLE source = OpenRecord(type, fits, processName);
+    BOOL reported = FALSE;
+    if (source != NULL) {
+        // Room for either form. The record text is this call's own: a report
+        // nested in the SID lookup builds its own in its own frame. A text
+        // over the buffer is cut.
+        WCHAR errorText[ERROR_TEXT_BYTES];
+        WCHAR record[RECORD_BYTES];
+        ZeroMemory(errorText, sizeof(errorText));
+        ZeroMemory(record, sizeof(record));
+        int processId = (int)GetCurrentProcessId();
+        if (wide) {
+            WCHAR wideName[NAME_BYTES];
+            ZeroMemory(wideName, sizeof(wideName));
+            MultiByteToWideChar(CP_ACP, 0, processName, -1, wideName, NAME_BYTES);
+            // The system text as it comes, without a round through the code page.
+            if (code != 0)
+                KIV_NT_FormatError(code, errorText, ERROR_TEXT_BYTES);
+            StringCchPrintfW(record, RECORD_BYTES, RECORD_FORMAT_W, wideName, processId, message, errorText);
+        } else {
+            if (code != 0)
+                KIV_NT_ErrorToText(code, (char *)errorText, ERROR_TEXT_BYTES);
+            StringCchPrintfA((char *)record, RECORD_BYTES, RECORD_FORMAT, processName, processId, message,
+                             (char *)errorText);
+        }
+
+        PSID sid = NULL;
+        if (!SidLookupPending) {
+            SidLookupPending = 1;
+            sid = KIV_NT_AllocCurrentSID();
+            SidLookupPending = 0;
+        }
+        const void *strings[1] = {record};
+        reported = wide ? ReportEventW(source, type, category, EVENT_ID, sid, 1, 0, (LPCWSTR *)strings, NULL)
+                        : ReportEventA(source, type, category, EVENT_ID, sid, 1, 0, (LPCSTR *)strings, NULL);
+        if (!reported)
+            KIV_NT_LogError(REPORT_FAILED, GetLastError(), MESSAGE_LIMIT);
+        KIV_NT_FreeSID(sid);
+        DeregisterEventSource(source);
     }
-
-    if (!RegisterOnce()) {
-        LogLostMessage(message, code);
-        return 0;
+    // The caller's message in the diagnostic log, so that it is not lost; a
+    // wide one goes in as it is (the entry's line holds 1024 characters).
+    if (!reported) {
+        if (wide)
+            KIV_NT_LogErrorLine((const WCHAR *)message, code);
+        else
+            KIV_NT_LogError((const char *)message, code, MESSAGE_LIMIT);
     }
+    return reported ? 1 : 0;
+}
 
-    HANDLE source = RegisterEventSourceA(NULL, EVENT_SOURCE);
-    if (source == NULL) {
-        KIV_NT_LogError(REGISTER_FAILED, GetLastError(), OWN_TEXT_LIMIT);
-        LogLostMessage(message, code);
-        return 0;
-    }
+BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category)
+{
+    return WriteRecord(message, 0, code, type, category);
+}
 
-    char errorText[ERROR_TEXT_BYTES];
-    ZeroMemory(errorText, sizeof(errorText));
-    if (code != 0)
-        KIV_NT_ErrorToText(code, errorText, ERROR_TEXT_BYTES);
-
-    // The record text is this call's own: a report nested in the SID lookup
-    // below builds its own in its own frame. A text over the buffer is cut.
-    char record[RECORD_BYTES];
-    ZeroMemory(record, sizeof(record));
-    StringCchPrintfA(record, RECORD_BYTES, RECORD_FORMAT, processName, (int)GetCurrentProcessId(), message,
-                     errorText);
-
-    PSID sid = NULL;
-    if (!SidLookupPending) {
-        SidLookupPending = 1;
-        sid = KIV_NT_AllocCurrentSID();
-        SidLookupPending = 0;
-    }
-
-    BOOLEAN result = 1;
-    const char *strings[1] = {record};
-    if (!ReportEventA(source, type, category, EVENT_ID, sid, 1, 0, strings, NULL)) {
-        KIV_NT_LogError(REPORT_FAILED, GetLastError(), MESSAGE_LIMIT);
-        LogLostMessage(message, code);
-        result = 0;
-    }
-
-    KIV_NT_FreeSID(sid);
-    DeregisterEventSource(source);
-    return result;
+BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD category)
+{
+    return WriteRecord(message, 1, code, type, category);
 }
 
 size_t KIV_NT_CopyWholeChars(char *buffer, size_t size, const char *text, size_t length)

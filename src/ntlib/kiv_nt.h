@@ -60,6 +60,10 @@ extern BOOLEAN KIV_NT_EventSourceRegistered;
 // Writes one record under the product's event source; 1 when it was written.
 BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category);
 
+// The same with a wide message, reported as a wide record, so that a name
+// outside the ANSI code page reaches the event log exactly.
+BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD category);
+
 // The program's file name from the command line, into a buffer of 256 bytes.
 BOOLEAN KIV_NT_GetProcessName(char *buffer);
 
@@ -95,6 +99,8 @@ NTSTATUS OpenPolicy(DWORD desiredAccess, LSA_HANDLE *policy);
 // reports every failure and every stop or removal as an event record.
 BOOLEAN KIV_NT_StopService(const char *name);
 BOOLEAN KIV_NT_RemoveService(const char *name);
+// The same by a wide name, with wide records.
+BOOLEAN KIV_NT_RemoveServiceW(const WCHAR *name);
 
 // Whether the service can be opened, and whether it runs; a service that
 // cannot be opened gives 0 without a report.

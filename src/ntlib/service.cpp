@@ -9,6 +9,8 @@
 // Each stop or removal formats its report into this many bytes.
 #define SERVICE_MESSAGE_SIZE 1024
 #define STARTER_NAME_SIZE 256
+// Room for the longest step format, widened for a wide name.
+#define SERVICE_FORMAT_CHARS 64
 
 static const WORD SERVICE_CATEGORY = 5;
 
@@ -39,19 +41,46 @@ static const char STARTER_FORMAT[] = "%s%d";
 static const char STARTER_PREFIX[] = "KivProcessStarter";
 static const int STARTER_COUNT = 100;
 
-// Reports a failed step with the code the caller read right after it.
-static void ReportStep(const char *format, const char *name, DWORD code)
+// A service name as the caller gave it, narrow or wide (the other is NULL).
+// The manager is asked by the name's own form and the records carry it in
+// that form: the A/W difference of stopping and removing lives here alone.
+struct ServiceName {
+    const char *narrow;
+    const WCHAR *wide;
+};
+
+static SC_HANDLE OpenNamedService(SC_HANDLE manager, const ServiceName &name)
 {
-    char message[SERVICE_MESSAGE_SIZE] = {0};
-    StringCchPrintfA(message, SERVICE_MESSAGE_SIZE, format, name);
-    KIV_NT_WriteEventLog(message, code, EVENTLOG_ERROR_TYPE, SERVICE_CATEGORY);
+    return name.wide != NULL ? OpenServiceW(manager, name.wide, SERVICE_ALL_ACCESS)
+                             : OpenServiceA(manager, name.narrow, SERVICE_ALL_ACCESS);
 }
 
-static void ReportDone(const char *format, const char *name)
+// Reports a step with the name; failures carry the code the caller read
+// right after the step, successes code 0.
+static void Report(const char *format, const ServiceName &name, DWORD code, WORD type)
 {
+    if (name.wide != NULL) {
+        // The formats are ASCII; msvcrt's wide printf takes %s as wide.
+        WCHAR wideFormat[SERVICE_FORMAT_CHARS] = {0};
+        MultiByteToWideChar(CP_ACP, 0, format, -1, wideFormat, SERVICE_FORMAT_CHARS);
+        WCHAR message[SERVICE_MESSAGE_SIZE] = {0};
+        StringCchPrintfW(message, SERVICE_MESSAGE_SIZE, wideFormat, name.wide);
+        KIV_NT_WriteEventLogW(message, code, type, SERVICE_CATEGORY);
+        return;
+    }
     char message[SERVICE_MESSAGE_SIZE] = {0};
-    StringCchPrintfA(message, SERVICE_MESSAGE_SIZE, format, name);
-    KIV_NT_WriteEventLog(message, 0, EVENTLOG_INFORMATION_TYPE, SERVICE_CATEGORY);
+    StringCchPrintfA(message, SERVICE_MESSAGE_SIZE, format, name.narrow);
+    KIV_NT_WriteEventLog(message, code, type, SERVICE_CATEGORY);
+}
+
+static void ReportStep(const char *format, const ServiceName &name, DWORD code)
+{
+    Report(format, name, code, EVENTLOG_ERROR_TYPE);
+}
+
+static void ReportDone(const char *format, const ServiceName &name)
+{
+    Report(format, name, 0, EVENTLOG_INFORMATION_TYPE);
 }
 
 static void ReportQueryStep(const char *message)
@@ -68,7 +97,7 @@ struct ServiceStepTexts {
     const char *openService;
 };
 
-static bool OpenLocked(const char *name, const ServiceStepTexts &texts, SC_HANDLE *manager,
+static bool OpenLocked(const ServiceName &name, const ServiceStepTexts &texts, SC_HANDLE *manager,
                        SC_LOCK *lock, SC_HANDLE *service)
 {
     *manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
@@ -82,7 +111,7 @@ static bool OpenLocked(const char *name, const ServiceStepTexts &texts, SC_HANDL
         CloseServiceHandle(*manager);
         return false;
     }
-    *service = OpenServiceA(*manager, name, SERVICE_ALL_ACCESS);
+    *service = OpenNamedService(*manager, name);
     if (*service == NULL) {
         ReportStep(texts.openService, name, GetLastError());
         UnlockServiceDatabase(*lock);
@@ -99,9 +128,10 @@ static void CloseLocked(SC_HANDLE manager, SC_LOCK lock, SC_HANDLE service)
     CloseServiceHandle(manager);
 }
 
-BOOLEAN KIV_NT_StopService(const char *name)
+BOOLEAN KIV_NT_StopService(const char *narrow)
 {
     static const ServiceStepTexts texts = {STOP_OPEN_MANAGER, STOP_LOCK, STOP_OPEN_SERVICE};
+    const ServiceName name = {narrow, NULL};
     SC_HANDLE manager, service;
     SC_LOCK lock;
     if (!OpenLocked(name, texts, &manager, &lock, &service))
@@ -134,7 +164,7 @@ BOOLEAN KIV_NT_StopService(const char *name)
     return result;
 }
 
-BOOLEAN KIV_NT_RemoveService(const char *name)
+static BOOLEAN RemoveNamedService(const ServiceName &name)
 {
     static const ServiceStepTexts texts = {REMOVE_OPEN_MANAGER, REMOVE_LOCK, REMOVE_OPEN_SERVICE};
     SC_HANDLE manager, service;
@@ -162,6 +192,18 @@ BOOLEAN KIV_NT_RemoveService(const char *name)
     }
     CloseLocked(manager, lock, service);
     return result;
+}
+
+BOOLEAN KIV_NT_RemoveService(const char *name)
+{
+    const ServiceName named = {name, NULL};
+    return RemoveNamedService(named);
+}
+
+BOOLEAN KIV_NT_RemoveServiceW(const WCHAR *name)
+{
+    const ServiceName named = {NULL, name};
+    return RemoveNamedService(named);
 }
 
 // The two queries take no lock. Opens the manager (a failure is reported)

@@ -1,7 +1,9 @@
 // The uninstall hook: the uninstaller calls UninstInitialize once per run,
 // and the script beside the library says which services to remove and which
 // commands to start.
+#include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <strsafe.h>
 
@@ -10,14 +12,17 @@
 #include "ntlib/kiv_nt.h"
 #include "uninstall/uninstall.h"
 
-// The open uninstall log of the run under way, or null.
+// The open uninstall log of the run under way, or null, and whether it is
+// UTF-8 (with its byte-order mark) rather than ANSI.
 static FILE *UninstallLog = NULL;
+static BOOL LogIsUtf8 = FALSE;
 
 // The library's own module, whatever handle the host passes.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 // The hook's folder and file names are wide, so that a folder outside the
-// ANSI code page works; the script's values and the log's text stay ANSI.
+// ANSI code page works. An ANSI script's values are acted on in the ANSI
+// code page; a Unicode script's values wide, exactly as written.
 static const WCHAR SCRIPT_FORMAT[] = L"%lskivunins.ini";
 static const WCHAR LOG_FORMAT[] = L"%ls%ls";
 static const WCHAR LOG_FILE_NAME[] = L"kivuninslog.txt";
@@ -29,7 +34,6 @@ static const char SERVICE_KEY_FORMAT[] = "Service%d";
 static const char COMMAND_SECTION[] = "CustomCommand";
 static const WCHAR COMMAND_SECTION_W[] = L"CustomCommand";
 static const char COMMAND_KEY_FORMAT[] = "Command%d";
-static const char NOT_FOUND[] = "NOT_FOUND";
 static const WCHAR NOT_FOUND_W[] = L"NOT_FOUND";
 static const int LIST_LIMIT = 50;
 // The reader hands over at most this many characters: a value that long may
@@ -37,6 +41,9 @@ static const int LIST_LIMIT = 50;
 static const int VALUE_MAX_CHARS = UNINST_TEXT_SIZE - 1;
 
 static const char STATUS_CAPTION[] = "Uninstall";
+static const WCHAR STATUS_CAPTION_W[] = L"Uninstall";
+// Room for the status formats, widened for a Unicode value.
+static const int STATUS_FORMAT_CHARS = 64;
 static const char SERVICE_STATUS_FORMAT[] = "Uninstalling %s service, please wait...";
 static const char COMMAND_STATUS_FORMAT[] = "Uninstalling by custom call %s, please wait...";
 
@@ -54,6 +61,18 @@ static const char LOG_VALUE_LINE[] = "Value is %s\n";
 static const char LOG_END[] = "END Kivelstrand UN-install log file\n";
 static const char LOG_CUT_LINE[] = "Value may be cut (511 characters or more), skipped\n";
 static const char LOG_NOT_ANSI_LINE[] = "Value is not in the ANSI code page, skipped\n";
+static const char LOG_UNSAFE_LINE[] = "Value has a control character or half a surrogate pair, skipped\n";
+static const char LOG_REFUSED_LINE[] = "Script is UTF-8 or UTF-16 BE, not read: save it as UTF-16 LE or ANSI\n";
+
+// A Unicode log: UTF-8 behind its byte-order mark, so that its ASCII lines
+// are those of an ANSI log byte for byte. A character that must not stand raw
+// in it is written as <U+XXXX>.
+static const char UTF8_MARK[] = "\xEF\xBB\xBF";
+static const size_t UTF8_MARK_BYTES = 3;
+static const size_t LOG_UTF8_SIZE = UNINST_UTF8_SIZE(UNINST_TEXT_SIZE);
+// An ANSI log larger than this is not converted: a Unicode run then logs
+// nothing rather than mix encodings in one file.
+static const DWORD LOG_CONVERT_MAX = 16 * 1024 * 1024;
 
 // What one read of a list gave.
 enum ListEntry { ENTRY_END, ENTRY_USE, ENTRY_SKIP };
@@ -65,11 +84,77 @@ static void LogText(const char *text)
     fputs(text, UninstallLog);
 }
 
-static void LogLine(const char *format, const char *argument)
+// One line with one argument, in the log's encoding: the ANSI form in an
+// ANSI log, the wide form in a Unicode one (ASCII arguments come without a
+// wide form: they read the same in both).
+static void LogLine(const char *format, const char *ansi, const WCHAR *wide)
 {
     if (UninstallLog == NULL)
         return;
-    fprintf(UninstallLog, format, argument);
+    if (!LogIsUtf8 || wide == NULL) {
+        fprintf(UninstallLog, format, ansi);
+        return;
+    }
+    char text[LOG_UTF8_SIZE];
+    ToEscapedUtf8(wide, text, LOG_UTF8_SIZE);
+    fprintf(UninstallLog, format, text);
+}
+
+// Rewrites a whole ANSI log as UTF-8 behind the byte-order mark; FALSE when
+// it cannot, with the file as it was.
+static BOOL ConvertLogToUtf8(HANDLE file, DWORD size)
+{
+    if (size > LOG_CONVERT_MAX)
+        return FALSE;
+    // One block: the ANSI bytes, their UTF-16 form and the UTF-8 form. Each
+    // ANSI byte gives at most one UTF-16 unit, each unit at most three UTF-8
+    // bytes, so each part always holds the whole log.
+    char *ansi = (char *)calloc(6 * (size_t)size + UTF8_MARK_BYTES, 1);
+    if (ansi == NULL)
+        return FALSE;
+    WCHAR *wide = (WCHAR *)(ansi + size);
+    char *utf8 = ansi + 3 * (size_t)size;
+    DWORD moved = 0;
+    BOOL done = FALSE;
+    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 && ReadFile(file, ansi, size, &moved, NULL) && moved == size) {
+        int chars = MultiByteToWideChar(CP_ACP, 0, ansi, (int)size, wide, (int)size);
+        CopyMemory(utf8, UTF8_MARK, UTF8_MARK_BYTES);
+        DWORD total = UTF8_MARK_BYTES +
+                      (DWORD)WideCharToMultiByte(CP_UTF8, 0, wide, chars, utf8 + UTF8_MARK_BYTES, 3 * (int)size, NULL, NULL);
+        done = total > UTF8_MARK_BYTES && SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 &&
+               WriteFile(file, utf8, total, &moved, NULL) && moved == total;
+    }
+    free(ansi);
+    return done;
+}
+
+// Opens the log for appending, never through a link, and settles its
+// encoding so that one file never mixes two: a log that begins with the
+// UTF-8 byte-order mark stays UTF-8 whatever the script; a Unicode run marks
+// an empty log and converts an ANSI one whole, or logs nothing when it
+// cannot; an ANSI run goes on in an ANSI log as ever.
+static void OpenLog(const WCHAR *logName, BOOL unicode)
+{
+    LogIsUtf8 = FALSE;
+    UninstallLog = KIV_NT_OpenLogStream(logName, 1);
+    if (UninstallLog == NULL)
+        return;
+    HANDLE file = (HANDLE)_get_osfhandle(_fileno(UninstallLog));
+    DWORD size = GetFileSize(file, NULL);
+    char head[UTF8_MARK_BYTES] = {0};
+    DWORD read = 0;
+    LogIsUtf8 = size != INVALID_FILE_SIZE && size >= UTF8_MARK_BYTES && ReadFile(file, head, UTF8_MARK_BYTES, &read, NULL) &&
+                read == UTF8_MARK_BYTES && memcmp(head, UTF8_MARK, UTF8_MARK_BYTES) == 0;
+    if (LogIsUtf8 || !unicode)
+        return;
+    if (size == 0) {
+        fputs(UTF8_MARK, UninstallLog);
+    } else if (!ConvertLogToUtf8(file, size)) {
+        fclose(UninstallLog);
+        UninstallLog = NULL;
+        return;
+    }
+    LogIsUtf8 = TRUE;
 }
 
 // A wide text in the ANSI code page, without best fit: a character the code
@@ -84,71 +169,78 @@ static int ToAnsi(const WCHAR *wide, char *text, int size, BOOL *unrepresentable
     return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, text, size, NULL, unrepresentable);
 }
 
-// Reads one numbered key into value (UNINST_TEXT_SIZE bytes, ANSI); logs its
-// name and value. A value the reader may have cut, or one the ANSI code page
-// cannot hold, is logged and skipped: acted on, it could name another
-// service or run another command.
-static ListEntry ReadListEntry(const WCHAR *script, const WCHAR *section, const char *keyFormat, int index,
-                               char *value)
+// Reads one numbered key: wide gets the value as read, and for an ANSI
+// script value its ANSI form (both UNINST_TEXT_SIZE). Logs the key and the
+// value. A value the reader may have cut is logged and skipped, and so is,
+// in an ANSI script, one the ANSI code page cannot hold, and in a Unicode
+// one, one with a character no name or command has: acted on, it could name
+// another service or run another command.
+static ListEntry ReadListEntry(const WCHAR *script, BOOL unicode, const WCHAR *section, const char *keyFormat,
+                               int index, char *value, WCHAR *wide)
 {
     char key[UNINST_TEXT_SIZE] = {0};
     StringCchPrintfA(key, UNINST_TEXT_SIZE, keyFormat, index);
     WCHAR wideKey[UNINST_TEXT_SIZE] = {0};
     MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, UNINST_TEXT_SIZE);
-    WCHAR wide[UNINST_TEXT_SIZE] = {0};
+    ZeroMemory(wide, UNINST_TEXT_SIZE * sizeof(WCHAR));
     DWORD length = GetPrivateProfileStringW(section, wideKey, NOT_FOUND_W, wide, UNINST_TEXT_SIZE, script);
+    bool cut = length >= (DWORD)VALUE_MAX_CHARS;
 
-    // Room for three bytes a character, so that a value whose ANSI form is
-    // longer than the hook's buffer is still seen whole, and then skipped.
-    char whole[3 * UNINST_TEXT_SIZE] = {0};
-    BOOL unrepresentable = FALSE;
-    int bytes = ToAnsi(wide, whole, sizeof(whole), &unrepresentable);
     ZeroMemory(value, UNINST_TEXT_SIZE);
-    size_t copied = KIV_NT_CopyWholeChars(value, UNINST_TEXT_SIZE, whole, strlen(whole));
-    bool cut = length >= (DWORD)VALUE_MAX_CHARS || bytes == 0 || copied < strlen(whole);
+    BOOL unusable = FALSE;
+    if (unicode) {
+        unusable = HasUnsafeChar(wide);
+    } else {
+        // Room for three bytes a character, so that a value whose ANSI form is
+        // longer than the hook's buffer is still seen whole, and then skipped.
+        char whole[3 * UNINST_TEXT_SIZE] = {0};
+        int bytes = ToAnsi(wide, whole, sizeof(whole), &unusable);
+        size_t copied = KIV_NT_CopyWholeChars(value, UNINST_TEXT_SIZE, whole, strlen(whole));
+        cut = cut || bytes == 0 || copied < strlen(whole);
+    }
 
-    LogLine(LOG_KEY_LINE, key);
-    LogLine(LOG_VALUE_LINE, value);
+    LogLine(LOG_KEY_LINE, key, NULL);
+    LogLine(LOG_VALUE_LINE, value, wide);
     if (cut) {
         LogText(LOG_CUT_LINE);
         return ENTRY_SKIP;
     }
-    if (unrepresentable) {
-        LogText(LOG_NOT_ANSI_LINE);
+    if (unusable) {
+        LogText(unicode ? LOG_UNSAFE_LINE : LOG_NOT_ANSI_LINE);
         return ENTRY_SKIP;
     }
-    return strcmp(value, NOT_FOUND) != 0 ? ENTRY_USE : ENTRY_END;
+    return wcscmp(wide, NOT_FOUND_W) != 0 ? ENTRY_USE : ENTRY_END;
 }
 
-// The status window around one step, unless the run is to be quiet.
-static void StatusOpen(const char *format, const char *value)
+// The status window around one step, unless the run is to be quiet: with
+// the ANSI value, or with the wide one when there is no ANSI form.
+static void StatusOpen(const char *format, const char *value, const WCHAR *wide)
 {
     if (QuietRun())
         return;
-    char status[UNINST_TEXT_SIZE] = {0};
-    StringCchPrintfA(status, UNINST_TEXT_SIZE, format, value);
-    FakeStatusOpen(status, STATUS_CAPTION);
+    if (value != NULL) {
+        char status[UNINST_TEXT_SIZE] = {0};
+        StringCchPrintfA(status, UNINST_TEXT_SIZE, format, value);
+        FakeStatusOpen(status, STATUS_CAPTION);
+        return;
+    }
+    // The formats are ASCII; msvcrt's wide printf takes %s as wide.
+    WCHAR wideFormat[STATUS_FORMAT_CHARS] = {0};
+    MultiByteToWideChar(CP_ACP, 0, format, -1, wideFormat, STATUS_FORMAT_CHARS);
+    WCHAR status[UNINST_TEXT_SIZE] = {0};
+    StringCchPrintfW(status, UNINST_TEXT_SIZE, wideFormat, wide);
+    // TEMPORARY until the wide status export lands.
+    char narrow[UNINST_TEXT_SIZE] = {0};
+    BOOL lost = FALSE;
+    ToAnsi(status, narrow, UNINST_TEXT_SIZE, &lost);
+    (void)STATUS_CAPTION_W;
+    FakeStatusOpen(narrow, STATUS_CAPTION);
 }
 
 static void StatusClose(void)
 {
     if (!QuietRun())
         FakeStatusClose();
-}
-
-static void RemoveListedServices(const WCHAR *script)
-{
-    char value[UNINST_TEXT_SIZE];
-    for (int i = 0; i < LIST_LIMIT; i++) {
-        ListEntry entry = ReadListEntry(script, SERVICE_SECTION_W, SERVICE_KEY_FORMAT, i, value);
-        if (entry == ENTRY_END)
-            break;
-        if (entry == ENTRY_SKIP)
-            continue;
-        StatusOpen(SERVICE_STATUS_FORMAT, value);
-        KIV_NT_RemoveService(value);
-        StatusClose();
-    }
 }
 
 static void RemoveProcessStarters()
@@ -174,17 +266,46 @@ static void DeleteConfigFile()
     DeleteFileA(config);
 }
 
-static void StartListedCommands(const WCHAR *script)
+// Starts a wide command line as WinExec starts an ANSI one with SW_HIDE:
+// hidden, not waited for, nothing inherited. CreateProcessW may write into
+// the line, which is the caller's own buffer.
+static void StartWide(WCHAR *commandLine)
+{
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof(process));
+    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+// One list of the script: each usable value under the status window,
+// removed as a service or started as a command, in the script's own form.
+static void RunList(const WCHAR *script, BOOL unicode, const WCHAR *section, const char *keyFormat,
+                    const char *statusFormat, BOOL commands)
 {
     char value[UNINST_TEXT_SIZE];
+    WCHAR wide[UNINST_TEXT_SIZE];
     for (int i = 0; i < LIST_LIMIT; i++) {
-        ListEntry entry = ReadListEntry(script, COMMAND_SECTION_W, COMMAND_KEY_FORMAT, i, value);
+        ListEntry entry = ReadListEntry(script, unicode, section, keyFormat, i, value, wide);
         if (entry == ENTRY_END)
             break;
         if (entry == ENTRY_SKIP)
             continue;
-        StatusOpen(COMMAND_STATUS_FORMAT, value);
-        WinExec(value, SW_HIDE);
+        StatusOpen(statusFormat, unicode ? NULL : value, wide);
+        if (commands && unicode)
+            StartWide(wide);
+        else if (commands)
+            WinExec(value, SW_HIDE);
+        else if (unicode)
+            KIV_NT_RemoveServiceW(wide);
+        else
+            KIV_NT_RemoveService(value);
         StatusClose();
     }
 }
@@ -233,21 +354,26 @@ extern "C" int KIV_API UninstInitialize(DWORD unused, HINSTANCE instance)
     WCHAR logName[UNINST_TEXT_SIZE] = {0};
     FindHookFiles(script, logName);
 
-    // Never through a link: the log may lie where others can write.
-    UninstallLog = KIV_NT_OpenLogStream(logName, 1);
+    int encoding = ScriptEncoding(script);
+    BOOL unicode = encoding == SCRIPT_UNICODE;
+    OpenLog(logName, unicode);
     char narrowLogName[UNINST_TEXT_SIZE] = {0};
     WideCharToMultiByte(CP_ACP, 0, logName, -1, narrowLogName, UNINST_TEXT_SIZE, NULL, NULL);
     LogText(LOG_RULE);
     LogText(LOG_BEGIN);
-    LogLine(LOG_NAME_LINE, narrowLogName);
-    LogLine(LOG_SECTION_LINE, SERVICE_SECTION);
+    LogLine(LOG_NAME_LINE, narrowLogName, logName);
+    if (encoding == SCRIPT_REFUSED)
+        LogText(LOG_REFUSED_LINE);
+    LogLine(LOG_SECTION_LINE, SERVICE_SECTION, NULL);
 
-    RemoveListedServices(script);
+    if (encoding != SCRIPT_REFUSED)
+        RunList(script, unicode, SERVICE_SECTION_W, SERVICE_KEY_FORMAT, SERVICE_STATUS_FORMAT, FALSE);
     RemoveProcessStarters();
     DeleteConfigFile();
 
-    LogLine(LOG_SECTION_LINE, COMMAND_SECTION);
-    StartListedCommands(script);
+    LogLine(LOG_SECTION_LINE, COMMAND_SECTION, NULL);
+    if (encoding != SCRIPT_REFUSED)
+        RunList(script, unicode, COMMAND_SECTION_W, COMMAND_KEY_FORMAT, COMMAND_STATUS_FORMAT, TRUE);
 
     ModuleInstance = NULL;
     if (UninstallLog != NULL) {

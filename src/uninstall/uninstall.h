@@ -34,4 +34,25 @@ int EndsWithChar(const char *text, char ch);
 void SplitAtLastChar(const char *path, char *directory, size_t directorySize, char *rest,
                      size_t restSize, char separator);
 
+// What the first bytes of the script say (script.cpp): no byte-order mark is
+// the ANSI code page, FF FE is UTF-16 LE; a script with the mark of UTF-8 or
+// of UTF-16 BE is refused, since readers take those differently.
+enum { SCRIPT_ANSI, SCRIPT_UNICODE, SCRIPT_REFUSED };
+int ScriptEncoding(const WCHAR *script);
+
+// The UTF-16 units of the character at text: 2 for a surrogate pair, 1 for
+// another, 0 for a control character (not a tab) or half a surrogate pair,
+// which a Unicode run never acts on.
+int UnicodeCharUnits(const WCHAR *text);
+
+// 1 when text holds a character of which UnicodeCharUnits gives 0.
+int HasUnsafeChar(const WCHAR *text);
+
+// The wide text in UTF-8, every character exactly, except that one of which
+// UnicodeCharUnits gives 0 is written <U+XXXX>: the Unicode log and the
+// script checker show values so. A buffer of UNINST_UTF8_SIZE(n) bytes holds
+// any text of n - 1 units whole; a longer one is cut after a whole character.
+#define UNINST_UTF8_SIZE(units) (8 * (units) + 1)
+void ToEscapedUtf8(const WCHAR *wide, char *text, size_t size);
+
 #endif

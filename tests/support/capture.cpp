@@ -66,8 +66,8 @@ HANDLE WINAPI CapturedRegisterEventSourceA(LPCSTR server, LPCSTR source)
     return FAKE_SOURCE;
 }
 
-BOOL WINAPI CapturedReportEventA(HANDLE source, WORD type, WORD category, DWORD id, PSID sid,
-                                 WORD count, DWORD, LPCSTR *strings, LPVOID)
+BOOL RecordReport(HANDLE source, WORD type, WORD category, DWORD id, PSID sid, std::vector<std::string> strings,
+                  bool wide)
 {
     JournalEntry e = Entry(Outlet::EventReport);
     e.handle = source;
@@ -75,14 +75,36 @@ BOOL WINAPI CapturedReportEventA(HANDLE source, WORD type, WORD category, DWORD 
     e.category = category;
     e.eventId = id;
     e.hasSid = sid != NULL;
-    for (WORD i = 0; i < count && strings != NULL; i++)
-        e.strings.push_back(strings[i] ? strings[i] : "(null)");
+    e.strings = std::move(strings);
+    e.wide = wide;
     Append(e);
     if (g_failReports) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL WINAPI CapturedReportEventA(HANDLE source, WORD type, WORD category, DWORD id, PSID sid,
+                                 WORD count, DWORD, LPCSTR *strings, LPVOID)
+{
+    std::vector<std::string> texts;
+    for (WORD i = 0; i < count && strings != NULL; i++)
+        texts.push_back(strings[i] ? strings[i] : "(null)");
+    return RecordReport(source, type, category, id, sid, texts, false);
+}
+
+BOOL WINAPI CapturedReportEventW(HANDLE source, WORD type, WORD category, DWORD id, PSID sid,
+                                 WORD count, DWORD, LPCWSTR *strings, LPVOID)
+{
+    std::vector<std::string> texts;
+    for (WORD i = 0; i < count && strings != NULL; i++) {
+        char text[16384] = "(null)";
+        if (strings[i] != NULL)
+            WideCharToMultiByte(CP_UTF8, 0, strings[i], -1, text, sizeof(text), NULL, NULL);
+        texts.push_back(text);
+    }
+    return RecordReport(source, type, category, id, sid, texts, true);
 }
 
 BOOL WINAPI CapturedDeregisterEventSource(HANDLE source)
@@ -183,6 +205,7 @@ BoxCapture::BoxCapture(HMODULE module, int answer)
 EventCapture::EventCapture(HMODULE module, DWORD failRegisterError, bool failReports)
     : register_(module, NULL, "RegisterEventSourceA", (void *)CapturedRegisterEventSourceA),
       report_(module, NULL, "ReportEventA", (void *)CapturedReportEventA),
+      reportWide_(module, NULL, "ReportEventW", (void *)CapturedReportEventW),
       deregister_(module, NULL, "DeregisterEventSource", (void *)CapturedDeregisterEventSource)
 {
     g_failRegisterError = failRegisterError;

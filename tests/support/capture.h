@@ -25,7 +25,8 @@ struct JournalEntry {
     DWORD eventId = 0;
     bool hasSid = false;
     HANDLE handle = NULL;             // event source handle used
-    std::vector<std::string> strings; // event record strings
+    std::vector<std::string> strings; // event record strings (UTF-8 from ReportEventW)
+    bool wide = false;                // reported through ReportEventW
     DWORD milliseconds = 0;           // pause
     DWORD threadId = 0;
 };
@@ -60,7 +61,8 @@ private:
     ImportHook hook_;
 };
 
-// RegisterEventSourceA, ReportEventA, DeregisterEventSource: recorded.
+// RegisterEventSourceA, ReportEventA and ReportEventW, DeregisterEventSource:
+// recorded.
 // Registration hands out a fake handle, or fails with failError when that is
 // nonzero; reports succeed unless failReports is set. Handles that did not
 // come from the capture are passed to the real DeregisterEventSource.
@@ -71,7 +73,7 @@ public:
     ~EventCapture();
     static HANDLE FakeHandle();
 private:
-    ImportHook register_, report_, deregister_;
+    ImportHook register_, report_, reportWide_, deregister_;
 };
 
 // Sleep: recorded, returns at once.

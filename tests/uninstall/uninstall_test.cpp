@@ -9,10 +9,13 @@
 #include "capture.h"
 #include "kiv_inst.h"
 #include "process.h"
+#include "resource.h"
+#include "test_service.h"
 
 namespace {
 
 const std::string RULE = "=====================================\r\n";
+const std::string UTF8_MARK = "\xEF\xBB\xBF";
 
 std::string Block(const std::string &logName, const std::vector<std::pair<std::string, std::string>> &services,
                   const std::vector<std::pair<std::string, std::string>> &commands)
@@ -195,14 +198,6 @@ TEST(UninstallRun, ConfigurationFileIsDeletedFromTheWindowsDirectory)
     DeleteFileA(config.c_str());
 }
 
-std::wstring Wide(const std::string &text)
-{
-    int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, NULL, 0);
-    std::wstring wide(chars > 0 ? chars - 1 : 0, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], chars);
-    return wide;
-}
-
 bool AppearsWithin(const std::string &path, int tenths)
 {
     for (int i = 0; i < tenths; i++, Sleep(100))
@@ -295,6 +290,44 @@ TEST(UninstallRun, FolderOutsideTheAnsiCodePage)
     DeleteFileW(script.c_str());
     DeleteFileW(library.c_str());
     RemoveDirectoryW(folder.c_str());
+}
+
+// One log never mixes encodings: a Unicode run marks a new log UTF-8, an
+// ANSI run goes on in UTF-8 where a Unicode run left the log so; a script
+// with the mark of UTF-8 or of UTF-16 BE is not read at all.
+TEST(UninstallRun, LogKeepsOneEncodingAndOtherMarksAreRefused)
+{
+    const std::string refused = "Script is UTF-8 or UTF-16 BE, not read: save it as UTF-16 LE or ANSI\r\n";
+    struct Row {
+        const char *what;
+        std::string script, log;
+        std::vector<std::pair<std::string, std::string>> services;
+        std::string before; // what the log holds before the run's block
+        bool refused;
+    } rows[] = {
+        {"Unicode run, no log", Utf16File(L"[ServiceDelete]\r\nService0=caf\xe9\r\n"), "",
+         {{"Service0", "caf\xC3\xA9"}, {"Service1", "NOT_FOUND"}}, UTF8_MARK, false},
+        {"ANSI run, Unicode log", "[ServiceDelete]\r\nService0=caf\xE9\r\n", UTF8_MARK + "x\r\n",
+         {{"Service0", "caf\xC3\xA9"}, {"Service1", "NOT_FOUND"}}, UTF8_MARK + "x\r\n", false},
+        {"UTF-8 script", UTF8_MARK + "[ServiceDelete]\r\nService0=KivTestNone\r\n", "", {}, "", true},
+        {"UTF-16 BE script", std::string("\xFE\xFF\0[", 4), "x\r\n", {}, "x\r\n", true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        HookFolder hook;
+        hook.Script(row.script);
+        if (!row.log.empty()) {
+            ASSERT_TRUE(WriteFileBytes(hook.LogName(), row.log));
+        }
+        ChildRun run = hook.Run();
+        EXPECT_EQ(0u, run.exitCode) << run.output;
+        std::string block = Block(hook.LogName(), row.services, {{"Command0", "NOT_FOUND"}});
+        if (row.refused) {
+            block = Block(hook.LogName(), {}, {});
+            block.insert(block.find("Section is"), refused);
+        }
+        EXPECT_EQ(row.before + block, hook.Log());
+    }
 }
 
 // ---- in this process ------------------------------------------------------
@@ -396,6 +429,67 @@ TEST(UninstallInProcess, QuietRunShowsNoStatusWindow)
               hook.Log());
     EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
     entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
+}
+
+// A script saved as UTF-16 is acted on exactly: a service and a program
+// outside the ANSI code page are removed and started by their names, the
+// status text and the event record carry them whole, a value with a control
+// character or half a surrogate pair is skipped, and the earlier ANSI log is
+// made UTF-8 before the run's block goes in.
+TEST(UninstallInProcess, UnicodeScriptActsOnNamesOutsideTheAnsiCodePage)
+{
+    const std::wstring name = L"Kivelstrand \x141\xf3d\x17a \x6771\x4eac";
+    ::TestService service("normal", NULL, SERVICE_DEMAND_START, true, Utf8(name).c_str());
+    ASSERT_TRUE(service.installed());
+    TempDir base;
+    const std::wstring folder = Wide(base.path()) + name + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+    ASSERT_TRUE(CopyFileW(Wide(BinPath("kivmark.exe")).c_str(), (folder + L"kivmark.exe").c_str(), FALSE));
+    const std::wstring command = L"\"" + folder + L"kivmark.exe\" " + name;
+    ASSERT_TRUE(WriteFileBytes(folder + L"kivunins.ini",
+                               Utf16File(L"[ServiceDelete]\r\nService0=" + name + L"\r\nService1=Kiv\x1b[1m\r\n"
+                                         L"Service2=Kiv\xd800\r\n[CustomCommand]\r\nCommand0=" + command + L"\r\n")));
+    ASSERT_TRUE(WriteFileBytes(folder + L"kivuninslog.txt", "earlier \xE9\r\n"));
+
+    journal::Clear();
+    WCHAR shown[1024] = {0};
+    {
+        WideCommandLine commandLine(KivModule(), L"kivhost.exe -c\"" + folder + L"kiv_inst.dll\"");
+        EventCapture events;
+        EXPECT_EQ(0, UninstInitialize(0, KivModule()));
+        GetDlgItemTextW(FindWindowW(NULL, L"Uninstall"), IDC_STATUS_TEXT, shown, 1024);
+    }
+    EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
+    entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
+    PumpMessages();
+
+    EXPECT_EQ(0u, QueryServiceState(service.name())) << "expected the service removed";
+    EXPECT_EQ(L"Uninstalling by custom call " + command + L", please wait...", std::wstring(shown));
+    std::vector<std::string> wideRecords;
+    for (const JournalEntry &e : journal::Of(Outlet::EventReport))
+        if (e.wide)
+            wideRecords.push_back(e.strings.at(0));
+    std::string tail = " (PID: " + std::to_string(GetCurrentProcessId()) +
+                       ")\r\n\r\nKIV_NT_RemoveService: Removed service " + Utf8(name) + ".\n\r\n\r\n\r\n";
+    ASSERT_EQ(1u, wideRecords.size());
+    EXPECT_EQ(0u, wideRecords[0].find("Kivelstrand System\r\n\r\nProcess: ")) << wideRecords[0];
+    EXPECT_EQ(wideRecords[0].size() - tail.size(), wideRecords[0].rfind(tail)) << wideRecords[0];
+
+    const std::string skipped = "\r\nValue has a control character or half a surrogate pair, skipped";
+    std::string log;
+    ASSERT_TRUE(ReadFileBytes(folder + L"kivuninslog.txt", &log));
+    EXPECT_EQ(UTF8_MARK + "earlier \xC3\xA9\r\n" +
+                  Block(Utf8(folder + L"kivuninslog.txt"),
+                        {{"Service0", Utf8(name)}, {"Service1", "Kiv<U+001B>[1m" + skipped},
+                         {"Service2", "Kiv<U+D800>" + skipped}, {"Service3", "NOT_FOUND"}},
+                        {{"Command0", Utf8(command)}, {"Command1", "NOT_FOUND"}}),
+              log);
+
+    // The program got its command line whole.
+    std::string marker;
+    for (int i = 0; i < 100 && marker.empty(); i++, Sleep(100))
+        ReadFileBytes(folder + L"kivmark.txt", &marker);
+    EXPECT_EQ(std::string((const char *)command.data(), command.size() * sizeof(wchar_t)), marker);
 }
 
 } // namespace
