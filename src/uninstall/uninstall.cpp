@@ -229,12 +229,7 @@ static void StatusOpen(const char *format, const char *value, const WCHAR *wide)
     MultiByteToWideChar(CP_ACP, 0, format, -1, wideFormat, STATUS_FORMAT_CHARS);
     WCHAR status[UNINST_TEXT_SIZE] = {0};
     StringCchPrintfW(status, UNINST_TEXT_SIZE, wideFormat, wide);
-    // TEMPORARY until the wide status export lands.
-    char narrow[UNINST_TEXT_SIZE] = {0};
-    BOOL lost = FALSE;
-    ToAnsi(status, narrow, UNINST_TEXT_SIZE, &lost);
-    (void)STATUS_CAPTION_W;
-    FakeStatusOpen(narrow, STATUS_CAPTION);
+    FakeStatusOpenW(status, STATUS_CAPTION_W);
 }
 
 static void StatusClose(void)

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "capture.h"
 #include "process.h"
 
 namespace {

@@ -43,6 +43,25 @@ void WINAPI CapturedOutputDebugStringA(LPCSTR text)
     Append(e);
 }
 
+void WINAPI CapturedOutputDebugStringW(LPCWSTR text)
+{
+    JournalEntry e = Entry(Outlet::Debug);
+    e.text = Utf8(text ? text : L"");
+    e.wide = true;
+    Append(e);
+}
+
+int WINAPI CapturedMessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT style)
+{
+    JournalEntry e = Entry(Outlet::Box);
+    e.text = text ? Utf8(text) : "(null)";
+    e.caption = caption ? Utf8(caption) : "(null)";
+    e.style = style;
+    e.wide = true;
+    Append(e);
+    return g_boxAnswer;
+}
+
 int WINAPI CapturedMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style)
 {
     JournalEntry e = Entry(Outlet::Box);
@@ -66,8 +85,8 @@ HANDLE WINAPI CapturedRegisterEventSourceA(LPCSTR server, LPCSTR source)
     return FAKE_SOURCE;
 }
 
-BOOL RecordReport(HANDLE source, WORD type, WORD category, DWORD id, PSID sid, std::vector<std::string> strings,
-                  bool wide)
+BOOL WINAPI CapturedReportEventA(HANDLE source, WORD type, WORD category, DWORD id, PSID sid,
+                                 WORD count, DWORD, LPCSTR *strings, LPVOID)
 {
     JournalEntry e = Entry(Outlet::EventReport);
     e.handle = source;
@@ -75,8 +94,8 @@ BOOL RecordReport(HANDLE source, WORD type, WORD category, DWORD id, PSID sid, s
     e.category = category;
     e.eventId = id;
     e.hasSid = sid != NULL;
-    e.strings = std::move(strings);
-    e.wide = wide;
+    for (WORD i = 0; i < count && strings != NULL; i++)
+        e.strings.push_back(strings[i] ? strings[i] : "(null)");
     Append(e);
     if (g_failReports) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -85,26 +104,24 @@ BOOL RecordReport(HANDLE source, WORD type, WORD category, DWORD id, PSID sid, s
     return TRUE;
 }
 
-BOOL WINAPI CapturedReportEventA(HANDLE source, WORD type, WORD category, DWORD id, PSID sid,
-                                 WORD count, DWORD, LPCSTR *strings, LPVOID)
-{
-    std::vector<std::string> texts;
-    for (WORD i = 0; i < count && strings != NULL; i++)
-        texts.push_back(strings[i] ? strings[i] : "(null)");
-    return RecordReport(source, type, category, id, sid, texts, false);
-}
-
 BOOL WINAPI CapturedReportEventW(HANDLE source, WORD type, WORD category, DWORD id, PSID sid,
                                  WORD count, DWORD, LPCWSTR *strings, LPVOID)
 {
-    std::vector<std::string> texts;
-    for (WORD i = 0; i < count && strings != NULL; i++) {
-        char text[16384] = "(null)";
-        if (strings[i] != NULL)
-            WideCharToMultiByte(CP_UTF8, 0, strings[i], -1, text, sizeof(text), NULL, NULL);
-        texts.push_back(text);
+    JournalEntry e = Entry(Outlet::EventReport);
+    e.handle = source;
+    e.type = type;
+    e.category = category;
+    e.eventId = id;
+    e.hasSid = sid != NULL;
+    e.wide = true;
+    for (WORD i = 0; i < count && strings != NULL; i++)
+        e.strings.push_back(strings[i] ? Utf8(strings[i]) : "(null)");
+    Append(e);
+    if (g_failReports) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
     }
-    return RecordReport(source, type, category, id, sid, texts, true);
+    return TRUE;
 }
 
 BOOL WINAPI CapturedDeregisterEventSource(HANDLE source)
@@ -126,6 +143,14 @@ void WINAPI CapturedSleep(DWORD milliseconds)
 }
 
 } // namespace
+
+std::string Utf8(const std::wstring &text)
+{
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), NULL, 0, NULL, NULL);
+    std::string out((size_t)bytes, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], bytes, NULL, NULL);
+    return out;
+}
 
 namespace journal {
 
@@ -192,12 +217,14 @@ std::string SystemText(DWORD code)
 }
 
 DebugCapture::DebugCapture(HMODULE module)
-    : hook_(module, NULL, "OutputDebugStringA", (void *)CapturedOutputDebugStringA)
+    : hook_(module, NULL, "OutputDebugStringA", (void *)CapturedOutputDebugStringA),
+      hookW_(module, NULL, "OutputDebugStringW", (void *)CapturedOutputDebugStringW)
 {
 }
 
 BoxCapture::BoxCapture(HMODULE module, int answer)
-    : hook_(module, NULL, "MessageBoxA", (void *)CapturedMessageBoxA)
+    : hook_(module, NULL, "MessageBoxA", (void *)CapturedMessageBoxA),
+      hookW_(module, NULL, "MessageBoxW", (void *)CapturedMessageBoxW)
 {
     g_boxAnswer = answer;
 }
@@ -205,7 +232,7 @@ BoxCapture::BoxCapture(HMODULE module, int answer)
 EventCapture::EventCapture(HMODULE module, DWORD failRegisterError, bool failReports)
     : register_(module, NULL, "RegisterEventSourceA", (void *)CapturedRegisterEventSourceA),
       report_(module, NULL, "ReportEventA", (void *)CapturedReportEventA),
-      reportWide_(module, NULL, "ReportEventW", (void *)CapturedReportEventW),
+      reportW_(module, NULL, "ReportEventW", (void *)CapturedReportEventW),
       deregister_(module, NULL, "DeregisterEventSource", (void *)CapturedDeregisterEventSource)
 {
     g_failRegisterError = failRegisterError;

@@ -25,10 +25,10 @@ struct JournalEntry {
     DWORD eventId = 0;
     bool hasSid = false;
     HANDLE handle = NULL;             // event source handle used
-    std::vector<std::string> strings; // event record strings (UTF-8 from ReportEventW)
-    bool wide = false;                // reported through ReportEventW
+    std::vector<std::string> strings; // event record strings
     DWORD milliseconds = 0;           // pause
     DWORD threadId = 0;
+    bool wide = false;                // came through the wide call; texts in UTF-8
 };
 
 namespace journal {
@@ -45,20 +45,24 @@ std::vector<std::string> DebugLines();
 // user's default language, inserts left unexpanded; empty when there is none.
 std::string SystemText(DWORD code);
 
-// OutputDebugStringA: recorded, not passed on.
+// UTF-16 as UTF-8, for comparing wide texts in tests.
+std::string Utf8(const std::wstring &text);
+
+// OutputDebugStringA and OutputDebugStringW: recorded, not passed on.
 class DebugCapture {
 public:
     explicit DebugCapture(HMODULE module = KivModule());
 private:
-    ImportHook hook_;
+    ImportHook hook_, hookW_;
 };
 
-// MessageBoxA: recorded and answered with `answer`, never shown.
+// MessageBoxA and MessageBoxW: recorded and answered with `answer`, never
+// shown.
 class BoxCapture {
 public:
     explicit BoxCapture(HMODULE module = KivModule(), int answer = IDOK);
 private:
-    ImportHook hook_;
+    ImportHook hook_, hookW_;
 };
 
 // RegisterEventSourceA, ReportEventA and ReportEventW, DeregisterEventSource:
@@ -73,7 +77,7 @@ public:
     ~EventCapture();
     static HANDLE FakeHandle();
 private:
-    ImportHook register_, report_, reportWide_, deregister_;
+    ImportHook register_, report_, reportW_, deregister_;
 };
 
 // Sleep: recorded, returns at once.

@@ -181,14 +181,6 @@ std::wstring Wide(const std::string &text)
     return wide;
 }
 
-std::string Utf8(const std::wstring &text)
-{
-    std::string utf8(text.size() * 3 + 1, '\0');
-    utf8.resize((size_t)WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], (int)utf8.size(), NULL, NULL) -
-                1);
-    return utf8;
-}
-
 std::string Utf16File(const std::wstring &text)
 {
     std::string bytes = "\xFF\xFE";

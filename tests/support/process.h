@@ -47,10 +47,9 @@ bool ReadFileBytes(const std::string &path, std::string *bytes);
 bool WriteFileBytes(const std::wstring &path, const std::string &bytes);
 bool ReadFileBytes(const std::wstring &path, std::string *bytes);
 
-// Text in the ANSI code page made wide; wide text in UTF-8; wide text as the
-// bytes of a file saved as UTF-16 LE with its byte-order mark.
+// Text in the ANSI code page made wide; wide text as the bytes of a file
+// saved as UTF-16 LE with its byte-order mark.
 std::wstring Wide(const std::string &text);
-std::string Utf8(const std::wstring &text);
 std::string Utf16File(const std::wstring &text);
 
 #endif
