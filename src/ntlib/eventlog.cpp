@@ -2,6 +2,7 @@
 // that cannot be written goes, with the reason, to the diagnostic log.
 #include "ntlib/kiv_nt.h"
 
+#include <stdlib.h>
 #include <strsafe.h>
 
 BOOLEAN KIV_NT_EventSourceRegistered = 0;
@@ -18,15 +19,14 @@ static const DWORD TYPES_SUPPORTED = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE
                                      EVENTLOG_AUDIT_SUCCESS | EVENTLOG_AUDIT_FAILURE;
 static const size_t MESSAGE_MAX = 3072;
 static const size_t NAME_BYTES = 256;
-static const size_t ERROR_TEXT_BYTES = 1024;
-static const size_t RECORD_BYTES = 4096;
+// The record's texts, in wide characters.
+static const size_t ERROR_TEXT_CHARS = 1024;
+static const size_t RECORD_CHARS = 4096;
 static const size_t KEY_PATH_BYTES = 1024;
 static const size_t MESSAGE_FILE_BYTES = 256;
 
-// One text for both record forms; msvcrt's wide printf takes %s as wide.
-#define RECORD_TEXT "Kivelstrand System\r\n\r\nProcess: %s (PID: %d)\r\n\r\n%s\r\n\r\n%s\r\n"
-static const char RECORD_FORMAT[] = RECORD_TEXT;
-static const WCHAR RECORD_FORMAT_W[] = L"" RECORD_TEXT;
+// Records are wide, whatever the caller's message was.
+static const WCHAR RECORD_FORMAT[] = L"Kivelstrand System\r\n\r\nProcess: %ls (PID: %d)\r\n\r\n%ls\r\n\r\n%ls\r\n";
 static const char MESSAGE_FILE_FORMAT[] = "%c:%s";
 static const char MESSAGE_FILE_TAIL[] = "\\kiv\\nt\\bin\\kiv_msg.dll";
 static const char CONFIG_KEY[] = "SOFTWARE\\Brackwen Technologies Inc.\\Kivelstrand\\Config";
@@ -74,64 +74,38 @@ static BOOLEAN RegisterOnce(void)
     return 1;
 }
 
-// The steps of a record that do not depend on its text's form: the checks,
-// the registration, the process name and the event source. NULL when the
-// record cannot be written; the writer's own reason is then logged already.
-static HANDLE OpenRecord(WORD type, BOOLEAN messageFits, char *processName)
+// The one writer: a wide message, and whether it is within the limit as its
+// caller measured it.
+static BOOLEAN WriteRecord(const WCHAR *message, BOOLEAN fits, DWORD code, WORD type, WORD category)
 {
-    if (!IsEventType(type)) {
-        KIV_NT_LogText(INVALID_TYPE, OWN_TEXT_LIMIT);
-        return NULL;
-    }
-    if (!messageFits) {
-        KIV_NT_LogText(INVALID_MESSAGE, OWN_TEXT_LIMIT);
-        return NULL;
-    }
-    if (!KIV_NT_GetProcessName(processName) || !RegisterOnce())
-        return NULL;
-    HANDLE source = RegisterEventSourceA(NULL, EVENT_SOURCE);
-    if (source == NULL)
-        KIV_NT_LogError(REGISTER_FAILED, GetLastError(), OWN_TEXT_LIMIT);
-    return source;
-}
-
-// The one writer behind both forms: message is narrow, or wide when wide is
-// set. The A/W difference stays in here: how the message is measured, how
-// its error text and record text are formed and reported, and how it is
-// logged when lost.
-static BOOLEAN WriteRecord(const void *message, BOOLEAN wide, DWORD code, WORD type, WORD category)
-{
-    size_t length = 0;
-    BOOLEAN fits = message != NULL &&
-                   SUCCEEDED(wide ? StringCchLengthW((const WCHAR *)message, MESSAGE_MAX + 1, &length)
-                                  : StringCchLengthA((const char *)message, MESSAGE_MAX + 1, &length));
+    BOOLEAN result = 0;
     char processName[NAME_BYTES];
     ZeroMemory(processName, sizeof(processName));
-    HANDLE source = OpenRecord(type, fits, processName);
-    BOOL reported = FALSE;
+    HANDLE source = NULL;
+    if (!IsEventType(type))
+        KIV_NT_LogText(INVALID_TYPE, OWN_TEXT_LIMIT);
+    else if (!fits)
+        KIV_NT_LogText(INVALID_MESSAGE, OWN_TEXT_LIMIT);
+    else if (KIV_NT_GetProcessName(processName) && RegisterOnce() &&
+             (source = RegisterEventSourceA(NULL, EVENT_SOURCE)) == NULL)
+        KIV_NT_LogError(REGISTER_FAILED, GetLastError(), OWN_TEXT_LIMIT);
+
     if (source != NULL) {
-        // Room for either form. The record text is this call's own: a report
-        // nested in the SID lookup builds its own in its own frame. A text
-        // over the buffer is cut.
-        WCHAR errorText[ERROR_TEXT_BYTES];
-        WCHAR record[RECORD_BYTES];
+        WCHAR wideName[NAME_BYTES];
+        WCHAR errorText[ERROR_TEXT_CHARS];
+        WCHAR record[RECORD_CHARS];
+        ZeroMemory(wideName, sizeof(wideName));
         ZeroMemory(errorText, sizeof(errorText));
         ZeroMemory(record, sizeof(record));
-        int processId = (int)GetCurrentProcessId();
-        if (wide) {
-            WCHAR wideName[NAME_BYTES];
-            ZeroMemory(wideName, sizeof(wideName));
-            MultiByteToWideChar(CP_ACP, 0, processName, -1, wideName, NAME_BYTES);
-            // The system text as it comes, without a round through the code page.
-            if (code != 0)
-                KIV_NT_FormatError(code, errorText, ERROR_TEXT_BYTES);
-            StringCchPrintfW(record, RECORD_BYTES, RECORD_FORMAT_W, wideName, processId, message, errorText);
-        } else {
-            if (code != 0)
-                KIV_NT_ErrorToText(code, (char *)errorText, ERROR_TEXT_BYTES);
-            StringCchPrintfA((char *)record, RECORD_BYTES, RECORD_FORMAT, processName, processId, message,
-                             (char *)errorText);
-        }
+        MultiByteToWideChar(CP_ACP, 0, processName, -1, wideName, NAME_BYTES);
+        // No text of a code, or none that fits: the record shows none.
+        if (code != 0 && !KIV_NT_FormatError(code, errorText, ERROR_TEXT_CHARS))
+            errorText[0] = L'\0';
+        // The record text is this call's own: a report nested in the SID
+        // lookup below builds its own in its own frame. A text over the
+        // buffer is cut.
+        StringCchPrintfW(record, RECORD_CHARS, RECORD_FORMAT, wideName, (int)GetCurrentProcessId(), message,
+                         errorText);
 
         PSID sid = NULL;
         if (!SidLookupPending) {
@@ -139,33 +113,38 @@ static BOOLEAN WriteRecord(const void *message, BOOLEAN wide, DWORD code, WORD t
             sid = KIV_NT_AllocCurrentSID();
             SidLookupPending = 0;
         }
-        const void *strings[1] = {record};
-        reported = wide ? ReportEventW(source, type, category, EVENT_ID, sid, 1, 0, (LPCWSTR *)strings, NULL)
-                        : ReportEventA(source, type, category, EVENT_ID, sid, 1, 0, (LPCSTR *)strings, NULL);
-        if (!reported)
+        const WCHAR *strings[1] = {record};
+        result = ReportEventW(source, type, category, EVENT_ID, sid, 1, 0, strings, NULL) ? 1 : 0;
+        if (!result)
             KIV_NT_LogError(REPORT_FAILED, GetLastError(), MESSAGE_LIMIT);
         KIV_NT_FreeSID(sid);
         DeregisterEventSource(source);
     }
-    // The caller's message in the diagnostic log, so that it is not lost; a
-    // wide one goes in as it is (the entry's line holds 1024 characters).
-    if (!reported) {
-        if (wide)
-            KIV_NT_LogErrorLine((const WCHAR *)message, code);
-        else
-            KIV_NT_LogError((const char *)message, code, MESSAGE_LIMIT);
-    }
-    return reported ? 1 : 0;
-}
-
-BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category)
-{
-    return WriteRecord(message, 0, code, type, category);
+    // The caller's message in the diagnostic log, so that it is not lost.
+    if (!result)
+        KIV_NT_LogErrorLine(message, code);
+    return result;
 }
 
 BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD category)
 {
-    return WriteRecord(message, 1, code, type, category);
+    return WriteRecord(message, message != NULL && (size_t)lstrlenW(message) <= MESSAGE_MAX, code, type, category);
+}
+
+// As the system's own A functions do: measured as given, widened, and on to
+// the one writer; a message over the limit is only logged as lost, and the
+// diagnostic log keeps fewer characters than the widened part holds. Without
+// room on the heap for the wide form the record is dropped.
+BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category)
+{
+    size_t length = 0;
+    BOOLEAN fits = message != NULL && SUCCEEDED(StringCchLengthA(message, MESSAGE_MAX + 1, &length));
+    WCHAR *wide = NULL;
+    if (message != NULL && (wide = KIV_NT_NarrowToWide(message, (int)MESSAGE_MAX)) == NULL)
+        return 0;
+    BOOLEAN result = WriteRecord(wide, fits, code, type, category);
+    free(wide);
+    return result;
 }
 
 size_t KIV_NT_CopyWholeChars(char *buffer, size_t size, const char *text, size_t length)

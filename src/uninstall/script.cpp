@@ -9,24 +9,19 @@
 static const char ESCAPE_FORMAT[] = "<U+%04X>";
 static const size_t ESCAPE_BYTES = 8;
 
-int ScriptEncoding(const WCHAR *script)
+DWORD ScriptHead(const WCHAR *script)
 {
     // The profile reader tells the encoding by the same first bytes. A
     // missing script reads as empty either way.
+    DWORD head = 0;
     HANDLE file = CreateFileW(script, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
-        return SCRIPT_ANSI;
-    DWORD head = 0;
+        return head;
     DWORD read = 0;
     ReadFile(file, &head, 3, &read, NULL);
     CloseHandle(file);
-    if ((WORD)head == 0xFEFF)
-        return SCRIPT_UNICODE;
-    // Read one way here and another there (or not at all): never acted on.
-    if ((WORD)head == 0xFFFE || head == 0xBFBBEF)
-        return SCRIPT_REFUSED;
-    return SCRIPT_ANSI;
+    return head;
 }
 
 int UnicodeCharUnits(const WCHAR *text)
@@ -49,18 +44,19 @@ int HasUnsafeChar(const WCHAR *text)
     return 0;
 }
 
-void ToEscapedUtf8(const WCHAR *wide, char *text, size_t size)
+void ToEscapedText(const WCHAR *wide, char *text, size_t size, BOOL utf8)
 {
     size_t used = 0;
     text[0] = '\0';
     for (int units; *wide != L'\0' && size - used > ESCAPE_BYTES; wide += units, used += strlen(text + used)) {
         units = UnicodeCharUnits(wide);
-        if (units == 0) {
-            StringCchPrintfA(text + used, size - used, ESCAPE_FORMAT, (unsigned)*wide);
-            units = 1;
-        } else {
+        if (units != 0 && (utf8 || *wide < 0x80)) {
             text[used + WideCharToMultiByte(CP_UTF8, 0, wide, units, text + used, (int)(size - used - 1), NULL,
                                             NULL)] = '\0';
+            continue;
         }
+        // Each unit on its own: a pair outside UTF-8 shows as its two halves.
+        StringCchPrintfA(text + used, size - used, ESCAPE_FORMAT, (unsigned)*wide);
+        units = 1;
     }
 }

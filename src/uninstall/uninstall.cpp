@@ -3,7 +3,6 @@
 // commands to start.
 #include <io.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <strsafe.h>
 
@@ -62,17 +61,12 @@ static const char LOG_END[] = "END Kivelstrand UN-install log file\n";
 static const char LOG_CUT_LINE[] = "Value may be cut (511 characters or more), skipped\n";
 static const char LOG_NOT_ANSI_LINE[] = "Value is not in the ANSI code page, skipped\n";
 static const char LOG_UNSAFE_LINE[] = "Value has a control character or half a surrogate pair, skipped\n";
-static const char LOG_REFUSED_LINE[] = "Script is UTF-8 or UTF-16 BE, not read: save it as UTF-16 LE or ANSI\n";
 
 // A Unicode log: UTF-8 behind its byte-order mark, so that its ASCII lines
-// are those of an ANSI log byte for byte. A character that must not stand raw
-// in it is written as <U+XXXX>.
+// are those of an ANSI log byte for byte.
 static const char UTF8_MARK[] = "\xEF\xBB\xBF";
 static const size_t UTF8_MARK_BYTES = 3;
-static const size_t LOG_UTF8_SIZE = UNINST_UTF8_SIZE(UNINST_TEXT_SIZE);
-// An ANSI log larger than this is not converted: a Unicode run then logs
-// nothing rather than mix encodings in one file.
-static const DWORD LOG_CONVERT_MAX = 16 * 1024 * 1024;
+static const size_t LOG_TEXT_SIZE = UNINST_ESCAPED_SIZE(UNINST_TEXT_SIZE);
 
 // What one read of a list gave.
 enum ListEntry { ENTRY_END, ENTRY_USE, ENTRY_SKIP };
@@ -84,77 +78,41 @@ static void LogText(const char *text)
     fputs(text, UninstallLog);
 }
 
-// One line with one argument, in the log's encoding: the ANSI form in an
-// ANSI log, the wide form in a Unicode one (ASCII arguments come without a
-// wide form: they read the same in both).
+// One line with one argument: ASCII, or a value or name given in its ANSI
+// form, its wide form or both. An ANSI log takes the ANSI form as it always
+// has; a wide form without one, or any wide form in a UTF-8 log, goes in
+// exactly, escaped where the log cannot carry a character as it is.
 static void LogLine(const char *format, const char *ansi, const WCHAR *wide)
 {
     if (UninstallLog == NULL)
         return;
-    if (!LogIsUtf8 || wide == NULL) {
-        fprintf(UninstallLog, format, ansi);
-        return;
+    char text[LOG_TEXT_SIZE];
+    if (ansi == NULL || (LogIsUtf8 && wide != NULL)) {
+        ToEscapedText(wide, text, LOG_TEXT_SIZE, LogIsUtf8);
+        ansi = text;
     }
-    char text[LOG_UTF8_SIZE];
-    ToEscapedUtf8(wide, text, LOG_UTF8_SIZE);
-    fprintf(UninstallLog, format, text);
+    fprintf(UninstallLog, format, ansi);
 }
 
-// Rewrites a whole ANSI log as UTF-8 behind the byte-order mark; FALSE when
-// it cannot, with the file as it was.
-static BOOL ConvertLogToUtf8(HANDLE file, DWORD size)
-{
-    if (size > LOG_CONVERT_MAX)
-        return FALSE;
-    // One block: the ANSI bytes, their UTF-16 form and the UTF-8 form. Each
-    // ANSI byte gives at most one UTF-16 unit, each unit at most three UTF-8
-    // bytes, so each part always holds the whole log.
-    char *ansi = (char *)calloc(6 * (size_t)size + UTF8_MARK_BYTES, 1);
-    if (ansi == NULL)
-        return FALSE;
-    WCHAR *wide = (WCHAR *)(ansi + size);
-    char *utf8 = ansi + 3 * (size_t)size;
-    DWORD moved = 0;
-    BOOL done = FALSE;
-    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 && ReadFile(file, ansi, size, &moved, NULL) && moved == size) {
-        int chars = MultiByteToWideChar(CP_ACP, 0, ansi, (int)size, wide, (int)size);
-        CopyMemory(utf8, UTF8_MARK, UTF8_MARK_BYTES);
-        DWORD total = UTF8_MARK_BYTES +
-                      (DWORD)WideCharToMultiByte(CP_UTF8, 0, wide, chars, utf8 + UTF8_MARK_BYTES, 3 * (int)size, NULL, NULL);
-        done = total > UTF8_MARK_BYTES && SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 &&
-               WriteFile(file, utf8, total, &moved, NULL) && moved == total;
-    }
-    free(ansi);
-    return done;
-}
-
-// Opens the log for appending, never through a link, and settles its
-// encoding so that one file never mixes two: a log that begins with the
-// UTF-8 byte-order mark stays UTF-8 whatever the script; a Unicode run marks
-// an empty log and converts an ANSI one whole, or logs nothing when it
-// cannot; an ANSI run goes on in an ANSI log as ever.
+// Opens the log for appending, never through a link, and learns its
+// encoding, which it keeps, so that one file never mixes two: a log that
+// begins with the UTF-8 byte-order mark is UTF-8, any other is ANSI, and a
+// Unicode run that finds none makes a UTF-8 one.
 static void OpenLog(const WCHAR *logName, BOOL unicode)
 {
     LogIsUtf8 = FALSE;
     UninstallLog = KIV_NT_OpenLogStream(logName, 1);
     if (UninstallLog == NULL)
         return;
-    HANDLE file = (HANDLE)_get_osfhandle(_fileno(UninstallLog));
-    DWORD size = GetFileSize(file, NULL);
-    char head[UTF8_MARK_BYTES] = {0};
+    DWORD head = 0;
     DWORD read = 0;
-    LogIsUtf8 = size != INVALID_FILE_SIZE && size >= UTF8_MARK_BYTES && ReadFile(file, head, UTF8_MARK_BYTES, &read, NULL) &&
-                read == UTF8_MARK_BYTES && memcmp(head, UTF8_MARK, UTF8_MARK_BYTES) == 0;
-    if (LogIsUtf8 || !unicode)
-        return;
-    if (size == 0) {
+    // Nothing read from a readable log: it is empty, and the run's to begin.
+    BOOL readable = ReadFile((HANDLE)_get_osfhandle(_fileno(UninstallLog)), &head, UTF8_MARK_BYTES, &read, NULL);
+    LogIsUtf8 = head == SCRIPT_UTF8_MARK;
+    if (unicode && readable && read == 0) {
         fputs(UTF8_MARK, UninstallLog);
-    } else if (!ConvertLogToUtf8(file, size)) {
-        fclose(UninstallLog);
-        UninstallLog = NULL;
-        return;
+        LogIsUtf8 = TRUE;
     }
-    LogIsUtf8 = TRUE;
 }
 
 // A wide text in the ANSI code page, without best fit: a character the code
@@ -200,7 +158,7 @@ static ListEntry ReadListEntry(const WCHAR *script, BOOL unicode, const WCHAR *s
     }
 
     LogLine(LOG_KEY_LINE, key, NULL);
-    LogLine(LOG_VALUE_LINE, value, wide);
+    LogLine(LOG_VALUE_LINE, unicode ? NULL : value, wide);
     if (cut) {
         LogText(LOG_CUT_LINE);
         return ENTRY_SKIP;
@@ -261,9 +219,9 @@ static void DeleteConfigFile()
     DeleteFileA(config);
 }
 
-// Starts a wide command line as WinExec starts an ANSI one with SW_HIDE:
-// hidden, not waited for, nothing inherited. CreateProcessW may write into
-// the line, which is the caller's own buffer.
+// Starts a command line as WinExec does with SW_HIDE: hidden, nothing
+// inherited; but not waited for at all. CreateProcessW may write into the
+// line, which is the caller's own buffer.
 static void StartWide(WCHAR *commandLine)
 {
     STARTUPINFOW startup;
@@ -293,14 +251,12 @@ static void RunList(const WCHAR *script, BOOL unicode, const WCHAR *section, con
         if (entry == ENTRY_SKIP)
             continue;
         StatusOpen(statusFormat, unicode ? NULL : value, wide);
-        if (commands && unicode)
+        // An ANSI value is used only when its wide form says exactly the
+        // same, so both scripts act through the wide calls.
+        if (commands)
             StartWide(wide);
-        else if (commands)
-            WinExec(value, SW_HIDE);
-        else if (unicode)
-            KIV_NT_RemoveServiceW(wide);
         else
-            KIV_NT_RemoveService(value);
+            KIV_NT_RemoveServiceW(wide);
         StatusClose();
     }
 }
@@ -349,26 +305,22 @@ extern "C" int KIV_API UninstInitialize(DWORD unused, HINSTANCE instance)
     WCHAR logName[UNINST_TEXT_SIZE] = {0};
     FindHookFiles(script, logName);
 
-    int encoding = ScriptEncoding(script);
-    BOOL unicode = encoding == SCRIPT_UNICODE;
+    // Any script but one saved as UTF-16 LE is read as ANSI, as always.
+    BOOL unicode = LOWORD(ScriptHead(script)) == SCRIPT_UTF16LE_MARK;
     OpenLog(logName, unicode);
     char narrowLogName[UNINST_TEXT_SIZE] = {0};
     WideCharToMultiByte(CP_ACP, 0, logName, -1, narrowLogName, UNINST_TEXT_SIZE, NULL, NULL);
     LogText(LOG_RULE);
     LogText(LOG_BEGIN);
-    LogLine(LOG_NAME_LINE, narrowLogName, logName);
-    if (encoding == SCRIPT_REFUSED)
-        LogText(LOG_REFUSED_LINE);
+    LogLine(LOG_NAME_LINE, unicode ? NULL : narrowLogName, logName);
     LogLine(LOG_SECTION_LINE, SERVICE_SECTION, NULL);
 
-    if (encoding != SCRIPT_REFUSED)
-        RunList(script, unicode, SERVICE_SECTION_W, SERVICE_KEY_FORMAT, SERVICE_STATUS_FORMAT, FALSE);
+    RunList(script, unicode, SERVICE_SECTION_W, SERVICE_KEY_FORMAT, SERVICE_STATUS_FORMAT, FALSE);
     RemoveProcessStarters();
     DeleteConfigFile();
 
     LogLine(LOG_SECTION_LINE, COMMAND_SECTION, NULL);
-    if (encoding != SCRIPT_REFUSED)
-        RunList(script, unicode, COMMAND_SECTION_W, COMMAND_KEY_FORMAT, COMMAND_STATUS_FORMAT, TRUE);
+    RunList(script, unicode, COMMAND_SECTION_W, COMMAND_KEY_FORMAT, COMMAND_STATUS_FORMAT, TRUE);
 
     ModuleInstance = NULL;
     if (UninstallLog != NULL) {

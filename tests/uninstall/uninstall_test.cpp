@@ -292,25 +292,21 @@ TEST(UninstallRun, FolderOutsideTheAnsiCodePage)
     RemoveDirectoryW(folder.c_str());
 }
 
-// One log never mixes encodings: a Unicode run marks a new log UTF-8, an
-// ANSI run goes on in UTF-8 where a Unicode run left the log so; a script
-// with the mark of UTF-8 or of UTF-16 BE is not read at all.
-TEST(UninstallRun, LogKeepsOneEncodingAndOtherMarksAreRefused)
+// One log never mixes encodings: it keeps the one it has. A Unicode run
+// writes an ANSI log's text in ASCII with <U+XXXX> for the rest; an ANSI run
+// goes on in UTF-8 where a Unicode run made the log so. A script with the
+// UTF-8 mark is an ANSI script, as it always was.
+TEST(UninstallRun, LogKeepsItsEncodingAcrossRuns)
 {
-    const std::string refused = "Script is UTF-8 or UTF-16 BE, not read: save it as UTF-16 LE or ANSI\r\n";
     struct Row {
         const char *what;
         std::string script, log;
-        std::vector<std::pair<std::string, std::string>> services;
-        std::string before; // what the log holds before the run's block
-        bool refused;
+        std::string value; // as logged
     } rows[] = {
-        {"Unicode run, no log", Utf16File(L"[ServiceDelete]\r\nService0=caf\xe9\r\n"), "",
-         {{"Service0", "caf\xC3\xA9"}, {"Service1", "NOT_FOUND"}}, UTF8_MARK, false},
-        {"ANSI run, Unicode log", "[ServiceDelete]\r\nService0=caf\xE9\r\n", UTF8_MARK + "x\r\n",
-         {{"Service0", "caf\xC3\xA9"}, {"Service1", "NOT_FOUND"}}, UTF8_MARK + "x\r\n", false},
-        {"UTF-8 script", UTF8_MARK + "[ServiceDelete]\r\nService0=KivTestNone\r\n", "", {}, "", true},
-        {"UTF-16 BE script", std::string("\xFE\xFF\0[", 4), "x\r\n", {}, "x\r\n", true},
+        {"Unicode run, ANSI log", Utf16File(L"[ServiceDelete]\r\nService0=caf\xe9 \x141\r\n"), "x\xE9\r\n",
+         "caf<U+00E9> <U+0141>"},
+        {"ANSI run, Unicode log", "[ServiceDelete]\r\nService0=caf\xE9\r\n", UTF8_MARK + "x\r\n", "caf\xC3\xA9"},
+        {"UTF-8 script, no log", UTF8_MARK + "[ServiceDelete]\r\nService0=KivTestNone\r\n", "", "KivTestNone"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -321,12 +317,9 @@ TEST(UninstallRun, LogKeepsOneEncodingAndOtherMarksAreRefused)
         }
         ChildRun run = hook.Run();
         EXPECT_EQ(0u, run.exitCode) << run.output;
-        std::string block = Block(hook.LogName(), row.services, {{"Command0", "NOT_FOUND"}});
-        if (row.refused) {
-            block = Block(hook.LogName(), {}, {});
-            block.insert(block.find("Section is"), refused);
-        }
-        EXPECT_EQ(row.before + block, hook.Log());
+        EXPECT_EQ(row.log + Block(hook.LogName(), {{"Service0", row.value}, {"Service1", "NOT_FOUND"}},
+                                  {{"Command0", "NOT_FOUND"}}),
+                  hook.Log());
     }
 }
 
@@ -434,8 +427,8 @@ TEST(UninstallInProcess, QuietRunShowsNoStatusWindow)
 // A script saved as UTF-16 is acted on exactly: a service and a program
 // outside the ANSI code page are removed and started by their names, the
 // status text and the event record carry them whole, a value with a control
-// character or half a surrogate pair is skipped, and the earlier ANSI log is
-// made UTF-8 before the run's block goes in.
+// character or half a surrogate pair is skipped, and the new log is UTF-8
+// behind its byte-order mark.
 TEST(UninstallInProcess, UnicodeScriptActsOnNamesOutsideTheAnsiCodePage)
 {
     const std::wstring name = L"Kivelstrand \x141\xf3d\x17a \x6771\x4eac";
@@ -449,7 +442,6 @@ TEST(UninstallInProcess, UnicodeScriptActsOnNamesOutsideTheAnsiCodePage)
     ASSERT_TRUE(WriteFileBytes(folder + L"kivunins.ini",
                                Utf16File(L"[ServiceDelete]\r\nService0=" + name + L"\r\nService1=Kiv\x1b[1m\r\n"
                                          L"Service2=Kiv\xd800\r\n[CustomCommand]\r\nCommand0=" + command + L"\r\n")));
-    ASSERT_TRUE(WriteFileBytes(folder + L"kivuninslog.txt", "earlier \xE9\r\n"));
 
     journal::Clear();
     WCHAR shown[1024] = {0};
@@ -465,20 +457,20 @@ TEST(UninstallInProcess, UnicodeScriptActsOnNamesOutsideTheAnsiCodePage)
 
     EXPECT_EQ(0u, QueryServiceState(service.name())) << "expected the service removed";
     EXPECT_EQ(L"Uninstalling by custom call " + command + L", please wait...", std::wstring(shown));
-    std::vector<std::string> wideRecords;
+    std::vector<std::string> named;
     for (const JournalEntry &e : journal::Of(Outlet::EventReport))
-        if (e.wide)
-            wideRecords.push_back(e.strings.at(0));
+        if (e.wide && e.strings.at(0).find(Utf8(name)) != std::string::npos)
+            named.push_back(e.strings[0]);
     std::string tail = " (PID: " + std::to_string(GetCurrentProcessId()) +
                        ")\r\n\r\nKIV_NT_RemoveService: Removed service " + Utf8(name) + ".\n\r\n\r\n\r\n";
-    ASSERT_EQ(1u, wideRecords.size());
-    EXPECT_EQ(0u, wideRecords[0].find("Kivelstrand System\r\n\r\nProcess: ")) << wideRecords[0];
-    EXPECT_EQ(wideRecords[0].size() - tail.size(), wideRecords[0].rfind(tail)) << wideRecords[0];
+    ASSERT_EQ(1u, named.size());
+    EXPECT_EQ(0u, named[0].find("Kivelstrand System\r\n\r\nProcess: ")) << named[0];
+    EXPECT_EQ(named[0].size() - tail.size(), named[0].rfind(tail)) << named[0];
 
     const std::string skipped = "\r\nValue has a control character or half a surrogate pair, skipped";
     std::string log;
     ASSERT_TRUE(ReadFileBytes(folder + L"kivuninslog.txt", &log));
-    EXPECT_EQ(UTF8_MARK + "earlier \xC3\xA9\r\n" +
+    EXPECT_EQ(UTF8_MARK +
                   Block(Utf8(folder + L"kivuninslog.txt"),
                         {{"Service0", Utf8(name)}, {"Service1", "Kiv<U+001B>[1m" + skipped},
                          {"Service2", "Kiv<U+D800>" + skipped}, {"Service3", "NOT_FOUND"}},

@@ -17,7 +17,7 @@ static const WCHAR NOT_FOUND_W[] = L"NOT_FOUND";
 static const int LIST_LIMIT = 50;
 static const int VALUE_SIZE = 512; // the hook reads values into this many bytes
 static const int SECTION_BUFFER = 1 << 20;
-static const int SECTION_LINE_BYTES = UNINST_UTF8_SIZE(VALUE_SIZE);
+static const int SECTION_LINE_BYTES = UNINST_ESCAPED_SIZE(VALUE_SIZE);
 
 struct ListKind {
     const char *section;
@@ -272,7 +272,7 @@ static ValueState ReadValue(const WCHAR *path, bool unicode, const char *section
     MultiByteToWideChar(CP_ACP, 0, section, -1, wideSection, 64);
     MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, 32);
     DWORD length = GetPrivateProfileStringW(wideSection, wideKey, def, wide, VALUE_SIZE, path);
-    ToEscapedUtf8(wide, value, SECTION_LINE_BYTES);
+    ToEscapedText(wide, value, SECTION_LINE_BYTES, TRUE);
     if (length >= (DWORD)VALUE_SIZE - 1)
         return VALUE_CUT;
     if (unicode)
@@ -346,16 +346,15 @@ int CheckScript(const char *file)
         return 2;
     }
     g_warnings = 0;
-    ToEscapedUtf8(path, buffer, SECTION_LINE_BYTES);
+    ToEscapedText(path, buffer, SECTION_LINE_BYTES, TRUE);
     Out("script: %s\n", buffer);
 
-    // A script in an encoding the run refuses reads as nothing at all.
-    int encoding = ScriptEncoding(path);
-    bool unicode = encoding == SCRIPT_UNICODE;
-    if (encoding == SCRIPT_REFUSED)
-        Warn("the script is UTF-8 or UTF-16 BE, which a run does not read: save it as UTF-16 LE or ANSI");
-    else
-        ReadUtf8List(sections, path, NULL);
+    DWORD head = ScriptHead(path);
+    bool unicode = LOWORD(head) == SCRIPT_UTF16LE_MARK;
+    if (LOWORD(head) == SCRIPT_UTF16BE_MARK || head == SCRIPT_UTF8_MARK)
+        Warn("the script begins with the mark of UTF-8 or UTF-16 BE: a run reads it as ANSI, and the "
+             "system's reader may take the mark for part of the first line; save it as UTF-16 LE or ANSI");
+    ReadUtf8List(sections, path, NULL);
     long highest[2] = {-1, -1};
     for (const char *section = sections; *section != '\0'; section += strlen(section) + 1) {
         const ListKind *list = NULL;
@@ -378,14 +377,12 @@ int CheckScript(const char *file)
             highest[list - LISTS] = h;
     }
 
-    if (encoding != SCRIPT_REFUSED)
-        CheckList(path, unicode, LISTS[0], highest[0]);
+    CheckList(path, unicode, LISTS[0], highest[0]);
     for (int i = 0; i < LIST_LIMIT; i++)
         Out("remove service: KivProcessStarter%d (always)\n", i);
     Out("remove service: KIV Process Starter (always)\n");
     Out("delete file: %%WINDIR%%\\kivcfg.ini (always)\n");
-    if (encoding != SCRIPT_REFUSED)
-        CheckList(path, unicode, LISTS[1], highest[1]);
+    CheckList(path, unicode, LISTS[1], highest[1]);
 
     Out("%d warning%s\n", g_warnings, g_warnings == 1 ? "" : "s");
     free(sections);
