@@ -429,7 +429,12 @@ static int StatusOpenAs(const void *text, const void *title, int wide)
     if (StatusWindow == NULL) {
         // Created hidden: the caller's caption, text and layout go in first,
         // then the window is shown.
-        CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
+        // A window of the caller's kind: an ANSI window would hand a wide
+        // caption to its window procedure in the ANSI code page.
+        if (wide)
+            CreateDialogParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_STATUS), NULL, StatusDlgProc, 0);
+        else
+            CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
         // A failed creation leaves no window to own the timer; a timer on no
         // window would be a thread timer that nobody ever kills.
         if (StatusWindow != NULL)
