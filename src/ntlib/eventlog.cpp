@@ -74,10 +74,10 @@ static BOOLEAN RegisterOnce(void)
     return 1;
 }
 
-// The one writer: a wide message, and whether it is within the limit as its
-// caller measured it.
-static BOOLEAN WriteRecord(const WCHAR *message, BOOLEAN fits, DWORD code, WORD type, WORD category)
+// The one writer: every record goes out wide.
+BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD category)
 {
+    BOOLEAN fits = message != NULL && (size_t)lstrlenW(message) <= MESSAGE_MAX;
     BOOLEAN result = 0;
     char processName[NAME_BYTES];
     ZeroMemory(processName, sizeof(processName));
@@ -126,23 +126,16 @@ static BOOLEAN WriteRecord(const WCHAR *message, BOOLEAN fits, DWORD code, WORD 
     return result;
 }
 
-BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD category)
-{
-    return WriteRecord(message, message != NULL && (size_t)lstrlenW(message) <= MESSAGE_MAX, code, type, category);
-}
-
-// As the system's own A functions do: measured as given, widened, and on to
-// the one writer; a message over the limit is only logged as lost, and the
-// diagnostic log keeps fewer characters than the widened part holds. Without
-// room on the heap for the wide form the record is dropped.
+// As the system's own A functions do: widened, and on to the one writer.
+// One character more than a record takes is enough to refuse one too long,
+// and more than the diagnostic log keeps of a lost message. Without room on
+// the heap for the wide form the record is dropped.
 BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category)
 {
-    size_t length = 0;
-    BOOLEAN fits = message != NULL && SUCCEEDED(StringCchLengthA(message, MESSAGE_MAX + 1, &length));
     WCHAR *wide = NULL;
-    if (message != NULL && (wide = KIV_NT_NarrowToWide(message, (int)MESSAGE_MAX)) == NULL)
+    if (message != NULL && (wide = KIV_NT_NarrowToWide(message, (int)MESSAGE_MAX + 1)) == NULL)
         return 0;
-    BOOLEAN result = WriteRecord(wide, fits, code, type, category);
+    BOOLEAN result = KIV_NT_WriteEventLogW(wide, code, type, category);
     free(wide);
     return result;
 }

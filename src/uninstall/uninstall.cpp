@@ -100,7 +100,6 @@ static void LogLine(const char *format, const char *ansi, const WCHAR *wide)
 // Unicode run that finds none makes a UTF-8 one.
 static void OpenLog(const WCHAR *logName, BOOL unicode)
 {
-    LogIsUtf8 = FALSE;
     UninstallLog = KIV_NT_OpenLogStream(logName, 1);
     if (UninstallLog == NULL)
         return;
