@@ -61,17 +61,13 @@ UninstallLogging=yes
 Source: "{#KivDist}\kiv_inst.dll"; Flags: dontcopy
 ; ...and the uninstall hook's copy, beside kivunins.ini. A reinstall or an
 ; upgrade always lays down its own copies.
-Source: "{#KivDist}\kiv_inst.dll"; DestDir: "{app}"; Flags: ignoreversion
+Source: "{#KivDist}\kiv_inst.dll"; DestDir: "{app}"; Flags: ignoreversion; AfterInstall: StartScript
 Source: "{#KivServiceExe}"; DestDir: "{app}\bin"; DestName: "kivrender.exe"; Flags: ignoreversion
 
-[InstallDelete]
-; An earlier version's script goes first: the [INI] entries below add to a
-; file and never take anything out of it, and 1.1.0's removed the data folder
-; with an elevated "rd /s /q".
-Type: files; Name: "{app}\kivunins.ini"
-
 [INI]
-; What the uninstall hook removes: the service. The data folder is the
+; What the uninstall hook removes: the service. StartScript has made the file
+; afresh as UTF-16 before: [INI] entries only add to a file, and 1.1.0's
+; script removed the data folder with an elevated "rd /s /q". The data folder is the
 ; uninstaller's code's to remove, file by file.
 Filename: "{app}\kivunins.ini"; Section: "ServiceDelete"; Key: "Service0"; String: "{#KivServiceName}"
 
@@ -157,6 +153,13 @@ var
 function ServiceName: String;
 begin
   Result := '{#KivServiceName}';
+end;
+
+// After the library's copy in {app}, before the [INI] entries.
+procedure StartScript;
+begin
+  if not KivNewUnicodeScript(ExpandConstant('{app}\kivunins.ini')) then
+    Log('kivunins.ini is written in the ANSI code page; the uninstaller''s own check removes a service the hook cannot name.');
 end;
 
 function ServiceProgram: String;

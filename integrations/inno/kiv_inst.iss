@@ -138,6 +138,14 @@ function KivLocalFree(Memory: Longint): Longint;
   external 'LocalFree@kernel32.dll stdcall';
 function KivGetFileAttributes(Path: String): Cardinal;
   external 'GetFileAttributesW@kernel32.dll stdcall';
+function KivCreateFile(Name: String; Access, Share: Cardinal; Security: Longint;
+  Disposition, Flags: Cardinal; Template: Longint): Longint;
+  external 'CreateFileW@kernel32.dll stdcall';
+function KivWriteFile(Handle: Longint; var Buffer: Word; Count: Cardinal; var Written: Cardinal;
+  Overlapped: Longint): Boolean;
+  external 'WriteFile@kernel32.dll stdcall';
+function KivCloseHandle(Handle: Longint): Boolean;
+  external 'CloseHandle@kernel32.dll stdcall';
 function KivOpenSCManager(Machine, Database: Longint; Access: Cardinal): Longint;
   external 'OpenSCManagerW@advapi32.dll stdcall';
 function KivOpenService(Manager: Longint; Name: String; Access: Cardinal): Longint;
@@ -227,6 +235,35 @@ begin
       RemoveDir(Folder + '\' + Name);
   end;
   RemoveDir(Folder);
+end;
+
+// Starts the uninstall script at Path afresh, empty but for the UTF-16 byte
+// order mark: the [INI] entries written into it afterwards go in as Unicode,
+// and the hook then acts on every name exactly as written. An earlier
+// version's script goes first, with whatever it held. False, with the reason
+// in Setup's log, when the file cannot be made.
+function KivNewUnicodeScript(Path: String): Boolean;
+var
+  Handle: Longint;
+  Mark: Word;
+  Written: Cardinal;
+begin
+  Result := False;
+  if FileExists(Path) and not DeleteFile(Path) then begin
+    Log('kiv_inst: cannot delete the earlier ' + Path);
+    Exit;
+  end;
+  // GENERIC_WRITE, CREATE_NEW: never through a name someone put there since.
+  Handle := KivCreateFile(Path, $40000000, 0, 0, 1, $80, 0);
+  if Handle = -1 then begin
+    Log('kiv_inst: cannot create ' + Path + ' (' + IntToStr(DLLGetLastError) + ')');
+    Exit;
+  end;
+  Mark := $FEFF;
+  Result := KivWriteFile(Handle, Mark, 2, Written, 0) and (Written = 2);
+  KivCloseHandle(Handle);
+  if not Result then
+    Log('kiv_inst: cannot write ' + Path);
 end;
 
 // Points an installed service at another program and changes nothing else

@@ -56,6 +56,9 @@ lodz_key='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\KivExample_Łód�
 utf8() {
     env LC_ALL=en_US.UTF-8 "$@"
 }
+unix_folder=$(utf8 winepath -u "$folder")
+# Whatever an earlier run left there.
+rm -rf "$unix_folder"
 # shellcheck disable=SC2086
 utf8 timeout 90 wine "$work/setup-lodz.exe" $silent "/DIR=$folder" || fail "setup in $folder: exit code $?"
 # reg.exe prints through the ANSI code page; regedit exports UTF-16.
@@ -64,9 +67,13 @@ image=$(iconv -f UTF-16LE -t UTF-8 "$work/lodz.reg" | tr -d '\r' |
     sed -n 's/^"ImagePath"="\(.*\)"$/\1/p' | sed -e 's/\\"/"/g' -e 's/\\\\/\\/g')
 [ "$image" = "\"$folder\\bin\\kivrender.exe\"" ] || fail "the service KivExample_Łódź runs '$image'"
 kivhost ServiceExists KivExample_Lodz | grep -q "ServiceExists -> 0" || fail "a look-alike service was created"
-unix_folder=$(utf8 winepath -u "$folder")
+rm -f "$temp"/Uninstall\ Log*.txt
 # shellcheck disable=SC2086
-utf8 timeout 90 wine "$unix_folder/unins000.exe" $silent || fail "removal from $folder: exit code $?"
+utf8 timeout 90 wine "$unix_folder/unins000.exe" $silent /LOG || fail "removal from $folder: exit code $?"
+# The script is UTF-16: the hook removes the service itself, the uninstaller's
+# own check finds nothing left.
+grep -aq "kivuninslog.txt: Value is KivExample_" "$temp"/Uninstall\ Log*.txt || fail "the hook did not run"
+grep -aq "left the service" "$temp"/Uninstall\ Log*.txt && fail "the hook did not remove KivExample_Łódź"
 utf8 wine reg query "$lodz_key" >/dev/null 2>&1 && fail "the service KivExample_Łódź is still installed"
 has_entry && fail "the uninstall entry is still there"
 for _ in $(seq 1 100); do
