@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "check_script.h"
 #include "kiv_inst.h"
@@ -491,21 +492,23 @@ static void PrintDebugText(const char *text, bool *atLineStart)
 // the library writes while it loads and unloads are seen too.
 static int RunTraced()
 {
-    const char *line = GetCommandLineA();
-    const char *trace = strstr(line, "--trace");
+    // The wide command line, so that the W calls' texts reach the session
+    // exactly.
+    const WCHAR *line = GetCommandLineW();
+    const WCHAR *trace = wcsstr(line, L"--trace");
     if (trace == NULL)
         return 2;
-    size_t length = strlen(line);
-    char *childLine = (char *)calloc(length + 1, 1);
+    size_t length = wcslen(line);
+    WCHAR *childLine = (WCHAR *)calloc(length + 1, sizeof(WCHAR));
     if (childLine == NULL)
         return 1;
-    memcpy(childLine, line, (size_t)(trace - line));
-    strcat(childLine, trace + strlen("--trace"));
+    memcpy(childLine, line, (size_t)(trace - line) * sizeof(WCHAR));
+    wcscat(childLine, trace + wcslen(L"--trace"));
 
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(NULL, childLine, NULL, NULL, TRUE, DEBUG_ONLY_THIS_PROCESS, NULL, NULL, &si, &pi)) {
+    if (!CreateProcessW(NULL, childLine, NULL, NULL, TRUE, DEBUG_ONLY_THIS_PROCESS, NULL, NULL, &si, &pi)) {
         fprintf(stderr, "kivhost: cannot start the traced session (error %lu)\n", GetLastError());
         free(childLine);
         return 1;
