@@ -15,8 +15,8 @@
 #include "reference_imports.h"
 
 // One function of each system DLL the library may import, never called: its
-// import is what makes the loader bring the DLL in. The link keeps the table
-// (it is named as required); no code reads it.
+// import is what makes the loader map and bind the DLL. The link is told the
+// table is required, so --gc-sections keeps it; no code reads it.
 extern "C" const void *const ReferenceImports[] = {
 #ifdef REFERENCE_IMPORTS_KERNEL32
     (const void *)&GetTickCount,
@@ -52,6 +52,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     EntryReport(Source);
     if (Source == NULL)
         Source = RegisterEventSourceA(NULL, ENTRY_REPORT_SOURCE);
+    // Selecting the default clip at attach makes this one call, no more.
     if (reason == DLL_PROCESS_ATTACH)
         OutputDebugStringA(ENTRY_DEFAULT_CLIP_LINE);
     if (reason == DLL_PROCESS_DETACH && Source != NULL) {
