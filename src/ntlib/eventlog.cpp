@@ -2,7 +2,6 @@
 // that cannot be written goes, with the reason, to the diagnostic log.
 #include "ntlib/kiv_nt.h"
 
-#include <stdlib.h>
 #include <strsafe.h>
 
 BOOLEAN KIV_NT_EventSourceRegistered = 0;
@@ -19,14 +18,14 @@ static const DWORD TYPES_SUPPORTED = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE
                                      EVENTLOG_AUDIT_SUCCESS | EVENTLOG_AUDIT_FAILURE;
 static const size_t MESSAGE_MAX = 3072;
 static const size_t NAME_BYTES = 256;
-// The record's texts, in wide characters.
+// The record's texts, in bytes or wide characters.
 static const size_t ERROR_TEXT_CHARS = 1024;
 static const size_t RECORD_CHARS = 4096;
 static const size_t KEY_PATH_BYTES = 1024;
 static const size_t MESSAGE_FILE_BYTES = 256;
 
-// Records are wide, whatever the caller's message was.
-static const WCHAR RECORD_FORMAT[] = L"Kivelstrand System\r\n\r\nProcess: %ls (PID: %d)\r\n\r\n%ls\r\n\r\n%ls\r\n";
+static const char RECORD_FORMAT[] = "Kivelstrand System\r\n\r\nProcess: %s (PID: %d)\r\n\r\n%s\r\n\r\n%s\r\n";
+static const WCHAR RECORD_FORMAT_W[] = L"Kivelstrand System\r\n\r\nProcess: %ls (PID: %d)\r\n\r\n%ls\r\n\r\n%ls\r\n";
 static const char MESSAGE_FILE_FORMAT[] = "%c:%s";
 static const char MESSAGE_FILE_TAIL[] = "\\kiv\\nt\\bin\\kiv_msg.dll";
 static const char CONFIG_KEY[] = "SOFTWARE\\Brackwen Technologies Inc.\\Kivelstrand\\Config";
@@ -74,10 +73,38 @@ static BOOLEAN RegisterOnce(void)
     return 1;
 }
 
-// The one writer: every record goes out wide.
-BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD category)
+// The record's text, in the message's kind: a narrow message makes an ANSI
+// record, as ever, a wide one a wide record with its text exact.
+static void FormatRecord(const void *message, int wide, DWORD code, const char *processName, void *record)
 {
-    BOOLEAN fits = message != NULL && (size_t)lstrlenW(message) <= MESSAGE_MAX;
+    if (!wide) {
+        char errorText[ERROR_TEXT_CHARS];
+        ZeroMemory(errorText, sizeof(errorText));
+        if (code != 0)
+            KIV_NT_ErrorToText(code, errorText, ERROR_TEXT_CHARS);
+        StringCchPrintfA((char *)record, RECORD_CHARS, RECORD_FORMAT, processName, (int)GetCurrentProcessId(),
+                         (const char *)message, errorText);
+        return;
+    }
+    WCHAR wideName[NAME_BYTES];
+    WCHAR errorText[ERROR_TEXT_CHARS];
+    ZeroMemory(wideName, sizeof(wideName));
+    ZeroMemory(errorText, sizeof(errorText));
+    MultiByteToWideChar(CP_ACP, 0, processName, -1, wideName, NAME_BYTES);
+    // No text of a code, or none that fits: the record shows none.
+    if (code != 0 && !KIV_NT_FormatError(code, errorText, ERROR_TEXT_CHARS))
+        errorText[0] = L'\0';
+    StringCchPrintfW((WCHAR *)record, RECORD_CHARS, RECORD_FORMAT_W, wideName, (int)GetCurrentProcessId(),
+                     (const WCHAR *)message, errorText);
+}
+
+// The one writer, for a narrow or a wide message (wide nonzero).
+static BOOLEAN WriteRecord(const void *message, int wide, DWORD code, WORD type, WORD category)
+{
+    size_t length = 0;
+    BOOLEAN fits = message != NULL &&
+                   SUCCEEDED(wide ? StringCchLengthW((const WCHAR *)message, MESSAGE_MAX + 1, &length)
+                                  : StringCchLengthA((const char *)message, MESSAGE_MAX + 1, &length));
     BOOLEAN result = 0;
     char processName[NAME_BYTES];
     ZeroMemory(processName, sizeof(processName));
@@ -91,21 +118,12 @@ BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD 
         KIV_NT_LogError(REGISTER_FAILED, GetLastError(), OWN_TEXT_LIMIT);
 
     if (source != NULL) {
-        WCHAR wideName[NAME_BYTES];
-        WCHAR errorText[ERROR_TEXT_CHARS];
-        WCHAR record[RECORD_CHARS];
-        ZeroMemory(wideName, sizeof(wideName));
-        ZeroMemory(errorText, sizeof(errorText));
-        ZeroMemory(record, sizeof(record));
-        MultiByteToWideChar(CP_ACP, 0, processName, -1, wideName, NAME_BYTES);
-        // No text of a code, or none that fits: the record shows none.
-        if (code != 0 && !KIV_NT_FormatError(code, errorText, ERROR_TEXT_CHARS))
-            errorText[0] = L'\0';
         // The record text is this call's own: a report nested in the SID
         // lookup below builds its own in its own frame. A text over the
         // buffer is cut.
-        StringCchPrintfW(record, RECORD_CHARS, RECORD_FORMAT, wideName, (int)GetCurrentProcessId(), message,
-                         errorText);
+        WCHAR record[RECORD_CHARS];
+        ZeroMemory(record, sizeof(record));
+        FormatRecord(message, wide, code, processName, record);
 
         PSID sid = NULL;
         if (!SidLookupPending) {
@@ -113,31 +131,32 @@ BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD 
             sid = KIV_NT_AllocCurrentSID();
             SidLookupPending = 0;
         }
-        const WCHAR *strings[1] = {record};
-        result = ReportEventW(source, type, category, EVENT_ID, sid, 1, 0, strings, NULL) ? 1 : 0;
+        const void *strings[1] = {record};
+        result = (wide ? ReportEventW(source, type, category, EVENT_ID, sid, 1, 0, (LPCWSTR *)strings, NULL)
+                       : ReportEventA(source, type, category, EVENT_ID, sid, 1, 0, (LPCSTR *)strings, NULL))
+                     ? 1
+                     : 0;
         if (!result)
             KIV_NT_LogError(REPORT_FAILED, GetLastError(), MESSAGE_LIMIT);
         KIV_NT_FreeSID(sid);
         DeregisterEventSource(source);
     }
     // The caller's message in the diagnostic log, so that it is not lost.
-    if (!result)
-        KIV_NT_LogErrorLine(message, code);
+    if (!result && wide)
+        KIV_NT_LogErrorLine((const WCHAR *)message, code);
+    else if (!result)
+        KIV_NT_LogError((const char *)message, code, MESSAGE_LIMIT);
     return result;
 }
 
-// As the system's own A functions do: widened, and on to the one writer.
-// One character more than a record takes is enough to refuse one too long,
-// and more than the diagnostic log keeps of a lost message. Without room on
-// the heap for the wide form the record is dropped.
 BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category)
 {
-    WCHAR *wide = NULL;
-    if (message != NULL && (wide = KIV_NT_NarrowToWide(message, (int)MESSAGE_MAX + 1)) == NULL)
-        return 0;
-    BOOLEAN result = KIV_NT_WriteEventLogW(wide, code, type, category);
-    free(wide);
-    return result;
+    return WriteRecord(message, 0, code, type, category);
+}
+
+BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD category)
+{
+    return WriteRecord(message, 1, code, type, category);
 }
 
 size_t KIV_NT_CopyWholeChars(char *buffer, size_t size, const char *text, size_t length)

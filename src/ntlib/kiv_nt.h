@@ -66,8 +66,7 @@ extern BOOLEAN KIV_NT_EventSourceRegistered;
 BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category);
 
 // The same with a wide message, so that a name outside the ANSI code page
-// reaches the event log exactly. Records are always written wide: a narrow
-// message is widened and takes this path.
+// reaches the event log exactly: the record goes out through the wide call.
 BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD category);
 
 // The program's file name from the command line, into a buffer of 256 bytes.

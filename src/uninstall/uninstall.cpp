@@ -250,12 +250,16 @@ static void RunList(const WCHAR *script, BOOL unicode, const WCHAR *section, con
         if (entry == ENTRY_SKIP)
             continue;
         StatusOpen(statusFormat, unicode ? NULL : value, wide);
-        // An ANSI value is used only when its wide form says exactly the
-        // same, so both scripts act through the wide calls.
-        if (commands)
+        // An ANSI script acts through the ANSI calls, as ever; a Unicode one
+        // by the very names it holds.
+        if (commands && unicode)
             StartWide(wide);
-        else
+        else if (commands)
+            WinExec(value, SW_HIDE);
+        else if (unicode)
             KIV_NT_RemoveServiceW(wide);
+        else
+            KIV_NT_RemoveService(value);
         StatusClose();
     }
 }
