@@ -341,8 +341,16 @@
 !macroend
 !define KivUninstUnInitialize "!insertmacro KivUninstUnInitialize"
 
+; At most this many FreeLibrary calls per ${KivUnload}: every load of the
+; library counts once, and a module pinned in the process never goes.
+!ifndef KIV_UNLOAD_LIMIT
+  !define KIV_UNLOAD_LIMIT 1000
+!endif
+
 ; Closes a status window still open, lets it go, and unloads the library, so
-; that its file can be deleted. Does nothing when it is not loaded.
+; that its file can be deleted. Does nothing when it is not loaded. A library
+; still loaded after KIV_UNLOAD_LIMIT releases stays: the log says so and the
+; error flag is set.
 !macro KivUnload
   System::Store "s"
   !insertmacro _KivDllPath $1
@@ -350,10 +358,17 @@
   ${If} $0 P<> 0
     !insertmacro _KivCall 'FakeStatusClose()i'
     !insertmacro KivPumpMessages
+    StrCpy $2 0
     ${Do}
       System::Call 'kernel32::FreeLibrary(p r0)'
       System::Call 'kernel32::GetModuleHandle(t r1)p.r0'
-    ${LoopUntil} $0 P= 0
+      IntOp $2 $2 + 1
+      ${IfThen} $0 P= 0 ${|} ${ExitDo} ${|}
+    ${LoopWhile} $2 < ${KIV_UNLOAD_LIMIT}
+    ${If} $0 P<> 0
+      DetailPrint "$1 stays loaded after $2 releases; it cannot be deleted now."
+      SetErrors
+    ${EndIf}
   ${EndIf}
   System::Store "l"
 !macroend

@@ -11,19 +11,6 @@
 #   sh nsis_unattended.sh BUILD [ISCC.exe]
 kind=unattended
 . "$(dirname "$0")/nsis_common.sh"
-dir="$program_files\\Kivelstrand"
-unix_dir=$(winepath -u "$dir")
-prefix_c=$(winepath -u 'C:\')
-
-# Removes the product in the uninstaller's own process (_?= keeps NSIS from
-# handing the work to a copy that nobody waits for), so its exit code counts;
-# the uninstaller cannot delete itself then, and the caller does.
-remove_line="\"$dir\\uninst.exe\" /S -c\"$dir\\kiv_inst.dll\" _?=$dir\\"
-removed() {
-    rm -f "$unix_dir/uninst.exe"
-    check_removed "$1" "$dir"
-    rm -rf "$unix_dir"
-}
 service_running() {
     kivhost ServiceIsRunning "$service" | grep -q "ServiceIsRunning -> $1"
 }
