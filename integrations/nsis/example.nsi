@@ -22,8 +22,16 @@
 
 Unicode true
 
+; makensis works in this file's folder (unless /NOCD), and ${__FILEDIR__} is
+; the folder as the command line named it: a relative one would be looked
+; for from here a second time.
+!if /FileExists "${__FILEDIR__}\example.nsi"
+  !define KIV_HERE "${__FILEDIR__}"
+!else
+  !define KIV_HERE "."
+!endif
 !ifndef KIV_DIST
-  !define KIV_DIST "${__FILEDIR__}\..\.."
+  !define KIV_DIST "${KIV_HERE}\..\.."
 !endif
 !ifndef KIV_SERVICE_EXE
   !define KIV_SERVICE_EXE "${KIV_DIST}\kivrender.exe"
@@ -42,7 +50,7 @@ Unicode true
   !define KIV_VERSION "1.1.0"
 !endif
 !ifndef KIV_OUTFILE
-  !define KIV_OUTFILE "${__FILEDIR__}\..\..\kivelstrand-setup.exe"
+  !define KIV_OUTFILE "${KIV_DIST}\kivelstrand-setup.exe"
 !endif
 !define PRODUCT "Kivelstrand"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
@@ -53,7 +61,7 @@ Unicode true
 ; Where the uninstaller leaves the hook's log once the program folder is gone.
 !define REMOVAL_LOG "$TEMP\${PRODUCT}-kivuninslog.txt"
 
-!addincludedir "${__FILEDIR__}"
+!addincludedir "${KIV_HERE}"
 !include "kiv_inst.nsh"
 !include LogicLib.nsh
 !include FileFunc.nsh
@@ -94,6 +102,12 @@ LangString Starting ${PL} "Uruchamianie usługi renderowania ${PRODUCT}..."
 LangString NoClip ${EN} "The status window could not show its clip; setup goes on."
 LangString NoClip ${DE} "Das Statusfenster konnte seine Animation nicht zeigen; die Installation geht weiter."
 LangString NoClip ${PL} "Okno stanu nie mogło pokazać animacji; instalacja trwa dalej."
+LangString ClipNotStopped ${EN} "The status window's clip did not stop; the window closes all the same."
+LangString ClipNotStopped ${DE} "Die Animation des Statusfensters hielt nicht an; das Fenster wird trotzdem geschlossen."
+LangString ClipNotStopped ${PL} "Animacja okna stanu nie zatrzymała się; okno i tak zostanie zamknięte."
+LangString NoHook ${EN} "The uninstall hook of kiv_inst.dll could not run ($0); the uninstaller removes the service itself."
+LangString NoHook ${DE} "Die Deinstallationsroutine von kiv_inst.dll konnte nicht laufen ($0); der Dienst wird direkt entfernt."
+LangString NoHook ${PL} "Nie udało się uruchomić procedury deinstalacji kiv_inst.dll ($0); deinstalator sam usunie usługę."
 LangString DriveRefused ${EN} "The drive chooser was not called (its texts were refused); the render cache stays beside the program."
 LangString DriveRefused ${DE} "Die Laufwerksauswahl wurde nicht aufgerufen (ihre Texte wurden abgelehnt); der Render-Cache bleibt beim Programm."
 LangString DriveRefused ${PL} "Wybór dysku nie został wywołany (odrzucono jego teksty); pamięć podręczna pozostaje obok programu."
@@ -385,9 +399,17 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; Closes the status window; a clip that would not stop is worth a line.
+!macro _StatusClose
+  ${KivFakeStatusClose} $0
+  ${IfThen} $0 <> 1 ${|} DetailPrint "$(ClipNotStopped)" ${|}
+!macroend
+
 ; Ends the install with CODE after a line that says why.
 !macro _Fail CODE TEXT
-  ${KivFakeStatusClose} $0
+  Push $0
+  !insertmacro _StatusClose
+  Pop $0
   DetailPrint "${TEXT}"
   SetErrorLevel ${CODE}
   Abort
@@ -479,7 +501,7 @@ Section "${PRODUCT}"
       !insertmacro _Fail 2 "$(NotStarted)"
     ${EndIf}
   ${EndIf}
-  ${KivFakeStatusClose} $0
+  !insertmacro _StatusClose
 
   ; Moved: the earlier program folder and a cache of its own go, by name.
   ${If} $OldDir != ""
@@ -512,6 +534,7 @@ Section "Uninstall"
   ; The hook removes the service, and this product's process starters and
   ; kivcfg.ini, and logs to kivuninslog.txt beside the library.
   ${KivUninstInitialize} $0
+  ${IfThen} $0 != 0 ${|} DetailPrint "$(NoHook)" ${|}
   ${KivUninstUnInitialize} $0
   ; A missing or damaged kivunins.ini removed nothing: remove the service
   ; here.
