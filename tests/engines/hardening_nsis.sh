@@ -3,7 +3,8 @@
 # folder made beforehand, one that is a link (made now, or swapped in after
 # an install), an install of release 1.0.0 with its program at a drive root
 # that an upgrade must leave, and files of the user's own in the product's
-# folders that a removal must leave alone.
+# folders that a removal must leave alone. And the example built as its page
+# says, from the release's root.
 #
 #   sh hardening_nsis.sh BUILD [ISCC.exe]
 kind=hardening
@@ -34,6 +35,15 @@ refused() {
     [ -e "$unix_dir/kiv_inst.dll" ] || [ -e "$unix_dir/bin" ] && fail "$1: setup wrote the program"
     [ -z "$(temp_folders)" ] || fail "$1: left in the temporary folder: $(temp_folders)"
 }
+
+echo "== the documented build, from the unpacked release's root"
+release="$work/release"
+mkdir -p "$release/integrations"
+cp -r "$top/integrations/nsis" "$release/integrations/"
+cp "$bin/kiv_inst.dll" "$release/"
+cp "$bin/kivtestsvc.exe" "$release/kivrender.exe"
+(cd "$release" && makensis -V2 integrations/nsis/example.nsi >/dev/null) || fail "the documented build failed"
+[ -f "$release/kivelstrand-setup.exe" ] || fail "the documented build made no kivelstrand-setup.exe in the release's root"
 
 build_example setup
 temp_folders | grep -q . && fail "temporary folders before the first run: $(temp_folders)"
