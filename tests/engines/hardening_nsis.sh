@@ -54,6 +54,16 @@ refused premade
 [ -z "$(ls -A "$unix_dir/cache")" ] || fail "premade: setup wrote into the folder made beforehand"
 wine reg query "$uninstall_key" >/dev/null 2>&1 && fail "premade: setup wrote the uninstall entry"
 kivhost ServiceExists "$service" | grep -q "ServiceExists -> 0" || fail "premade: setup made the service"
+# Interactively: Next in the drive chooser (C:, the program's drive), a box
+# says why, the chooser comes again, and Cancel there ends setup with 1.
+wine "$work/setup.exe" &
+setup=$!
+wine "$bin/dlgpress.exe" "Kivelstrand Setup" 3 >/dev/null || fail "premade: the drive chooser did not show"
+wine "$bin/dlgpress.exe" "Kivelstrand 1.1.0 Setup" 1 >/dev/null || fail "premade: no box said why"
+wine "$bin/dlgpress.exe" "Kivelstrand Setup" 2 >/dev/null || fail "premade: the drive chooser did not come again"
+wait $setup
+[ $? = 1 ] || fail "premade: cancelled interactively, setup did not exit with 1"
+[ -z "$(ls -A "$unix_dir/cache")" ] || fail "premade: the interactive setup wrote into the folder made beforehand"
 clean_product
 
 echo "== a cache folder that is a link"
