@@ -343,8 +343,9 @@
 !macroend
 !define KivUninstUnInitialize "!insertmacro KivUninstUnInitialize"
 
-; At most this many FreeLibrary calls per ${KivUnload}: every load of the
-; library counts once, and a module pinned in the process never goes.
+; At most this many FreeLibrary calls per ${KivUnload}: the System plug-in
+; holds the library once and ${KivUninstInitialize} once more; a module
+; pinned in the process never goes.
 !ifndef KIV_UNLOAD_LIMIT
   !define KIV_UNLOAD_LIMIT 16
 !endif
