@@ -47,7 +47,7 @@ Unicode true
   !define SERVICE_COMMAND '"$INSTDIR\bin\kivrender.exe"'
 !endif
 !ifndef KIV_VERSION
-  !define KIV_VERSION "1.1.0"
+  !define KIV_VERSION "1.2.0"
 !endif
 !ifndef KIV_OUTFILE
   !define KIV_OUTFILE "${KIV_DIST}\kivelstrand-setup.exe"

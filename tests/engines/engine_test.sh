@@ -156,14 +156,14 @@ echo "== the example in Polish, on code page 1252"
 # chooser and the directory page are answered by dlgpress; the status
 # reader reads the status window's line and closes the finished installer.
 export LC_ALL=en_US.utf8
-makensis -V2 -DCAPTION="Instalator Kivelstrand" -DDONE="Instalator Kivelstrand 1.1.0: Zakończono" -DKIV_OUT="$work" \
+makensis -V2 -DCAPTION="Instalator Kivelstrand" -DDONE="Instalator Kivelstrand 1.2.0: Zakończono" -DKIV_OUT="$work" \
     "$(dirname "$0")/nsis_statusread.nsi" || fail "makensis failed for the status reader"
 wine "$work/statusread.exe" &
 reader=$!
 wine "$work/kivelstrand-setup.exe" /LANG=1045 &
 setup=$!
 wine "$bin/dlgpress.exe" "Instalator Kivelstrand" 3 >/dev/null || fail "the Polish drive chooser did not show"
-wine "$bin/dlgpress.exe" "Instalator Kivelstrand 1.1.0: Folder instalacyjny" 1 >/dev/null ||
+wine "$bin/dlgpress.exe" "Instalator Kivelstrand 1.2.0: Folder instalacyjny" 1 >/dev/null ||
     fail "the Polish directory page did not show"
 wait $reader
 wait $setup || fail "the Polish setup failed"

@@ -3,8 +3,7 @@
 # folder made beforehand, one that is a link (made now, or swapped in after
 # an install), an install of release 1.0.0 with its program at a drive root
 # that an upgrade must leave, and files of the user's own in the product's
-# folders that a removal must leave alone. And the example built as its page
-# says, from the release's root.
+# folders that a removal must leave alone.
 #
 #   sh hardening_nsis.sh BUILD [ISCC.exe]
 kind=hardening
@@ -36,15 +35,6 @@ refused() {
     [ -z "$(temp_folders)" ] || fail "$1: left in the temporary folder: $(temp_folders)"
 }
 
-echo "== the documented build, from the unpacked release's root"
-release="$work/release"
-mkdir -p "$release/integrations"
-cp -r "$top/integrations/nsis" "$release/integrations/"
-cp "$bin/kiv_inst.dll" "$release/"
-cp "$bin/kivtestsvc.exe" "$release/kivrender.exe"
-(cd "$release" && makensis -V2 integrations/nsis/example.nsi >/dev/null) || fail "the documented build failed"
-[ -f "$release/kivelstrand-setup.exe" ] || fail "the documented build made no kivelstrand-setup.exe in the release's root"
-
 build_example setup
 temp_folders | grep -q . && fail "temporary folders before the first run: $(temp_folders)"
 
@@ -59,7 +49,7 @@ kivhost ServiceExists "$service" | grep -q "ServiceExists -> 0" || fail "premade
 wine "$work/setup.exe" &
 setup=$!
 wine "$bin/dlgpress.exe" "Kivelstrand Setup" 3 >/dev/null || fail "premade: the drive chooser did not show"
-wine "$bin/dlgpress.exe" "Kivelstrand 1.1.0 Setup" 1 >/dev/null || fail "premade: no box said why"
+wine "$bin/dlgpress.exe" "Kivelstrand 1.2.0 Setup" 1 >/dev/null || fail "premade: no box said why"
 wine "$bin/dlgpress.exe" "Kivelstrand Setup" 2 >/dev/null || fail "premade: the drive chooser did not come again"
 wait $setup
 [ $? = 1 ] || fail "premade: cancelled interactively, setup did not exit with 1"
