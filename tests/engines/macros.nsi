@@ -48,10 +48,10 @@ Section
 !ifdef KIV_UNICODE
   ; Texts outside the code page reach the window as they are.
   ClearErrors
-  ${KivFakeStatusOpen} "Łódź 東京" "kiv macros wide" $R3
+  ${KivFakeStatusOpen} "Łódź 東京" "kiv macros Łódź" $R3
   StrCpy $R2 "clear"
   ${IfThen} ${Errors} ${|} StrCpy $R2 "set" ${|}
-  ${KivGetWindowByTitle} 0 "kiv macros wide" $R4
+  ${KivGetWindowByTitle} 0 "kiv macros Łódź" $R4
   System::Call 'user32::GetDlgItemTextW(p R4, i 1000, w .R6, i ${NSIS_MAX_STRLEN})'
   ${KivFakeStatusClose} $R5
   StrCpy $R4 "other"
