@@ -2,6 +2,7 @@
 // that cannot be written goes, with the reason, to the diagnostic log.
 #include "ntlib/kiv_nt.h"
 
+#include <stdlib.h>
 #include <strsafe.h>
 
 BOOLEAN KIV_NT_EventSourceRegistered = 0;
@@ -18,12 +19,14 @@ static const DWORD TYPES_SUPPORTED = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE
                                      EVENTLOG_AUDIT_SUCCESS | EVENTLOG_AUDIT_FAILURE;
 static const size_t MESSAGE_MAX = 3072;
 static const size_t NAME_BYTES = 256;
-static const size_t ERROR_TEXT_BYTES = 1024;
-static const size_t RECORD_BYTES = 4096;
+// The record's texts, in wide characters.
+static const size_t ERROR_TEXT_CHARS = 1024;
+static const size_t RECORD_CHARS = 4096;
 static const size_t KEY_PATH_BYTES = 1024;
 static const size_t MESSAGE_FILE_BYTES = 256;
 
-static const char RECORD_FORMAT[] = "Kivelstrand System\r\n\r\nProcess: %s (PID: %d)\r\n\r\n%s\r\n\r\n%s\r\n";
+// Records are wide, whatever the caller's message was.
+static const WCHAR RECORD_FORMAT[] = L"Kivelstrand System\r\n\r\nProcess: %ls (PID: %d)\r\n\r\n%ls\r\n\r\n%ls\r\n";
 static const char MESSAGE_FILE_FORMAT[] = "%c:%s";
 static const char MESSAGE_FILE_TAIL[] = "\\kiv\\nt\\bin\\kiv_msg.dll";
 static const char CONFIG_KEY[] = "SOFTWARE\\Brackwen Technologies Inc.\\Kivelstrand\\Config";
@@ -40,12 +43,6 @@ static const char REGISTER_FAILED[] = "KIV_NT_WriteEventLog: RegisterEventSource
 static const char REPORT_FAILED[] = "KIV_NT_WriteEventLog: ReportEvent failed.";
 static const int OWN_TEXT_LIMIT = 256;
 static const int MESSAGE_LIMIT = 1024;
-
-// The caller's message in the diagnostic log, so that it is not lost.
-static void LogLostMessage(const char *message, DWORD code)
-{
-    KIV_NT_LogError(message, code, MESSAGE_LIMIT);
-}
 
 static BOOLEAN IsEventType(WORD type)
 {
@@ -77,68 +74,69 @@ static BOOLEAN RegisterOnce(void)
     return 1;
 }
 
-BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category)
+// The one writer: every record goes out wide.
+BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD category)
 {
-    if (!IsEventType(type)) {
-        KIV_NT_LogText(INVALID_TYPE, OWN_TEXT_LIMIT);
-        LogLostMessage(message, code);
-        return 0;
-    }
-    size_t messageLength = 0;
-    if (message == NULL || FAILED(StringCchLengthA(message, MESSAGE_MAX + 1, &messageLength))) {
-        KIV_NT_LogText(INVALID_MESSAGE, OWN_TEXT_LIMIT);
-        LogLostMessage(message, code);
-        return 0;
-    }
-
+    BOOLEAN fits = message != NULL && (size_t)lstrlenW(message) <= MESSAGE_MAX;
+    BOOLEAN result = 0;
     char processName[NAME_BYTES];
     ZeroMemory(processName, sizeof(processName));
-    if (!KIV_NT_GetProcessName(processName)) {
-        LogLostMessage(message, code);
-        return 0;
-    }
-
-    if (!RegisterOnce()) {
-        LogLostMessage(message, code);
-        return 0;
-    }
-
-    HANDLE source = RegisterEventSourceA(NULL, EVENT_SOURCE);
-    if (source == NULL) {
+    HANDLE source = NULL;
+    if (!IsEventType(type))
+        KIV_NT_LogText(INVALID_TYPE, OWN_TEXT_LIMIT);
+    else if (!fits)
+        KIV_NT_LogText(INVALID_MESSAGE, OWN_TEXT_LIMIT);
+    else if (KIV_NT_GetProcessName(processName) && RegisterOnce() &&
+             (source = RegisterEventSourceA(NULL, EVENT_SOURCE)) == NULL)
         KIV_NT_LogError(REGISTER_FAILED, GetLastError(), OWN_TEXT_LIMIT);
-        LogLostMessage(message, code);
+
+    if (source != NULL) {
+        WCHAR wideName[NAME_BYTES];
+        WCHAR errorText[ERROR_TEXT_CHARS];
+        WCHAR record[RECORD_CHARS];
+        ZeroMemory(wideName, sizeof(wideName));
+        ZeroMemory(errorText, sizeof(errorText));
+        ZeroMemory(record, sizeof(record));
+        MultiByteToWideChar(CP_ACP, 0, processName, -1, wideName, NAME_BYTES);
+        // No text of a code, or none that fits: the record shows none.
+        if (code != 0 && !KIV_NT_FormatError(code, errorText, ERROR_TEXT_CHARS))
+            errorText[0] = L'\0';
+        // The record text is this call's own: a report nested in the SID
+        // lookup below builds its own in its own frame. A text over the
+        // buffer is cut.
+        StringCchPrintfW(record, RECORD_CHARS, RECORD_FORMAT, wideName, (int)GetCurrentProcessId(), message,
+                         errorText);
+
+        PSID sid = NULL;
+        if (!SidLookupPending) {
+            SidLookupPending = 1;
+            sid = KIV_NT_AllocCurrentSID();
+            SidLookupPending = 0;
+        }
+        const WCHAR *strings[1] = {record};
+        result = ReportEventW(source, type, category, EVENT_ID, sid, 1, 0, strings, NULL) ? 1 : 0;
+        if (!result)
+            KIV_NT_LogError(REPORT_FAILED, GetLastError(), MESSAGE_LIMIT);
+        KIV_NT_FreeSID(sid);
+        DeregisterEventSource(source);
+    }
+    // The caller's message in the diagnostic log, so that it is not lost.
+    if (!result)
+        KIV_NT_LogErrorLine(message, code);
+    return result;
+}
+
+// As the system's own A functions do: widened, and on to the one writer.
+// One character more than a record takes is enough to refuse one too long,
+// and more than the diagnostic log keeps of a lost message. Without room on
+// the heap for the wide form the record is dropped.
+BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category)
+{
+    WCHAR *wide = NULL;
+    if (message != NULL && (wide = KIV_NT_NarrowToWide(message, (int)MESSAGE_MAX + 1)) == NULL)
         return 0;
-    }
-
-    char errorText[ERROR_TEXT_BYTES];
-    ZeroMemory(errorText, sizeof(errorText));
-    if (code != 0)
-        KIV_NT_ErrorToText(code, errorText, ERROR_TEXT_BYTES);
-
-    // The record text is this call's own: a report nested in the SID lookup
-    // below builds its own in its own frame. A text over the buffer is cut.
-    char record[RECORD_BYTES];
-    ZeroMemory(record, sizeof(record));
-    StringCchPrintfA(record, RECORD_BYTES, RECORD_FORMAT, processName, (int)GetCurrentProcessId(), message,
-                     errorText);
-
-    PSID sid = NULL;
-    if (!SidLookupPending) {
-        SidLookupPending = 1;
-        sid = KIV_NT_AllocCurrentSID();
-        SidLookupPending = 0;
-    }
-
-    BOOLEAN result = 1;
-    const char *strings[1] = {record};
-    if (!ReportEventA(source, type, category, EVENT_ID, sid, 1, 0, strings, NULL)) {
-        KIV_NT_LogError(REPORT_FAILED, GetLastError(), MESSAGE_LIMIT);
-        LogLostMessage(message, code);
-        result = 0;
-    }
-
-    KIV_NT_FreeSID(sid);
-    DeregisterEventSource(source);
+    BOOLEAN result = KIV_NT_WriteEventLogW(wide, code, type, category);
+    free(wide);
     return result;
 }
 
