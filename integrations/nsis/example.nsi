@@ -205,6 +205,15 @@ UninstPage instfiles
     Delete "$1\uninst.exe"
     !insertmacro _IsLink "$1\bin"
     ${If} $0 = 0
+      ; The process of a service just removed may hold its program a moment
+      ; longer: a few tries, then at the next restart.
+      ${For} $2 1 20
+        Delete "$1\bin\kivrender.exe"
+        ${IfNot} ${FileExists} "$1\bin\kivrender.exe"
+          ${Break}
+        ${EndIf}
+        Sleep 250
+      ${Next}
       Delete /REBOOTOK "$1\bin\kivrender.exe"
       RMDir "$1\bin"
     ${EndIf}
