@@ -1,26 +1,40 @@
-; A complete installer of a small Kivelstrand payload with kiv_inst.dll:
-; the program folder under Program Files, the drive chooser for the render
-; cache (interactive only), a status window with a clip during the long steps
-; (interactive only), the render service created and started, the uninstall
-; script kivunins.ini beside the library, and an uninstaller that removes it
-; all through the library's uninstall hook and says when it could not.
-; Run again, or a later version, it upgrades in place: the running service is
-; stopped before its program is replaced, then started again, and keeps what
-; an administrator set on it.
+; A complete installer of a small Kivelstrand payload with kiv_inst.dll, in
+; English, German and Polish: the program folder under Program Files, the
+; drive chooser for the render cache (interactive only), a status window with
+; a clip during the long steps (interactive only), the render service created
+; and started, the uninstall script kivunins.ini beside the library, and an
+; uninstaller that removes what the install made, by name, and says when it
+; could not.
+; Run again, or a later version, it upgrades: the running service is stopped
+; before its program is replaced, then started again, and keeps what an
+; administrator set on it. An install that lives elsewhere (1.0.x kept its
+; program at a drive root) moves here: the service is pointed at the new
+; program and the old folder goes.
 ;
-;   makensis -DKIV_DIST=<folder of kiv_inst.dll> -DKIV_SERVICE_EXE=<service program> example.nsi
+;   makensis [-DKIV_SERVICE_EXE=<service program>] example.nsi
 ;
-; Silent:  kivelstrand-setup.exe /S [/D=<program folder>]
-; Exit codes: 0 installed; 1 cancelled; 2 refused or failed (a folder outside
-; the code page, a service that would not stop, be created or start).
+; Paths given with -D are absolute, or relative to this file's folder.
+; Silent:  kivelstrand-setup.exe /S [/LANG=<language id>] [/D=<program folder>]
+; Exit codes: 0 installed; 1 cancelled; 2 failed (a service that would not
+; stop, be created, be pointed at the new program or start); 3 refused: the
+; cache folder is there already and no earlier install made it, or it is a
+; link (nothing written).
 
 Unicode true
 
+; makensis works in this file's folder (unless /NOCD), and ${__FILEDIR__} is
+; the folder as the command line named it: a relative one would be looked
+; for from here a second time.
+!if /FileExists "${__FILEDIR__}\example.nsi"
+  !define KIV_HERE "${__FILEDIR__}"
+!else
+  !define KIV_HERE "."
+!endif
 !ifndef KIV_DIST
-  !define KIV_DIST "${__FILEDIR__}\..\.."
+  !define KIV_DIST "${KIV_HERE}\..\.."
 !endif
 !ifndef KIV_SERVICE_EXE
-  !define KIV_SERVICE_EXE "kivrender.exe"
+  !define KIV_SERVICE_EXE "${KIV_DIST}\kivrender.exe"
 !endif
 !ifndef KIV_SERVICE_NAME
   !define KIV_SERVICE_NAME "KivRenderServer"
@@ -33,22 +47,24 @@ Unicode true
   !define SERVICE_COMMAND '"$INSTDIR\bin\kivrender.exe"'
 !endif
 !ifndef KIV_VERSION
-  !define KIV_VERSION "1.1.0"
+  !define KIV_VERSION "1.2.0"
 !endif
 !ifndef KIV_OUTFILE
-  !define KIV_OUTFILE "kivelstrand-setup.exe"
+  !define KIV_OUTFILE "${KIV_DIST}\kivelstrand-setup.exe"
 !endif
 !define PRODUCT "Kivelstrand"
-!define SETUP_TITLE "Kivelstrand Setup"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
-!define DIR_TEXT "Setup will install ${PRODUCT} ${KIV_VERSION} in the following folder."
-; The directory page's text above the folder field.
-!define IDC_DIR_TEXT 1006
+!define SERVICE_KEY "SYSTEM\CurrentControlSet\Services\${KIV_SERVICE_NAME}"
+; The cache's access, given when the folder is made: SYSTEM and
+; Administrators full control, Users read and run, nothing inherited.
+!define DATA_SDDL "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+; Where the uninstaller leaves the hook's log once the program folder is gone.
+!define REMOVAL_LOG "$TEMP\${PRODUCT}-kivuninslog.txt"
 
-!addincludedir "${__FILEDIR__}"
+!addincludedir "${KIV_HERE}"
 !include "kiv_inst.nsh"
 !include LogicLib.nsh
-!include WinMessages.nsh
+!include FileFunc.nsh
 
 Name "${PRODUCT} ${KIV_VERSION}"
 OutFile "${KIV_OUTFILE}"
@@ -58,45 +74,267 @@ InstallDir "$PROGRAMFILES\${PRODUCT}"
 ; An upgrade goes where the installed version is.
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 RequestExecutionLevel admin
-DirText "${DIR_TEXT}"
+
+; The first is the default; the installer shows the one that matches the
+; user's language, or the one /LANG= names.
+LoadLanguageFile "${NSISDIR}\Contrib\Language files\English.nlf"
+LoadLanguageFile "${NSISDIR}\Contrib\Language files\German.nlf"
+LoadLanguageFile "${NSISDIR}\Contrib\Language files\Polish.nlf"
+!define EN ${LANG_ENGLISH}
+!define DE ${LANG_GERMAN}
+!define PL ${LANG_POLISH}
+
+LangString SetupTitle ${EN} "${PRODUCT} Setup"
+LangString SetupTitle ${DE} "${PRODUCT} Installation"
+LangString SetupTitle ${PL} "Instalator ${PRODUCT}"
+LangString DirTextMsg ${EN} "Setup will install ${PRODUCT} ${KIV_VERSION} in the following folder."
+LangString DirTextMsg ${DE} "${PRODUCT} ${KIV_VERSION} wird in den folgenden Ordner installiert."
+LangString DirTextMsg ${PL} "${PRODUCT} ${KIV_VERSION} zostanie zainstalowany w poniższym folderze."
+LangString DrivePrompt ${EN} "Setup will keep the ${PRODUCT} render cache on the drive you select below."
+LangString DrivePrompt ${DE} "Der Render-Cache von ${PRODUCT} wird auf dem unten gewählten Laufwerk abgelegt."
+LangString DrivePrompt ${PL} "Pamięć podręczna renderowania ${PRODUCT} zostanie umieszczona na wybranym poniżej dysku."
+LangString Copying ${EN} "Copying ${PRODUCT}, please wait..."
+LangString Copying ${DE} "${PRODUCT} wird kopiert, bitte warten..."
+LangString Copying ${PL} "Kopiowanie plików ${PRODUCT}, proszę czekać..."
+LangString Starting ${EN} "Starting the ${PRODUCT} render service..."
+LangString Starting ${DE} "Der Renderdienst von ${PRODUCT} wird gestartet..."
+LangString Starting ${PL} "Uruchamianie usługi renderowania ${PRODUCT}..."
+LangString NoClip ${EN} "The status window could not show its clip; setup goes on."
+LangString NoClip ${DE} "Das Statusfenster konnte seine Animation nicht zeigen; die Installation geht weiter."
+LangString NoClip ${PL} "Okno stanu nie mogło pokazać animacji; instalacja trwa dalej."
+LangString ClipNotStopped ${EN} "The status window's clip did not stop; the window closes all the same."
+LangString ClipNotStopped ${DE} "Die Animation des Statusfensters hielt nicht an; das Fenster wird trotzdem geschlossen."
+LangString ClipNotStopped ${PL} "Animacja okna stanu nie zatrzymała się; okno i tak zostanie zamknięte."
+LangString NoHook ${EN} "The uninstall hook of kiv_inst.dll could not run ($0); the uninstaller removes the service itself."
+LangString NoHook ${DE} "Die Deinstallationsroutine von kiv_inst.dll konnte nicht laufen ($0); der Dienst wird direkt entfernt."
+LangString NoHook ${PL} "Nie udało się uruchomić procedury deinstalacji kiv_inst.dll ($0); deinstalator sam usunie usługę."
+LangString DriveRefused ${EN} "The drive chooser was not called (its texts were refused); the render cache stays beside the program."
+LangString DriveRefused ${DE} "Die Laufwerksauswahl wurde nicht aufgerufen (ihre Texte wurden abgelehnt); der Render-Cache bleibt beim Programm."
+LangString DriveRefused ${PL} "Wybór dysku nie został wywołany (odrzucono jego teksty); pamięć podręczna pozostaje obok programu."
+LangString NoDrive ${EN} "No drive could be listed; the render cache stays beside the program."
+LangString NoDrive ${DE} "Es konnte kein Laufwerk aufgelistet werden; der Render-Cache bleibt beim Programm."
+LangString NoDrive ${PL} "Nie udało się wyświetlić żadnego dysku; pamięć podręczna pozostaje obok programu."
+LangString NoDialog ${EN} "The drive chooser could not be shown; the render cache stays beside the program."
+LangString NoDialog ${DE} "Die Laufwerksauswahl konnte nicht angezeigt werden; der Render-Cache bleibt beim Programm."
+LangString NoDialog ${PL} "Nie udało się pokazać wyboru dysku; pamięć podręczna pozostaje obok programu."
+LangString FolderRefused ${EN} "The folder $CacheDir is there already and no earlier ${PRODUCT} setup made it, or it is a link. Setup will not use it: choose another drive for the render cache, or another program folder."
+LangString FolderRefused ${DE} "Den Ordner $CacheDir gibt es schon, und keine frühere ${PRODUCT}-Installation hat ihn angelegt, oder er ist eine Verknüpfung. Er wird nicht verwendet: Wählen Sie ein anderes Laufwerk für den Render-Cache oder einen anderen Programmordner."
+LangString FolderRefused ${PL} "Folder $CacheDir już istnieje i nie utworzyła go żadna wcześniejsza instalacja ${PRODUCT} albo jest on łączem. Instalator go nie użyje: wybierz inny dysk na pamięć podręczną lub inny folder programu."
+LangString Stopping ${EN} "Stopping the ${PRODUCT} render service..."
+LangString Stopping ${DE} "Der Renderdienst von ${PRODUCT} wird beendet..."
+LangString Stopping ${PL} "Zatrzymywanie usługi renderowania ${PRODUCT}..."
+LangString NotStopped ${EN} "The render service did not stop; nothing was changed."
+LangString NotStopped ${DE} "Der Renderdienst wurde nicht beendet; nichts wurde geändert."
+LangString NotStopped ${PL} "Usługa renderowania nie zatrzymała się; niczego nie zmieniono."
+LangString NotCreated ${EN} "The render service could not be created."
+LangString NotCreated ${DE} "Der Renderdienst konnte nicht eingerichtet werden."
+LangString NotCreated ${PL} "Nie udało się utworzyć usługi renderowania."
+LangString NotRepointed ${EN} "The render service could not be pointed at the new program (error $0); the old folder stays."
+LangString NotRepointed ${DE} "Der Renderdienst konnte nicht auf das neue Programm umgestellt werden (Fehler $0); der alte Ordner bleibt."
+LangString NotRepointed ${PL} "Nie udało się wskazać usłudze renderowania nowego programu (błąd $0); stary folder pozostaje."
+LangString NotStarted ${EN} "The render service did not start."
+LangString NotStarted ${DE} "Der Renderdienst wurde nicht gestartet."
+LangString NotStarted ${PL} "Usługa renderowania nie uruchomiła się."
+LangString CacheFailed ${EN} "The folder $CacheDir could not be made (error $0)."
+LangString CacheFailed ${DE} "Der Ordner $CacheDir konnte nicht angelegt werden (Fehler $0)."
+LangString CacheFailed ${PL} "Nie udało się utworzyć folderu $CacheDir (błąd $0)."
+LangString Moved ${EN} "${PRODUCT} moved from $OldDir to $INSTDIR."
+LangString Moved ${DE} "${PRODUCT} wurde von $OldDir nach $INSTDIR verschoben."
+LangString Moved ${PL} "${PRODUCT} przeniesiono z $OldDir do $INSTDIR."
+LangString Kept ${EN} "$1 is not empty, or is a link: it stays."
+LangString Kept ${DE} "$1 ist nicht leer oder ist eine Verknüpfung: Der Ordner bleibt."
+LangString Kept ${PL} "$1 nie jest pusty albo jest łączem: pozostaje."
+LangString Removing ${EN} "Removing the render service..."
+LangString Removing ${DE} "Der Renderdienst wird entfernt..."
+LangString Removing ${PL} "Usuwanie usługi renderowania..."
+LangString NotRemoved ${EN} "The ${KIV_SERVICE_NAME} service could not be removed. Stop it and run the uninstaller again."
+LangString NotRemoved ${DE} "Der Dienst ${KIV_SERVICE_NAME} konnte nicht entfernt werden. Beenden Sie ihn und starten Sie die Deinstallation erneut."
+LangString NotRemoved ${PL} "Nie udało się usunąć usługi ${KIV_SERVICE_NAME}. Zatrzymaj ją i uruchom deinstalator ponownie."
+LangString LogMoved ${EN} "The removal's log is ${REMOVAL_LOG}."
+LangString LogMoved ${DE} "Das Protokoll der Deinstallation ist ${REMOVAL_LOG}."
+LangString LogMoved ${PL} "Dziennik deinstalacji: ${REMOVAL_LOG}."
+
+DirText "$(DirTextMsg)"
 
 ; The drive for the render cache; empty: beside the program.
 Var CacheDrive
 Var CacheDir
+; What an earlier install recorded: its program folder and its cache.
+Var OldDir
+Var OldCache
+; Why the cache stays beside the program, for the log of the install.
+Var DriveNote
 
 Page custom ChooseDrive
-Page directory
+Page directory "" "" DirectoryLeave
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
+; $0 = 1 when PATH is a link of any kind (a junction, a symbolic link, a
+; mount point: the reparse point attribute), else 0 (also when it is missing).
+!macro _IsLink PATH
+  System::Call 'kernel32::GetFileAttributesW(w "${PATH}")i.r0'
+  ${If} $0 = -1
+    StrCpy $0 0
+  ${Else}
+    IntOp $0 $0 & 0x400
+    ${IfThen} $0 <> 0 ${|} StrCpy $0 1 ${|}
+  ${EndIf}
+!macroend
+
+; Removal by name, for the installer (the folder an upgrade moves away from)
+; and the uninstaller alike: only the files an install of this product makes,
+; then each folder when it is empty; nothing is looked at through a link.
+!macro _RemovalFunctions UN
+  ; $1: a cache folder.
+  Function ${UN}RemoveDataFolder
+    !insertmacro _IsLink "$1"
+    ${IfThen} $0 = 1 ${|} Return ${|}
+    Delete "$1\frames.idx"
+    RMDir "$1"
+  FunctionEnd
+
+  ; $1: a program folder.
+  Function ${UN}RemoveProgramFolder
+    !insertmacro _IsLink "$1"
+    ${IfThen} $0 = 1 ${|} Return ${|}
+    Delete "$1\kiv_inst.dll"
+    Delete "$1\kivunins.ini"
+    Delete "$1\kivuninslog.txt"
+    Delete "$1\uninst.exe"
+    !insertmacro _IsLink "$1\bin"
+    ${If} $0 = 0
+      ; The process of a service just removed may hold its program a moment
+      ; longer: a few tries, then at the next restart.
+      ${For} $2 1 20
+        Delete "$1\bin\kivrender.exe"
+        ${IfNot} ${FileExists} "$1\bin\kivrender.exe"
+          ${Break}
+        ${EndIf}
+        Sleep 250
+      ${Next}
+      Delete /REBOOTOK "$1\bin\kivrender.exe"
+      RMDir "$1\bin"
+    ${EndIf}
+    Push $1
+    StrCpy $1 "$1\cache"
+    Call ${UN}RemoveDataFolder
+    Pop $1
+    RMDir "$1"
+    ${IfThen} ${FileExists} "$1\*.*" ${|} DetailPrint "$(Kept)" ${|}
+  FunctionEnd
+!macroend
+!insertmacro _RemovalFunctions ""
+!insertmacro _RemovalFunctions "un."
+
+; The earlier install's program folder (InstallLocation; 1.0.x wrote none:
+; the folder of the uninstaller its entry names) and cache (CacheFolder; in
+; 1.0.x "cache" in its program folder), empty when there is none.
+Function ReadEarlierInstall
+  ReadRegStr $OldDir SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $OldDir == ""
+    ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "UninstallString"
+    ; "<folder>\uninst.exe" -c"..."
+    StrCpy $1 $0 1
+    ${If} $1 == '"'
+      StrCpy $0 $0 "" 1
+      StrCpy $2 0
+      ${Do}
+        StrCpy $1 $0 1 $2
+        ${IfThen} $1 == '"' ${|} ${ExitDo} ${|}
+        ${IfThen} $1 == "" ${|} ${ExitDo} ${|}
+        IntOp $2 $2 + 1
+      ${Loop}
+      StrCpy $0 $0 $2
+      ${GetParent} $0 $OldDir
+    ${EndIf}
+  ${EndIf}
+  ReadRegStr $OldCache SHCTX "${UNINSTALL_KEY}" "CacheFolder"
+  ${If} $OldCache == ""
+  ${AndIf} $OldDir != ""
+    StrCpy $OldCache "$OldDir\cache"
+  ${EndIf}
+FunctionEnd
+
+; The cache beside the program, or in a folder at the root of another drive.
+Function ResolveCacheDir
+  StrCpy $0 $INSTDIR 2
+  ${If} $CacheDrive == ""
+  ${OrIf} $CacheDrive == $0
+    StrCpy $CacheDir "$INSTDIR\cache"
+  ${Else}
+    StrCpy $CacheDir "$CacheDrive\${PRODUCT} Cache"
+  ${EndIf}
+FunctionEnd
+
+; $0 = 1 when the cache folder may be used: it is not there (setup makes it,
+; fresh and protected), or an earlier install of this product made it; 0
+; when it is there and not ours, or it or its parent folder is a link.
+Function CheckCacheDir
+  ${GetParent} $CacheDir $1
+  !insertmacro _IsLink "$1"
+  ${If} $0 = 0
+    !insertmacro _IsLink "$CacheDir"
+  ${EndIf}
+  ${If} $0 = 1
+    StrCpy $0 0
+    Return
+  ${EndIf}
+  StrCpy $0 1
+  System::Call 'kernel32::GetFileAttributesW(w "$CacheDir")i.r2'
+  ${If} $2 <> -1
+  ${AndIf} $CacheDir != $OldCache
+    StrCpy $0 0
+  ${EndIf}
+FunctionEnd
+
+; Makes the cache folder with its access in one step, so that nobody can put
+; anything in it or link it elsewhere in between; a folder an earlier install
+; made is kept. $0: 1 the folder is ours, 0 refused, 2 failed (error in $1).
+Function MakeCacheDir
+  Call CheckCacheDir
+  ${IfThen} $0 = 0 ${|} Return ${|}
+  System::Call 'kernel32::GetFileAttributesW(w "$CacheDir")i.r2'
+  ${IfThen} $2 <> -1 ${|} Return ${|}
+  StrCpy $0 2
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${DATA_SDDL}", i 1, *p .r2, p 0)i.r3 ?e'
+  Pop $1
+  ${IfThen} $3 = 0 ${|} Return ${|}
+  ; SECURITY_ATTRIBUTES: size, descriptor, not inheritable
+  System::Call '*(i 12, p r2, i 0)p.r3'
+  System::Call 'kernel32::CreateDirectoryW(w "$CacheDir", p r3)i.r4 ?e'
+  Pop $1
+  System::Free $3
+  System::Call 'kernel32::LocalFree(p r2)'
+  ${If} $4 <> 0
+    StrCpy $0 1
+  ${ElseIf} $1 = 183
+    ; It appeared since the check: not ours.
+    StrCpy $0 0
+  ${EndIf}
+FunctionEnd
+
 Function .onInit
   SetShellVarContext all
-  ; No page checks a folder given to a silent installer with /D=.
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/LANG=" $1
+  ${IfNotThen} ${Errors} ${|} StrCpy $LANGUAGE $1 ${|}
+  Call ReadEarlierInstall
+  ; No page runs in a silent installer: the cache goes beside the program,
+  ; and a folder there that is not ours ends it before anything is written.
   ${If} ${Silent}
-    ${KivIsAnsi} "$INSTDIR" $0
+    Call ResolveCacheDir
+    Call CheckCacheDir
     ${If} $0 = 0
-      SetErrorLevel 2
+      SetErrorLevel 3
       Quit
     ${EndIf}
   ${EndIf}
   ; The installer's own copy of the library, for the calls below.
   InitPluginsDir
   File "/oname=$PLUGINSDIR\kiv_inst.dll" "${KIV_DIST}\kiv_inst.dll"
-FunctionEnd
-
-; The library takes ANSI paths: a folder the code page cannot hold would
-; reach the service manager changed. Next stays disabled and the page says
-; why.
-Function .onVerifyInstDir
-  ${KivIsAnsi} "$INSTDIR" $0
-  FindWindow $1 "#32770" "" $HWNDPARENT
-  GetDlgItem $1 $1 ${IDC_DIR_TEXT}
-  ${If} $0 = 0
-    SendMessage $1 ${WM_SETTEXT} 0 "STR:This folder's name holds characters that Windows' code page for programs that are not Unicode cannot show. Choose another folder."
-    Abort
-  ${EndIf}
-  SendMessage $1 ${WM_SETTEXT} 0 "STR:${DIR_TEXT}"
 FunctionEnd
 
 ; The installer's copy is loaded until the end; unloaded, the installer can
@@ -114,34 +352,80 @@ Function .onGUIEnd
 FunctionEnd
 
 ; Pages are skipped in a silent installer, so the chooser only shows when
-; someone is there to answer it. Back on the first page is a cancel too; no
-; drive to list, or no dialog (a quiet run), keeps the cache beside the
-; program.
+; someone is there to answer it. Back on the first page is a cancel too. A
+; folder on the chosen drive that is not ours: the user is told and chooses
+; again. Every other result keeps the cache beside the program, and the
+; install's log says why.
 Function ChooseDrive
-  ${KivAskDrive} 20 "${SETUP_TITLE}" \
-      "Setup will keep the ${PRODUCT} render cache on the drive you select below." $0 $1
-  ${If} $0 = 1
-    StrCpy $CacheDrive $1
-  ${ElseIf} $0 = 2
-  ${OrIf} $0 = 3
-    Quit
-  ${Else}
-    StrCpy $CacheDrive ""
+  StrCpy $DriveNote ""
+  ${Do}
+    ${KivAskDrive} 20 "$(SetupTitle)" "$(DrivePrompt)" $0 $1
+    ${Select} $0
+    ${Case} 1
+      StrCpy $CacheDrive $1
+      Call ResolveCacheDir
+      Call CheckCacheDir
+      ${IfThen} $0 = 1 ${|} ${ExitDo} ${|}
+      MessageBox MB_OK|MB_ICONEXCLAMATION "$(FolderRefused)"
+    ${Case2} 2 3
+      SetErrorLevel 1
+      Quit
+    ${Case} 4
+      StrCpy $DriveNote "$(NoDrive)"
+      ${ExitDo}
+    ${Case} -1
+      StrCpy $DriveNote "$(NoDialog)"
+      ${ExitDo}
+    ${CaseElse}
+      StrCpy $DriveNote "$(DriveRefused)"
+      ${ExitDo}
+    ${EndSelect}
+  ${Loop}
+  ${IfThen} $DriveNote != "" ${|} StrCpy $CacheDrive "" ${|}
+FunctionEnd
+
+; The program folder decides where a cache on its drive goes: checked again
+; here. Refused, the page stays: another folder, or Back for another drive.
+Function DirectoryLeave
+  Call ResolveCacheDir
+  Call CheckCacheDir
+  ${If} $0 = 0
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(FolderRefused)"
+    Abort
   ${EndIf}
 FunctionEnd
 
-; Runs one icacls command on the cache folder; fails the install when it fails.
-!macro _CacheAcl ARGS
-  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$CacheDir" ${ARGS}'
-  Pop $0
-  ${If} $0 != 0
-    DetailPrint "Could not restrict access to $CacheDir (icacls: $0)."
-    SetErrorLevel 2
-    Abort
+; Opens or updates the status window with a clip and a text (interactive
+; only); a window without its clip is worth a line and no more.
+!macro _Status AVI TEXT
+  ${IfNot} ${Silent}
+    ${KivFakeStatusSetAvi} "${AVI}" $0
+    ${KivFakeStatusOpen} "${TEXT}" "$(SetupTitle)" $1
+    ${If} $0 <> 1
+    ${OrIf} $1 <> 1
+      DetailPrint "$(NoClip)"
+    ${EndIf}
   ${EndIf}
 !macroend
 
+; Closes the status window; a clip that would not stop is worth a line.
+!macro _StatusClose
+  ${KivFakeStatusClose} $0
+  ${IfThen} $0 <> 1 ${|} DetailPrint "$(ClipNotStopped)" ${|}
+!macroend
+
+; Ends the install with CODE after a line that says why.
+!macro _Fail CODE TEXT
+  Push $0
+  !insertmacro _StatusClose
+  Pop $0
+  DetailPrint "${TEXT}"
+  SetErrorLevel ${CODE}
+  Abort
+!macroend
+
 Section "${PRODUCT}"
+  ${IfThen} $DriveNote != "" ${|} DetailPrint $DriveNote ${|}
   ; Upgrading: a running service holds its program open. Stop it before
   ; the first file is written; it stays installed with its settings.
   ${KivServiceExists} "${KIV_SERVICE_NAME}" $R0
@@ -149,51 +433,37 @@ Section "${PRODUCT}"
   ${If} $R0 = 1
     ${KivServiceIsRunning} "${KIV_SERVICE_NAME}" $R1
     ${If} $R1 = 1
-      DetailPrint "Stopping the ${PRODUCT} render service..."
+      DetailPrint "$(Stopping)"
       ${KivServiceStop} "${KIV_SERVICE_NAME}" $0
       ${If} $0 <> 1
-        DetailPrint "The render service did not stop; nothing was changed."
-        SetErrorLevel 2
-        Abort
-      ${EndIf}
+      !insertmacro _Fail 2 "$(NotStopped)"
+    ${EndIf}
     ${EndIf}
   ${EndIf}
 
-  ${IfNot} ${Silent}
-    ${KivFakeStatusSetAvi} ":FILECOPY" $0
-    ${KivFakeStatusOpen} "Copying ${PRODUCT}, please wait..." "${SETUP_TITLE}" $0
-  ${EndIf}
+  !insertmacro _Status ":FILECOPY" "$(Copying)"
   SetOutPath "$INSTDIR"
   ; The uninstall hook's copy: kivunins.ini and kivuninslog.txt lie beside it.
   File "${KIV_DIST}\kiv_inst.dll"
   SetOutPath "$INSTDIR\bin"
   File "/oname=kivrender.exe" "${KIV_SERVICE_EXE}"
 
-  ; The cache beside the program, or in a folder at the root of another
-  ; drive. Such a folder inherits write access for every user: its owner and
-  ; access are replaced (SYSTEM and administrators full control, users read
-  ; and run), since the service writes there and the uninstaller deletes it.
-  StrCpy $0 $INSTDIR 2
-  ${If} $CacheDrive == ""
-  ${OrIf} $CacheDrive == $0
-    StrCpy $CacheDir "$INSTDIR\cache"
-    CreateDirectory "$CacheDir"
-  ${Else}
-    StrCpy $CacheDir "$CacheDrive\${PRODUCT} Cache"
-    CreateDirectory "$CacheDir"
-    !insertmacro _CacheAcl "/setowner *S-1-5-32-544 /T /C /Q"
-    !insertmacro _CacheAcl "/reset /T /C /Q"
-    !insertmacro _CacheAcl "/inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX /Q"
+  ; The service writes to the cache and the uninstaller deletes in it: it
+  ; must be a folder this install makes, or one an earlier install made.
+  Call MakeCacheDir
+  ${If} $0 = 0
+    !insertmacro _Fail 3 "$(FolderRefused)"
+  ${ElseIf} $0 = 2
+    StrCpy $0 $1
+    !insertmacro _Fail 2 "$(CacheFailed)"
   ${EndIf}
   FileOpen $2 "$CacheDir\frames.idx" w
   FileClose $2
 
-  ; What the uninstall hook removes: the service, then the cache by a
-  ; command. The program by its full path: a bare cmd.exe would be looked
-  ; for in the uninstaller's folder first. The outer quotes are the profile
-  ; reader's, which takes one pair off a value that starts and ends with one.
+  ; What the uninstall hook removes: the service. The files go by name in
+  ; the Uninstall section. An older script may hold more: it is replaced.
+  Delete "$INSTDIR\kivunins.ini"
   WriteINIStr "$INSTDIR\kivunins.ini" "ServiceDelete" "Service0" "${KIV_SERVICE_NAME}"
-  WriteINIStr "$INSTDIR\kivunins.ini" "CustomCommand" "Command0" '""$SYSDIR\cmd.exe" /c rd /s /q "$CacheDir""'
 
   ; The entry before the service: whatever fails below, the product can be
   ; removed.
@@ -203,34 +473,57 @@ Section "${PRODUCT}"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "CacheFolder" "$CacheDir"
 
-  ${IfNot} ${Silent}
-    ${KivFakeStatusSetAvi} ":BKW" $0
-    ${KivFakeStatusOpen} "Starting the ${PRODUCT} render service..." "${SETUP_TITLE}" $0
-  ${EndIf}
-  ; An installed service is kept as it is (account, start type, recovery
-  ; and whatever else an administrator set), and started again only when it
-  ; ran before.
+  !insertmacro _Status ":BKW" "$(Starting)"
+  ; An installed service is kept as it is (account, start type, description,
+  ; recovery and whatever else an administrator set), pointed at this
+  ; program when it ran one elsewhere (only its command line changes), and
+  ; started again only when it ran before.
   ${If} $R0 = 0
     ; SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, LocalSystem
     ${KivServiceCreate} "${KIV_SERVICE_NAME}" 0x10 2 '${SERVICE_COMMAND}' "" "" $0
     ${If} $0 <> 1
-      ${KivFakeStatusClose} $0
-      DetailPrint "The render service could not be created."
-      SetErrorLevel 2
-      Abort
+      !insertmacro _Fail 2 "$(NotCreated)"
+    ${EndIf}
+  ${Else}
+    StrCpy $3 '${SERVICE_COMMAND}'
+    ReadRegStr $0 HKLM "${SERVICE_KEY}" "ImagePath"
+    ${If} $0 != $3
+      ; The service manager's own call: it keeps the rest of the settings,
+      ; and the service manager uses the new line at the next start.
+      ; SC_MANAGER_CONNECT, SERVICE_CHANGE_CONFIG, SERVICE_NO_CHANGE.
+      System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i 1)p.r1'
+      System::Call 'advapi32::OpenServiceW(p r1, w "${KIV_SERVICE_NAME}", i 2)p.r2'
+      System::Call 'advapi32::ChangeServiceConfigW(p r2, i -1, i -1, i -1, w r3, p 0, p 0, p 0, p 0, p 0, p 0)i.r0 ?e'
+      Pop $4
+      System::Call 'advapi32::CloseServiceHandle(p r2)'
+      System::Call 'advapi32::CloseServiceHandle(p r1)'
+      ${If} $0 = 0
+        StrCpy $0 $4
+        !insertmacro _Fail 2 "$(NotRepointed)"
+      ${EndIf}
     ${EndIf}
   ${EndIf}
   ${If} $R0 = 0
   ${OrIf} $R1 = 1
     ${KivServiceStart} "${KIV_SERVICE_NAME}" $0
     ${If} $0 <> 1
-      ${KivFakeStatusClose} $0
-      DetailPrint "The render service did not start."
-      SetErrorLevel 2
-      Abort
+      !insertmacro _Fail 2 "$(NotStarted)"
     ${EndIf}
   ${EndIf}
-  ${KivFakeStatusClose} $0
+  !insertmacro _StatusClose
+
+  ; Moved: the earlier program folder and a cache of its own go, by name.
+  ${If} $OldDir != ""
+  ${AndIf} $OldDir != $INSTDIR
+    DetailPrint "$(Moved)"
+    StrCpy $1 $OldDir
+    Call RemoveProgramFolder
+  ${EndIf}
+  ${If} $OldCache != ""
+  ${AndIf} $OldCache != $CacheDir
+    StrCpy $1 $OldCache
+    Call RemoveDataFolder
+  ${EndIf}
 SectionEnd
 
 ; The hook's removal of a running service does not wait for it to stop: give
@@ -246,39 +539,38 @@ Function un.WaitForServiceGone
 FunctionEnd
 
 Section "Uninstall"
-  ; Without its script the hook runs no command: the cache goes here.
-  ${IfNot} ${FileExists} "$INSTDIR\kivunins.ini"
-    ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "CacheFolder"
-    ${IfThen} $0 != "" ${|} RMDir /r "$0" ${|}
-  ${EndIf}
   ; Started as the entry says: uninst.exe -c"<install folder>\kiv_inst.dll".
+  ; The hook removes the service, and this product's process starters and
+  ; kivcfg.ini, and logs to kivuninslog.txt beside the library.
   ${KivUninstInitialize} $0
+  ${IfThen} $0 != 0 ${|} DetailPrint "$(NoHook)" ${|}
   ${KivUninstUnInitialize} $0
   ; A missing or damaged kivunins.ini removed nothing: remove the service
   ; here.
   Call un.WaitForServiceGone
   ${KivServiceExists} "${KIV_SERVICE_NAME}" $0
   ${If} $0 = 1
-    DetailPrint "Removing the render service..."
+    DetailPrint "$(Removing)"
     ${KivServiceDelete} "${KIV_SERVICE_NAME}" $0
   ${EndIf}
   ; A service still registered keeps its program, the library and the entry:
   ; the product can be removed again once it stops.
   ${KivServiceExists} "${KIV_SERVICE_NAME}" $0
   ${If} $0 = 1
-    DetailPrint "The ${KIV_SERVICE_NAME} service could not be removed."
-    MessageBox MB_OK|MB_ICONSTOP "The ${KIV_SERVICE_NAME} service could not be removed. Stop it and run the uninstaller again." /SD IDOK
+    DetailPrint "$(NotRemoved)"
+    MessageBox MB_OK|MB_ICONSTOP "$(NotRemoved)" /SD IDOK
     SetErrorLevel 2
     Abort
   ${EndIf}
   ${KivUnload}
-  Delete "$INSTDIR\kiv_inst.dll"
-  Delete "$INSTDIR\kivunins.ini"
-  Delete /REBOOTOK "$INSTDIR\bin\kivrender.exe"
-  RMDir "$INSTDIR\bin"
-  Delete "$INSTDIR\uninst.exe"
-  ; kivuninslog.txt stays as the record of the removal.
-  RMDir "$INSTDIR"
+  ReadRegStr $1 SHCTX "${UNINSTALL_KEY}" "CacheFolder"
+  ${IfThen} $1 != "" ${|} Call un.RemoveDataFolder ${|}
+  ; The log leaves the program folder, which can then go.
+  Delete "${REMOVAL_LOG}"
+  Rename "$INSTDIR\kivuninslog.txt" "${REMOVAL_LOG}"
+  ${IfThen} ${FileExists} "${REMOVAL_LOG}" ${|} DetailPrint "$(LogMoved)" ${|}
+  StrCpy $1 $INSTDIR
+  Call un.RemoveProgramFolder
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
 SectionEnd
 

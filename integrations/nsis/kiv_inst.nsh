@@ -22,8 +22,10 @@
 ; status window belongs to that thread: the installer's worker thread inside
 ; sections of an interactive installer, its main thread in functions and in a
 ; silent installer. Call ${KivPumpMessages} now and then during long loops.
-; Texts go to the library as ANSI strings, from Unicode and ANSI scripts alike;
-; one the code page cannot hold exactly is refused (result 0, error flag set).
+; A Unicode script (Unicode true) calls the library's wide exports: every
+; text arrives exactly as the script has it, whatever the system's code page.
+; An ANSI script calls the narrow ones with its ANSI texts. The drive chooser
+; speaks the installer's language ($LANGUAGE).
 ; A silent installer or uninstaller runs the library in its quiet mode.
 ; Registers and the stack are left as they were; only result variables change.
 
@@ -79,7 +81,7 @@
   StrCpy $4 0
   ${DoWhile} $4 < ${KIV_PUMP_LIMIT}
     IntOp $4 $4 + 1
-    System::Call 'user32::PeekMessageA(p r0, p 0, i 0, i 0, i 1)i.r1'
+    System::Call 'user32::PeekMessage(p r0, p 0, i 0, i 0, i 1)i.r1'
     ${If} $1 = 0
       ${ExitDo}
     ${EndIf}
@@ -89,23 +91,24 @@
       ${ExitDo}
     ${EndIf}
     System::Call 'user32::TranslateMessage(p r0)'
-    System::Call 'user32::DispatchMessageA(p r0)'
+    System::Call 'user32::DispatchMessage(p r0)'
   ${Loop}
   System::Free $0
   System::Store "l"
 !macroend
 !define KivPumpMessages "!insertmacro KivPumpMessages"
 
-; Texts. The library reads ANSI strings. A Unicode installer's text is
-; converted without best fit, so that no character turns into a look-alike
-; ("Ł" into "L", a fullwidth backslash into a real one); a text with any
-; character the code page lacks is refused whole: the export is not called,
-; the result is 0 and the error flag is set. An ANSI installer's texts are
-; ANSI already.
-!define /math _KIV_ANSI_BYTES ${NSIS_MAX_STRLEN} * 2
+; Texts. A Unicode installer calls the wide export (the name ending in W)
+; and an ANSI one the narrow export, each with the installer's own strings.
+!ifdef NSIS_UNICODE
+  !define _KIV_W W
+  !define /math _KIV_ANSI_BYTES ${NSIS_MAX_STRLEN} * 2
+!else
+  !define _KIV_W ""
+!endif
 
-; Opens a call: saves the registers; $R0 to $R5 will hold the ANSI copies of
-; the arguments $0 to $5 (0: none), $R9 becomes 1 when a text is refused.
+; Opens a call: saves the registers; $R0 to $R5 will hold the copies of the
+; texts in $0 to $5 (0: none, a null pointer).
 !macro _KivBegin
   System::Store "s"
   StrCpy $R0 0
@@ -114,36 +117,19 @@
   StrCpy $R3 0
   StrCpy $R4 0
   StrCpy $R5 0
-  StrCpy $R9 0
 !macroend
 
-; The ANSI copy of the text in $N, its address into $RN.
-!macro _KivAnsi N
-  System::Alloc ${_KIV_ANSI_BYTES}
-  Pop $R${N}
-  !ifdef NSIS_UNICODE
-    ; WC_NO_BEST_FIT_CHARS; the flag behind tells whether a character had
-    ; to be replaced by the default one.
-    System::Call 'kernel32::WideCharToMultiByte(i 0, i 0x400, w r${N}, i -1, p R${N}, i ${_KIV_ANSI_BYTES}, p 0, *i .R8)i.R7'
-    ${If} $R7 = 0
-    ${OrIf} $R8 <> 0
-      StrCpy $R9 1
-    ${EndIf}
-  !else
-    System::Call 'kernel32::lstrcpynA(p R${N}, m r${N}, i ${_KIV_ANSI_BYTES})'
-  !endif
+; A copy of the text in $N, in the installer's own characters, its address
+; into $RN.
+!macro _KivText N
+  System::Call '*(&t${NSIS_MAX_STRLEN} r${N})p.R${N}'
 !macroend
 
 ; Closes a call: calls PROTO (its arguments the $RN copies, its result into
-; $R7) unless a text was refused, frees the copies, restores the registers,
-; dispatches messages and pops the result into RESULT.
+; $R7), frees the copies, restores the registers, dispatches messages and
+; pops the result into RESULT.
 !macro _KivEnd PROTO RESULT
-  ${If} $R9 = 0
-    !insertmacro _KivCall '${PROTO}'
-  ${Else}
-    StrCpy $R7 0
-    SetErrors
-  ${EndIf}
+  !insertmacro _KivCall '${PROTO}'
   System::Free $R0
   System::Free $R1
   System::Free $R2
@@ -161,8 +147,8 @@
   Push `${TEXT}`
   !insertmacro _KivBegin
   Pop $0
-  !insertmacro _KivAnsi 0
-  !insertmacro _KivEnd '${FUNCTION}(p R0)i.R7' ${RESULT}
+  !insertmacro _KivText 0
+  !insertmacro _KivEnd '${FUNCTION}${_KIV_W}(p R0)i.R7' ${RESULT}
 !macroend
 
 ; An export without arguments.
@@ -171,21 +157,30 @@
   !insertmacro _KivEnd '${PROTO}' ${RESULT}
 !macroend
 
-; RESULT 1 when TEXT has an exact ANSI form, which the macros pass on; 0 and
-; the error flag set when not. Check folders and names you got from the user
-; before anything is installed.
+; RESULT 1 when TEXT has an exact form in the system's ANSI code page; 0 and
+; the error flag set when not. For texts that go elsewhere than to these
+; macros (an ANSI program, a file read in the code page): the macros of a
+; Unicode installer pass every text as it is. Always 1 in an ANSI installer,
+; whose texts are ANSI already.
 !macro KivIsAnsi TEXT RESULT
   Push `${TEXT}`
-  !insertmacro _KivBegin
+  System::Store "s"
   Pop $0
-  !insertmacro _KivAnsi 0
-  StrCpy $R7 1
-  ${If} $R9 <> 0
-    StrCpy $R7 0
-    SetErrors
-  ${EndIf}
-  System::Free $R0
-  Push $R7
+  StrCpy $1 1
+  !ifdef NSIS_UNICODE
+    ; WC_NO_BEST_FIT_CHARS; the flag behind tells whether a character had
+    ; to be replaced by the default one.
+    System::Alloc ${_KIV_ANSI_BYTES}
+    Pop $2
+    System::Call 'kernel32::WideCharToMultiByte(i 0, i 0x400, w r0, i -1, p r2, i ${_KIV_ANSI_BYTES}, p 0, *i .r4)i.r3'
+    System::Free $2
+    ${If} $3 = 0
+    ${OrIf} $4 <> 0
+      StrCpy $1 0
+      SetErrors
+    ${EndIf}
+  !endif
+  Push $1
   System::Store "l"
   Pop ${RESULT}
 !macroend
@@ -202,9 +197,9 @@
   System::Call '*(i 8, i 0x80)p.R6'
   System::Call 'comctl32::InitCommonControlsEx(p R6)'
   System::Free $R6
-  !insertmacro _KivAnsi 0
-  !insertmacro _KivAnsi 1
-  !insertmacro _KivEnd 'FakeStatusOpen(p R0, p R1)i.R7' ${RESULT}
+  !insertmacro _KivText 0
+  !insertmacro _KivText 1
+  !insertmacro _KivEnd 'FakeStatusOpen${_KIV_W}(p R0, p R1)i.R7' ${RESULT}
 !macroend
 !define KivFakeStatusOpen "!insertmacro KivFakeStatusOpen"
 
@@ -261,15 +256,15 @@
   Pop $3
   Pop $4
   Pop $5
-  !insertmacro _KivAnsi 0
-  !insertmacro _KivAnsi 3
+  !insertmacro _KivText 0
+  !insertmacro _KivText 3
   ${If} $4 != ""
-    !insertmacro _KivAnsi 4
+    !insertmacro _KivText 4
   ${EndIf}
   ${If} $5 != ""
-    !insertmacro _KivAnsi 5
+    !insertmacro _KivText 5
   ${EndIf}
-  !insertmacro _KivEnd 'ServiceCreate(p R0, i r1, i r2, p R3, p R4, p R5)i.R7' ${RESULT}
+  !insertmacro _KivEnd 'ServiceCreate${_KIV_W}(p R0, i r1, i r2, p R3, p R4, p R5)i.R7' ${RESULT}
 !macroend
 !define KivServiceCreate "!insertmacro KivServiceCreate"
 
@@ -287,13 +282,18 @@
   !insertmacro _KivBegin
   Pop $0
   Pop $1
-  !insertmacro _KivAnsi 1
-  !insertmacro _KivEnd 'GetWindowByTitle(p r0, p R1)p.R7' ${RESULT}
+  !insertmacro _KivText 1
+  !insertmacro _KivEnd 'GetWindowByTitle${_KIV_W}(p r0, p R1)p.R7' ${RESULT}
 !macroend
 !define KivGetWindowByTitle "!insertmacro KivGetWindowByTitle"
 
-; RESULT: 1 Next, 2 Back, 3 Cancel, 4 no drive to list, -1 no dialog. DRIVE
-; is "C:" after Next, empty otherwise.
+; RESULT: 1 Next, 2 Back, 3 Cancel, 4 no drive to list, -1 no dialog (a quiet
+; run, or a window station nobody sees). DRIVE is "C:" after Next, empty
+; otherwise.
+; The chooser speaks the installer's language: around the call the thread's
+; UI language and its locale are $LANGUAGE (the library takes the first that
+; differs from the user's; where setting the UI language does nothing, the
+; locale still counts), and both are set back afterwards.
 !macro KivAskDrive REQUIRED_MB TITLE TEXT RESULT DRIVE
   Push `${TEXT}`
   Push `${TITLE}`
@@ -302,15 +302,17 @@
   Pop $0
   Pop $1
   Pop $2
-  !insertmacro _KivAnsi 1
-  !insertmacro _KivAnsi 2
+  !insertmacro _KivText 1
+  !insertmacro _KivText 2
   StrCpy $3 ""
-  ${If} $R9 = 0
-    !insertmacro _KivCall 'AskDrive(i r0, m .r3, p R1, p R2)i.R7'
-  ${Else}
-    StrCpy $R7 0
-    SetErrors
-  ${EndIf}
+  System::Call 'kernel32::GetThreadUILanguage()i.r4'
+  IntOp $4 $4 & 0xFFFF
+  System::Call 'kernel32::GetThreadLocale()i.r5'
+  System::Call 'kernel32::SetThreadUILanguage(i $LANGUAGE)'
+  System::Call 'kernel32::SetThreadLocale(i $LANGUAGE)'
+  !insertmacro _KivCall 'AskDrive${_KIV_W}(i r0, t .r3, p R1, p R2)i.R7'
+  System::Call 'kernel32::SetThreadLocale(i r5)'
+  System::Call 'kernel32::SetThreadUILanguage(i r4)'
   ${IfThen} $R7 != 1 ${|} StrCpy $3 "" ${|}
   System::Free $R1
   System::Free $R2
@@ -341,8 +343,17 @@
 !macroend
 !define KivUninstUnInitialize "!insertmacro KivUninstUnInitialize"
 
+; At most this many FreeLibrary calls per ${KivUnload}: the System plug-in
+; holds the library once and ${KivUninstInitialize} once more; a module
+; pinned in the process never goes.
+!ifndef KIV_UNLOAD_LIMIT
+  !define KIV_UNLOAD_LIMIT 16
+!endif
+
 ; Closes a status window still open, lets it go, and unloads the library, so
-; that its file can be deleted. Does nothing when it is not loaded.
+; that its file can be deleted. Does nothing when it is not loaded. A library
+; still loaded after KIV_UNLOAD_LIMIT releases stays: the log says so and the
+; error flag is set.
 !macro KivUnload
   System::Store "s"
   !insertmacro _KivDllPath $1
@@ -350,10 +361,17 @@
   ${If} $0 P<> 0
     !insertmacro _KivCall 'FakeStatusClose()i'
     !insertmacro KivPumpMessages
+    StrCpy $2 0
     ${Do}
       System::Call 'kernel32::FreeLibrary(p r0)'
       System::Call 'kernel32::GetModuleHandle(t r1)p.r0'
-    ${LoopUntil} $0 P= 0
+      IntOp $2 $2 + 1
+      ${IfThen} $0 P= 0 ${|} ${ExitDo} ${|}
+    ${LoopWhile} $2 < ${KIV_UNLOAD_LIMIT}
+    ${If} $0 P<> 0
+      DetailPrint "$1 stays loaded after $2 releases; it cannot be deleted now."
+      SetErrors
+    ${EndIf}
   ${EndIf}
   System::Store "l"
 !macroend

@@ -71,23 +71,26 @@ echo "installed in $dir"
 unix_dir=$(winepath -u "$dir")
 # Setup writes no log: one there is an earlier run's.
 rm -f "$unix_dir/kivuninslog.txt"
-# The data and the script's commands: the Inno example keeps the data on the
-# chosen drive (the system's when silent), and its uninstaller removes them
-# by name, with no command; its hook's log goes into the uninstaller's log
-# (%TEMP%), and the program folder goes. The NSIS example keeps them beside
-# the program when silent, removed by a command that names cmd.exe by its
-# full path; the log stays in the program folder.
+# The data and the commands of the example's uninstall script, and where
+# the hook's log goes. The Inno example keeps the data on the chosen drive
+# (the system's when silent) and its uninstaller deletes them by name; the
+# include copies the hook's log into the uninstaller's own (%TEMP%), and
+# the program folder goes. The NSIS example keeps the data beside the
+# program when silent and deletes them by name itself; its uninstaller
+# moves the log to the temporary folder, so that no folder stays behind.
+# Neither has a command.
+temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
 if [ "$engine" = inno ]; then
     data='C:\KivelstrandData'
-    commands="Value is NOT_FOUND"
-    temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
     rm -f "$temp"/Uninstall\ Log*.txt
+    log="$work/log.txt"
 else
     data="$dir\\cache"
-    commands="Value is \"C:\\windows\\system32\\cmd.exe\" /c rd /s /q \"$data\"
-Key name is Command1
-Value is NOT_FOUND"
+    log="$temp/Kivelstrand-kivuninslog.txt"
 fi
+commands="Key name is Command0"
+after=
+rm -f "$log"
 unix_data=$(winepath -u "$data")
 state=$(kivhost ServiceExists "$service" ServiceIsRunning "$service")
 echo "$state"
@@ -110,11 +113,16 @@ Value is $service
 Key name is Service1
 Value is NOT_FOUND
 Section is CustomCommand
-Key name is Command0
 $commands
+Value is NOT_FOUND
 END Kivelstrand UN-install log file
 =====================================
 LOG
+# The Inno uninstaller logs each line with a time stamp.
+[ "$engine" = inno ] && cat "$temp"/Uninstall\ Log*.txt 2>/dev/null | tr -d '\r' |
+    sed -n 's/^[-0-9]* [0-9:.]*   kivuninslog\.txt: //p' > "$log"
+[ -f "$log" ] || fail "no log of the removal at $log"
+tr -d '\r' < "$log" | diff "$work/expected-log.txt" - || fail "the log of the removal differs"
 # The hook starts the command and does not wait for it; Inno's second phase
 # goes on after the first has ended.
 for _ in $(seq 1 100); do
@@ -122,20 +130,12 @@ for _ in $(seq 1 100); do
     sleep 0.1
 done
 [ -d "$unix_data" ] && fail "the removal left $data"
-expected=kivuninslog.txt
-[ "$engine" = inno ] && expected=
 for _ in $(seq 1 100); do
     left=$(cd "$unix_dir" 2>/dev/null && ls -A)
-    [ "$left" = "$expected" ] && break
+    [ "$left" = "$after" ] && break
     sleep 0.1
 done
-[ "$left" = "$expected" ] || fail "left in the folder: $left"
-if [ "$engine" = inno ]; then
-    cat "$temp"/Uninstall\ Log*.txt 2>/dev/null | tr -d '\r' | sed -n 's/^[-0-9]* [0-9:.]*   kivuninslog\.txt: //p' > "$work/log.txt"
-else
-    tr -d '\r' < "$unix_dir/kivuninslog.txt" > "$work/log.txt"
-fi
-diff "$work/expected-log.txt" "$work/log.txt" || fail "the hook's log differs"
+[ "$left" = "$after" ] || fail "left in the folder: $left"
 wine reg query "$uninstall_key\\$key" >/dev/null 2>&1 && fail "the uninstall entry is still there"
 rm -rf "$unix_dir"
 echo "$engine: installed, ran, removed by the hook"
@@ -154,9 +154,41 @@ for charset in ansi unicode; do
     wait
     got=$(cat "$work/macros-$charset.txt")
     echo "$charset: $got"
-    # Only a Unicode installer holds a text outside the code page to refuse.
-    refused=
-    [ "$charset" = unicode ] && refused=" refused=0,set,window=0"
-    [ "$got" = "exists=0 open=1,clear window=shown close=1 after-close=0 stopall=1 drive=1,C:$refused register=kept" ] ||
+    # Only a Unicode installer holds a text outside the code page; its status
+    # window shows it exactly.
+    wide=
+    [ "$charset" = unicode ] && wide=" wide=1,clear,exact"
+    [ "$got" = "exists=0 open=1,clear window=shown close=1 after-close=0 stopall=1 drive=1,C: locale=kept$wide pinned=gave-up register=kept" ] ||
         fail "$charset: unexpected results"
 done
+
+echo "== the example in Polish, on code page 1252"
+# The Wine process's locale is en_US (code page 1252, which lacks ę, ł, ń):
+# only the wide exports can show the Polish texts as they are. The status
+# reader reads the drive chooser (its own words in Polish: the installer's
+# language reached the library) and answers it, reads the status window's
+# line and closes the finished installer; dlgpress answers the directory
+# page.
+export LC_ALL=en_US.utf8
+makensis -V2 -DCAPTION="Instalator Kivelstrand" -DDONE="Instalator Kivelstrand 1.2.0: Zakończono" -DKIV_OUT="$work" \
+    "$(dirname "$0")/nsis_statusread.nsi" || fail "makensis failed for the status reader"
+wine "$work/statusread.exe" &
+reader=$!
+wine "$work/kivelstrand-setup.exe" /LANG=1045 &
+setup=$!
+wine "$bin/dlgpress.exe" "Instalator Kivelstrand 1.2.0: Folder instalacyjny" 1 >/dev/null ||
+    fail "the Polish directory page did not show"
+wait $reader
+wait $setup || fail "the Polish setup failed"
+texts=$(iconv -f UTF-16LE -t UTF-8 "$work/status-texts.txt")
+echo "$texts"
+chooser="chooser: &Dalej > | Pamięć podręczna renderowania Kivelstrand zostanie umieszczona na wybranym poniżej dysku."
+copying="Kopiowanie plików Kivelstrand, proszę czekać..."
+starting="Uruchamianie usługi renderowania Kivelstrand..."
+[ "$(echo "$texts" | head -1)" = "$chooser" ] || fail "the drive chooser did not read '$chooser'"
+echo "$texts" | grep -qxF "$starting" || fail "the status window did not read '$starting'"
+echo "$texts" | sed 1d | grep -vxF -e "$copying" -e "$starting" | grep -q . && fail "the status window read other texts"
+kivhost ServiceIsRunning "$service" | grep -q "ServiceIsRunning -> 1" || fail "the service does not run after the Polish setup"
+wine "$bin/sysremove.exe" "$key" >/dev/null || fail "the uninstaller did not end"
+[ -e "$unix_dir" ] && fail "the removal left $dir"
+echo "nsis: the Polish installer's drive chooser and status texts shown exactly"

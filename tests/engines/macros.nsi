@@ -1,5 +1,6 @@
 ; The NSIS macros in an ANSI installer, or a Unicode one with -DKIV_UNICODE:
-; each result, the error flag, and a register the macros must leave alone,
+; each result, the error flag, the thread's locale around the drive chooser,
+; an unload that cannot unload, and a register the macros must leave alone,
 ; into a file beside the installer.
 !ifdef KIV_UNICODE
   Unicode true
@@ -33,22 +34,39 @@ Section
   ${KivFakeStatusClose} $3
   ${KivGetWindowByTitle} 0 "kiv macros ${CHARSET}" $6
   ${KivStopAllProcessStarters} $4
-  ; The test presses Next.
+  ; The test presses Next. The chooser is asked in Polish; the thread's
+  ; locale must be the installer's again afterwards.
+  System::Call 'kernel32::GetThreadLocale()i.R6'
+  StrCpy $R7 $LANGUAGE
+  StrCpy $LANGUAGE 1045
   ${KivAskDrive} 0 "kiv drive ${CHARSET}" "Pick a drive" $7 $8
+  StrCpy $LANGUAGE $R7
+  System::Call 'kernel32::GetThreadLocale()i.R7'
+  StrCpy $R8 "kept"
+  ${IfThen} $R6 <> $R7 ${|} StrCpy $R8 "changed" ${|}
   StrCpy $R2 ""
 !ifdef KIV_UNICODE
-  ; One it cannot hold is refused before the library sees it.
+  ; Texts outside the code page reach the window as they are.
   ClearErrors
-  ${KivFakeStatusOpen} "Łódź 東京" "kiv macros refused" $R3
+  ${KivFakeStatusOpen} "Łódź 東京" "kiv macros Łódź" $R3
   StrCpy $R2 "clear"
   ${IfThen} ${Errors} ${|} StrCpy $R2 "set" ${|}
-  ${KivGetWindowByTitle} 0 "kiv macros refused" $R4
-  ${IfThen} $R4 <> 0 ${|} StrCpy $R4 "shown" ${|}
+  ${KivGetWindowByTitle} 0 "kiv macros Łódź" $R4
+  System::Call 'user32::GetDlgItemTextW(p R4, i 1000, w .R6, i ${NSIS_MAX_STRLEN})'
   ${KivFakeStatusClose} $R5
-  StrCpy $R2 " refused=$R3,$R2,window=$R4"
+  StrCpy $R4 "other"
+  ${IfThen} $R6 S== "Łódź 東京" ${|} StrCpy $R4 "exact" ${|}
+  StrCpy $R2 " wide=$R3,$R2,$R4"
 !endif
   ${KivUnload}
+  ; A module that cannot go: the unload gives up and says so.
+  ${KivServiceExists} "KivNoSuchService" $R6
+  System::Call 'kernel32::GetModuleHandleEx(i 1, t "$PLUGINSDIR\kiv_inst.dll", *p .R6)'
+  ClearErrors
+  ${KivUnload}
+  StrCpy $R9 "returned"
+  ${IfThen} ${Errors} ${|} StrCpy $R9 "gave-up" ${|}
   FileOpen $9 "$EXEDIR\macros-${CHARSET}.txt" w
-  FileWrite $9 "exists=$0 open=$1,$R1 window=$2 close=$3 after-close=$6 stopall=$4 drive=$7,$8$R2 register=$5"
+  FileWrite $9 "exists=$0 open=$1,$R1 window=$2 close=$3 after-close=$6 stopall=$4 drive=$7,$8 locale=$R8$R2 pinned=$R9 register=$5"
   FileClose $9
 SectionEnd

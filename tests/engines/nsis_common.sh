@@ -35,6 +35,22 @@ build_example() {
         -DKIV_OUTFILE="$work/$name.exe" "$@" "$top/integrations/nsis/example.nsi" >/dev/null ||
         fail "makensis failed for $name"
 }
+# The example as the release VERSION shipped it, from this project's history
+# (the tree just before the version after it), as installer NAME.exe with the
+# service program of the test.
+build_release_example() {
+    name=$1
+    next=$(git -C "$top" log --reverse --format=%H -S"VERSION $2" -- CMakeLists.txt | sed -n 2p)
+    [ -n "$next" ] || fail "no commit after version $2 in the history of $top"
+    mkdir -p "$work/$name-src"
+    for file in example.nsi kiv_inst.nsh; do
+        git -C "$top" show "$next^:integrations/nsis/$file" > "$work/$name-src/$file" ||
+            fail "no integrations/nsis/$file in version $2"
+    done
+    makensis -V2 -DKIV_DIST="$bin" -DKIV_SERVICE_EXE="$bin/kivtestsvc.exe" -DKIV_SERVICE_NAME="$service" \
+        -DKIV_OUTFILE="$work/$name.exe" "$work/$name-src/example.nsi" >/dev/null ||
+        fail "makensis failed for $name"
+}
 # Runs a command line exactly as given (wine would escape its quotes) from a
 # batch file NAME.bat, on the desktop or on a window station of its own
 # (kivstation), killed after two minutes (exit code 124); prints the exit code
@@ -63,13 +79,27 @@ clean_product() {
     rm -rf "$(winepath -u "$program_files")/Kivelstrand"*
     rm -rf "$temp_dir"/ns*.tmp "$temp_dir"/~nsu*.tmp
 }
-# Fails when a removal left more than the log of the removal in folder $2,
-# or the entry, or the service.
+# Fails when a removal left anything in folder $2 (an uninstaller run in
+# place with _?= cannot delete its own file: the caller does), or the entry,
+# or the service.
 check_removed() {
     wine reg query "$uninstall_key" >/dev/null 2>&1 && fail "$1: the uninstall entry is still there"
     kivhost ServiceExists "$service" | grep -q "ServiceExists -> 0" || fail "$1: the service is still there"
     left=$(cd "$(winepath -u "$2")" 2>/dev/null && ls -A)
-    [ -z "$left" ] || [ "$left" = kivuninslog.txt ] || fail "$1: left in $2: $left"
+    [ -z "$left" ] || fail "$1: left in $2: $left"
+}
+# Where a silent install puts the product.
+dir="$program_files\\Kivelstrand"
+unix_dir=$(winepath -u "$dir")
+prefix_c=$(winepath -u 'C:\')
+# Removes the product in the uninstaller's own process (_?= keeps NSIS from
+# handing the work to a copy that nobody waits for), so its exit code counts;
+# the uninstaller cannot delete itself then, and removed() does.
+remove_line="\"$dir\\uninst.exe\" /S -c\"$dir\\kiv_inst.dll\" _?=$dir\\"
+removed() {
+    rm -f "$unix_dir/uninst.exe"
+    check_removed "$1" "$dir"
+    rm -rf "$unix_dir"
 }
 # The installers' temporary folders (nsXXXX.tmp) present now.
 temp_folders() {
