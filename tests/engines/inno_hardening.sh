@@ -13,7 +13,7 @@
 #   user's beside and below its folders stays, and with nothing of the
 #   user's, no folder stays.
 #
-#   sh hardening_inno.sh BUILD ISCC.exe
+#   sh inno_hardening.sh BUILD ISCC.exe
 set -u
 part=hardening
 . "$(dirname "$0")/inno_common.sh"

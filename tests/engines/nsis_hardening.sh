@@ -5,7 +5,7 @@
 # that an upgrade must leave, and files of the user's own in the product's
 # folders that a removal must leave alone.
 #
-#   sh hardening_nsis.sh BUILD [ISCC.exe]
+#   sh nsis_hardening.sh BUILD [ISCC.exe]
 kind=hardening
 . "$(dirname "$0")/nsis_common.sh"
 victim="$prefix_c/KivVictim"
