@@ -115,6 +115,171 @@ void ShowDriveFreeSpace(HWND dialog, int listId, int freeLabelId)
     EnableWindow(GetDlgItem(dialog, IDC_DRIVE_NEXT), free >= DriveRequiredMB);
 }
 
+// Room a push button keeps round its text, in pixels of a 96-DPI screen: its
+// edges and the focus rectangle on each side, and above and below.
+static const int DRIVE_BUTTON_ROOM_X = 8;
+static const int DRIVE_BUTTON_ROOM_Y = 4;
+
+// The widest figure a megabyte label can show.
+static const DWORD DRIVE_WIDEST_MEGABYTES = 0x80000000u;
+
+// The controls in the order a screen reader reads them (the z-order): the
+// frame names the list inside it, each label comes right before the value it
+// names; the tab order stays list, Back, Next, Cancel.
+static const int DRIVE_READING_ORDER[] = {IDC_DRIVE_GROUP,          IDC_DRIVE_LIST,    IDC_DRIVE_BACK,
+                                          IDC_DRIVE_NEXT,           IDC_DRIVE_CANCEL,  IDC_DRIVE_TEXT,
+                                          IDC_DRIVE_REQUIRED_LABEL, IDC_DRIVE_REQUIRED, IDC_DRIVE_FREE_LABEL,
+                                          IDC_DRIVE_FREE};
+
+// A control's rectangle in the dialog's client coordinates.
+static RECT DriveItemRect(HWND dialog, int id)
+{
+    RECT r;
+    SetRectEmpty(&r);
+    GetWindowRect(GetDlgItem(dialog, id), &r);
+    MapWindowPoints(NULL, dialog, (POINT *)&r, 2);
+    return r;
+}
+
+static void DrivePlaceItem(HWND dialog, int id, const RECT *r)
+{
+    MoveWindow(GetDlgItem(dialog, id), r->left, r->top, r->right - r->left, r->bottom - r->top, FALSE);
+}
+
+// The control's text on one line, in the font the control draws with; wide,
+// so a translation outside the ANSI code page is measured as it is drawn.
+static SIZE DriveTextExtent(HDC dc, HWND dialog, int id)
+{
+    HWND control = GetDlgItem(dialog, id);
+    WCHAR text[256];
+    ZeroMemory(text, sizeof(text));
+    GetWindowTextW(control, text, sizeof(text) / sizeof(text[0]));
+    HFONT font = (HFONT)SendMessageA(control, WM_GETFONT, 0, 0);
+    HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
+    RECT r;
+    SetRectEmpty(&r);
+    DrawTextW(dc, text, -1, &r, DT_CALCRECT | DT_SINGLELINE);
+    if (previous != NULL)
+        SelectObject(dc, previous);
+    SIZE size = {r.right - r.left, r.bottom - r.top};
+    return size;
+}
+
+// Widens (and heightens) a control to its text; returns how much wider.
+static int DriveGrowToText(HDC dc, HWND dialog, int id, RECT *r, int roomX, int roomY)
+{
+    SIZE text = DriveTextExtent(dc, dialog, id);
+    int grow = text.cx + 2 * roomX - (r->right - r->left);
+    if (grow > 0)
+        r->right += grow;
+    if (text.cy + 2 * roomY > r->bottom - r->top)
+        r->bottom = r->top + text.cy + 2 * roomY;
+    return grow > 0 ? grow : 0;
+}
+
+// Grows the labels, the figures and the buttons to their texts in their own
+// fonts, moves what stands right of a grown control along, and grows the
+// dialog to hold it all: a translation or a screen's font may need more room
+// than the template gives. Texts that fit change nothing.
+static void FitDriveDialog(HWND dialog)
+{
+    HDC dc = GetDC(dialog);
+    if (dc == NULL)
+        return;
+    UINT dpi = UiWindowDpi(dialog);
+    RECT client;
+    SetRectEmpty(&client);
+    GetClientRect(dialog, &client);
+
+    // The labels, then the figures in a column right of the wider label, at
+    // the template's distance; the figures measured at their widest.
+    RECT required = DriveItemRect(dialog, IDC_DRIVE_REQUIRED_LABEL);
+    RECT free = DriveItemRect(dialog, IDC_DRIVE_FREE_LABEL);
+    RECT requiredValue = DriveItemRect(dialog, IDC_DRIVE_REQUIRED);
+    RECT freeValue = DriveItemRect(dialog, IDC_DRIVE_FREE);
+    RECT group = DriveItemRect(dialog, IDC_DRIVE_GROUP);
+    const int gap = requiredValue.left - required.right;
+    const int groupRoom = group.right - (requiredValue.right > freeValue.right ? requiredValue.right : freeValue.right);
+    DriveGrowToText(dc, dialog, IDC_DRIVE_REQUIRED_LABEL, &required, 0, 0);
+    DriveGrowToText(dc, dialog, IDC_DRIVE_FREE_LABEL, &free, 0, 0);
+    int shift = (required.right > free.right ? required.right : free.right) + gap - requiredValue.left;
+    if (shift > 0) {
+        OffsetRect(&requiredValue, shift, 0);
+        OffsetRect(&freeValue, shift, 0);
+    }
+    SetMegabytesText(dialog, IDC_DRIVE_REQUIRED, DRIVE_WIDEST_MEGABYTES);
+    SetMegabytesText(dialog, IDC_DRIVE_FREE, DRIVE_WIDEST_MEGABYTES);
+    DriveGrowToText(dc, dialog, IDC_DRIVE_REQUIRED, &requiredValue, 0, 0);
+    DriveGrowToText(dc, dialog, IDC_DRIVE_FREE, &freeValue, 0, 0);
+    int groupRight = (requiredValue.right > freeValue.right ? requiredValue.right : freeValue.right) + groupRoom;
+    int wider = groupRight > group.right ? groupRight - group.right : 0;
+    group.right += wider;
+
+    // The buttons all as wide as the widest text needs; Back and Next keep
+    // their distance, Cancel its distance from the right edge.
+    RECT back = DriveItemRect(dialog, IDC_DRIVE_BACK);
+    RECT next = DriveItemRect(dialog, IDC_DRIVE_NEXT);
+    RECT cancel = DriveItemRect(dialog, IDC_DRIVE_CANCEL);
+    const int between = next.left - back.right;
+    const int rightRoom = client.right - cancel.right;
+    const int roomX = UiScale(DRIVE_BUTTON_ROOM_X, dpi), roomY = UiScale(DRIVE_BUTTON_ROOM_Y, dpi);
+    const int ids[] = {IDC_DRIVE_BACK, IDC_DRIVE_NEXT, IDC_DRIVE_CANCEL};
+    RECT *buttons[] = {&back, &next, &cancel};
+    int width = back.right - back.left, height = back.bottom - back.top;
+    for (int i = 0; i < 3; i++) {
+        RECT wanted = *buttons[i];
+        DriveGrowToText(dc, dialog, ids[i], &wanted, roomX, roomY);
+        if (wanted.right - wanted.left > width)
+            width = wanted.right - wanted.left;
+        if (wanted.bottom - wanted.top > height)
+            height = wanted.bottom - wanted.top;
+    }
+    ReleaseDC(dialog, dc);
+    int taller = height - (back.bottom - back.top);
+    back.right = back.left + width;
+    next.left = back.right + between;
+    next.right = next.left + width;
+    int clientWidth = client.right + wider;
+    if (next.right + between + width + rightRoom > clientWidth)
+        clientWidth = next.right + between + width + rightRoom;
+    cancel.right = clientWidth - rightRoom;
+    cancel.left = cancel.right - width;
+    for (int i = 0; i < 3; i++)
+        buttons[i]->bottom = buttons[i]->top + height;
+
+    DrivePlaceItem(dialog, IDC_DRIVE_REQUIRED_LABEL, &required);
+    DrivePlaceItem(dialog, IDC_DRIVE_FREE_LABEL, &free);
+    DrivePlaceItem(dialog, IDC_DRIVE_REQUIRED, &requiredValue);
+    DrivePlaceItem(dialog, IDC_DRIVE_FREE, &freeValue);
+    DrivePlaceItem(dialog, IDC_DRIVE_GROUP, &group);
+    for (int i = 0; i < 3; i++)
+        DrivePlaceItem(dialog, ids[i], buttons[i]);
+    if (clientWidth != client.right || taller > 0) {
+        RECT window;
+        SetRectEmpty(&window);
+        GetWindowRect(dialog, &window);
+        SetWindowPos(dialog, NULL, 0, 0, window.right - window.left + clientWidth - client.right,
+                     window.bottom - window.top + (taller > 0 ? taller : 0), SWP_NOMOVE | SWP_NOZORDER);
+    }
+}
+
+// Puts the controls in reading order without changing the tab order, and
+// gives the list the frame's text as its name, in whatever language the
+// template is: a list shows no text of its own.
+static void OrderDriveDialog(HWND dialog)
+{
+    WCHAR name[64];
+    ZeroMemory(name, sizeof(name));
+    GetDlgItemTextW(dialog, IDC_DRIVE_GROUP, name, sizeof(name) / sizeof(name[0]));
+    SetDlgItemTextW(dialog, IDC_DRIVE_LIST, name);
+    HWND after = HWND_TOP;
+    for (size_t i = 0; i < sizeof(DRIVE_READING_ORDER) / sizeof(DRIVE_READING_ORDER[0]); i++) {
+        HWND control = GetDlgItem(dialog, DRIVE_READING_ORDER[i]);
+        SetWindowPos(control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = control;
+    }
+}
+
 static INT_PTR InitDriveDialog(HWND dialog)
 {
     HWND list = GetDlgItem(dialog, IDC_DRIVE_LIST);
@@ -125,6 +290,8 @@ static INT_PTR InitDriveDialog(HWND dialog)
         EndDialog(dialog, RESULT_NO_DRIVE);
         return FALSE;
     }
+    OrderDriveDialog(dialog);
+    FitDriveDialog(dialog);
     SendMessageA(list, LB_SETCURSEL, 0, 0);
     ShowDriveFreeSpace(dialog, IDC_DRIVE_LIST, IDC_DRIVE_FREE);
     SetMegabytesText(dialog, IDC_DRIVE_REQUIRED, DriveRequiredMB);
@@ -207,7 +374,9 @@ extern "C" int KIV_API AskDrive(DWORD requiredMB, char *drive, const char *title
     if (text != NULL)
         StringCchCopyA(DriveText, sizeof(DriveText), text);
 
-    INT_PTR result = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_ASKDRIVE), NULL,
+    // Modal to the caller's active window (an installer's wizard), which
+    // takes no input meanwhile; no owner when the thread has none.
+    INT_PTR result = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_ASKDRIVE), GetActiveWindow(),
                                      AskDriveDlgProc, 0);
     if (result != RESULT_NEXT)
         return (int)result;

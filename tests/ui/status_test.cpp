@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <string.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "dialog_driver.h"
 #include "kiv_inst.h"
 #include "process.h"
 #include "status_hooks.h"
@@ -26,13 +28,6 @@ const UINT_PTR STARTUP_TIMER = 19980706;
 HWND FindStatus(const char *title = TITLE)
 {
     return FindWindowA("#32770", title);
-}
-
-std::string WindowText(HWND hwnd)
-{
-    char text[512] = {0};
-    GetWindowTextA(hwnd, text, sizeof(text));
-    return text;
 }
 
 SIZE ClientSize(HWND hwnd)
@@ -645,6 +640,10 @@ TEST_F(StatusWindowTest, OpenShowsCaptionTextAndNoSystemMenu)
     EXPECT_EQ(nullptr, GetParent(dialog)) << "a top-level window without owner";
     EXPECT_EQ(TITLE, WindowText(dialog));
     EXPECT_EQ("Copying files, please wait...", WindowText(GetDlgItem(dialog, 1000)));
+    // What a screen reader reads.
+    CoInitialize(NULL);
+    EXPECT_EQ("Copying files, please wait...", AccessibleName(GetDlgItem(dialog, 1000)));
+    CoUninitialize();
     LONG style = GetWindowLongA(dialog, GWL_STYLE);
     EXPECT_EQ(0, style & WS_SYSMENU);
     EXPECT_NE(0, style & WS_CAPTION);
