@@ -68,6 +68,7 @@ const ImportRule RULES[] = {
     {"CloseServiceHandle", RELEASES, 4, FALSE, BAD_HANDLE},
     {"ControlService", FAILS, 12, FALSE, DENIED},
     {"CreateServiceA", FAILS, 52, 0, DENIED},
+    {"CreateServiceW", FAILS, 52, 0, DENIED},
     {"DeleteService", FAILS, 4, FALSE, DENIED},
     {"DeregisterEventSource", RELEASES, 4, FALSE, BAD_HANDLE},
     {"GetUserNameW", FAILS, 8, FALSE, MEMORY},
@@ -77,6 +78,7 @@ const ImportRule RULES[] = {
     {"LsaOpenPolicy", FAILS, 16, LSA_DENIED, DENIED},
     {"OpenSCManagerA", FAILS, 12, 0, DENIED},
     {"OpenServiceA", FAILS, 12, 0, DENIED},
+    {"OpenServiceW", FAILS, 12, 0, DENIED},
     {"QueryServiceStatus", FAILS, 8, FALSE, BAD_HANDLE},
     {"RegCloseKey", RELEASES, 4, ERROR_INVALID_HANDLE, BAD_HANDLE},
     {"RegCreateKeyA", FAILS, 12, ERROR_ACCESS_DENIED, DENIED},
@@ -85,7 +87,9 @@ const ImportRule RULES[] = {
     {"RegSetValueExA", FAILS, 24, ERROR_ACCESS_DENIED, DENIED},
     {"RegisterEventSourceA", FAILS, 8, 0, DENIED},
     {"ReportEventA", FAILS, 36, FALSE, MEMORY},
+    {"ReportEventW", FAILS, 36, FALSE, MEMORY},
     {"StartServiceA", FAILS, 12, FALSE, DENIED},
+    {"StartServiceW", FAILS, 12, FALSE, DENIED},
     {"UnlockServiceDatabase", RELEASES, 4, FALSE, BAD_HANDLE},
     // AVIFIL32, loaded when a clip file is selected: not imports, handed out
     // by GetProcAddress
@@ -93,12 +97,14 @@ const ImportRule RULES[] = {
     {"AVIFileInfoA", FAILS, 12, AVI_OPEN_FAILED, MEMORY},
     {"AVIFileInit", NEVER, 0, 0, 0},
     {"AVIFileOpenA", FAILS, 16, AVI_OPEN_FAILED, MISSING},
+    {"AVIFileOpenW", FAILS, 16, AVI_OPEN_FAILED, MISSING},
     {"AVIFileRelease", NEVER, 4, 0, 0},
     // KERNEL32
     {"CloseHandle", RELEASES, 4, FALSE, BAD_HANDLE},
     {"CreateFileW", FAILS, 28, (DWORD)-1, DENIED},
     {"DeleteCriticalSection", NEVER, 4, 0, 0},
     {"DeleteFileA", FAILS, 4, FALSE, DENIED},
+    {"FindResourceExW", FAILS, 16, 0, MISSING},
     {"EnterCriticalSection", NEVER, 4, 0, 0},
     {"FormatMessageA", FAILS, 28, 0, MEMORY},
     {"FormatMessageW", FAILS, 28, 0, MEMORY},
@@ -118,6 +124,9 @@ const ImportRule RULES[] = {
     {"GetPrivateProfileStringW", FAILS, 24, 0, MISSING},
     {"GetProcAddress", FAILS, 8, 0, MISSING},
     {"GetProcessHeap", NEVER, 0, 0, 0},
+    {"GetThreadLocale", NEVER, 0, 0, 0},
+    {"GetUserDefaultLCID", NEVER, 0, 0, 0},
+    {"GetUserDefaultUILanguage", NEVER, 0, 0, 0},
     {"GetSystemDirectoryW", FAILS, 8, 0, MEMORY},
     {"GetWindowsDirectoryA", FAILS, 8, 0, MEMORY},
     {"HeapAlloc", FAILS, 12, 0, MEMORY},
@@ -129,11 +138,15 @@ const ImportRule RULES[] = {
     {"LeaveCriticalSection", NEVER, 4, 0, 0},
     {"LoadLibraryA", FAILS, 4, 0, MISSING},
     {"LoadLibraryExW", FAILS, 12, 0, MISSING},
+    {"LoadResource", FAILS, 8, 0, MISSING},
+    {"LockResource", FAILS, 4, 0, MISSING},
     {"LocalFree", RELEASES, 4, 1, BAD_HANDLE},
     {"MultiByteToWideChar", FAILS, 24, 0, MEMORY},
     {"OutputDebugStringA", NEVER, 4, 0, 0},
+    {"OutputDebugStringW", NEVER, 4, 0, 0},
     {"SetEndOfFile", FAILS, 4, FALSE, DENIED},
     {"SetLastError", NEVER, 4, 0, 0},
+    {"SizeofResource", FAILS, 8, 0, MISSING},
     {"Sleep", NEVER, 4, 0, 0},
     {"TlsGetValue", NEVER, 4, 0, 0},
     {"VirtualProtect", FAILS, 16, FALSE, DENIED},
@@ -180,9 +193,11 @@ const ImportRule RULES[] = {
     {"CharNextA", NEVER, 4, 0, 0},
     {"CreateDialogParamA", FAILS, 20, 0, MEMORY},
     {"DestroyWindow", RELEASES, 4, FALSE, BAD_HANDLE},
-    {"DialogBoxParamA", FAILS, 20, (DWORD)-1, MEMORY},
+    {"DialogBoxIndirectParamA", FAILS, 20, (DWORD)-1, MEMORY},
+    {"DialogBoxIndirectParamW", FAILS, 20, (DWORD)-1, MEMORY},
     {"DlgDirSelectExA", FAILS, 16, FALSE, BAD_HANDLE},
     {"DrawTextA", FAILS, 20, 0, BAD_HANDLE},
+    {"DrawTextW", FAILS, 20, 0, BAD_HANDLE},
     {"EnableWindow", NEVER, 8, 0, 0},
     {"EndDialog", RELEASES, 8, FALSE, BAD_HANDLE},
     {"EnumChildWindows", FAILS, 12, FALSE, BAD_HANDLE},
@@ -192,18 +207,23 @@ const ImportRule RULES[] = {
     {"GetSystemMetrics", FAILS, 4, 0, BAD_HANDLE},
     {"GetWindowDC", FAILS, 4, 0, BAD_HANDLE},
     {"GetWindowTextA", FAILS, 12, 0, BAD_HANDLE},
+    {"GetWindowTextW", FAILS, 12, 0, BAD_HANDLE},
     {"KillTimer", RELEASES, 8, FALSE, BAD_HANDLE},
     {"MessageBoxA", FAILS, 16, 0, MEMORY},
+    {"MessageBoxW", FAILS, 16, 0, MEMORY},
     {"MoveWindow", FAILS, 24, FALSE, BAD_HANDLE},
     {"PostMessageA", FAILS, 16, FALSE, MEMORY},
     {"ReleaseDC", RELEASES, 8, 0, BAD_HANDLE},
     {"SendMessageA", FAILS, 16, 0, MEMORY},
+    {"SendMessageW", FAILS, 16, 0, MEMORY},
     {"SetDlgItemTextA", FAILS, 12, FALSE, BAD_HANDLE},
+    {"SetDlgItemTextW", FAILS, 12, FALSE, BAD_HANDLE},
     {"SetFocus", FAILS, 4, 0, BAD_HANDLE},
     {"SetRectEmpty", FAILS, 4, FALSE, BAD_HANDLE},
     {"SetTimer", FAILS, 16, 0, MEMORY},
     {"SetWindowPos", FAILS, 28, FALSE, BAD_HANDLE},
     {"SetWindowTextA", FAILS, 8, FALSE, BAD_HANDLE},
+    {"SetWindowTextW", FAILS, 8, FALSE, BAD_HANDLE},
     {"ShowWindow", NEVER, 8, 0, 0},
 };
 const int RULE_COUNT = (int)(sizeof(RULES) / sizeof(RULES[0]));
@@ -699,7 +719,10 @@ Expectation Expect(const std::string &e, const std::string &f, const DWORD *args
         return Expectation{SILENT, NULL, decides, 0};
     }
     if (e == "AskDrive") {
-        if (f == "DialogBoxParamA")
+        // The template in the chosen language is English where no other is
+        // found, so only a failed load of the found one, or of the dialog,
+        // ends the chooser unseen.
+        if (f == "DialogBoxIndirectParamA" || f == "LoadResource" || f == "LockResource")
             return Expectation{SILENT, NULL, true, -1};
         if (f == "GetLogicalDriveStringsA")
             return Reported(4);

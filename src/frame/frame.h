@@ -18,6 +18,11 @@ extern HANDLE LibraryEventSource;
 // Call it right after the failing system call.
 void ReportLastError(int showBox, const char *message);
 
+// The same report for either kind of export: wide nonzero sends the same
+// texts through the wide calls (OutputDebugStringW, MessageBoxW,
+// ReportEventW), as the wide siblings of the exports report.
+void ReportLastErrorAs(int wide, int showBox, const char *message);
+
 // Nonzero while the environment variable KIV_INST_QUIET is "1": a silent
 // install, or a deployment that asked for no window that waits for a person.
 int QuietRun(void);

@@ -166,7 +166,9 @@ BOOLEAN KIV_NT_RemoveService(const char *name)
 
 // The two queries take no lock. Opens the manager (a failure is reported)
 // and tries the service (a failure is not: it just does not exist for us).
-static bool OpenForQuery(const char *name, SC_HANDLE *manager, SC_HANDLE *service)
+// A narrow or a wide name (wide nonzero): the exports' wide siblings query
+// by the very name they were given.
+static bool OpenForQuery(const void *name, int wide, SC_HANDLE *manager, SC_HANDLE *service)
 {
     *service = NULL;
     *manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
@@ -174,7 +176,8 @@ static bool OpenForQuery(const char *name, SC_HANDLE *manager, SC_HANDLE *servic
         ReportQueryStep(QUERY_OPEN_MANAGER);
         return false;
     }
-    *service = OpenServiceA(*manager, name, SERVICE_ALL_ACCESS);
+    *service = wide ? OpenServiceW(*manager, (const WCHAR *)name, SERVICE_ALL_ACCESS)
+                    : OpenServiceA(*manager, (const char *)name, SERVICE_ALL_ACCESS);
     return true;
 }
 
@@ -186,20 +189,20 @@ static void CloseQueried(SC_HANDLE manager, SC_HANDLE service)
         ReportQueryStep(QUERY_CLOSE_MANAGER);
 }
 
-BOOLEAN KIV_NT_ServiceExists(const char *name)
+static BOOLEAN ServiceExistsAs(const void *name, int wide)
 {
     SC_HANDLE manager, service;
-    if (!OpenForQuery(name, &manager, &service))
+    if (!OpenForQuery(name, wide, &manager, &service))
         return 0;
     BOOLEAN result = service != NULL ? 1 : 0;
     CloseQueried(manager, service);
     return result;
 }
 
-BOOLEAN KIV_NT_ServiceIsRunning(const char *name)
+static BOOLEAN ServiceIsRunningAs(const void *name, int wide)
 {
     SC_HANDLE manager, service;
-    if (!OpenForQuery(name, &manager, &service))
+    if (!OpenForQuery(name, wide, &manager, &service))
         return 0;
     BOOLEAN result = 0;
     if (service != NULL) {
@@ -213,6 +216,16 @@ BOOLEAN KIV_NT_ServiceIsRunning(const char *name)
     return result;
 }
 
+BOOLEAN KIV_NT_ServiceExists(const char *name)
+{
+    return ServiceExistsAs(name, 0);
+}
+
+BOOLEAN KIV_NT_ServiceIsRunning(const char *name)
+{
+    return ServiceIsRunningAs(name, 0);
+}
+
 extern "C" BOOLEAN KIV_API StopAllProcessStarters(void)
 {
     for (int i = 0; i < STARTER_COUNT; i++) {
@@ -223,9 +236,19 @@ extern "C" BOOLEAN KIV_API StopAllProcessStarters(void)
     return 1;
 }
 
+static int ServiceIsRunningExport(const void *name, int wide)
+{
+    if (!ServiceExistsAs(name, wide))
+        return 0;
+    return ServiceIsRunningAs(name, wide) ? 1 : 0;
+}
+
 extern "C" int KIV_API ServiceIsRunning(const char *name)
 {
-    if (!KIV_NT_ServiceExists(name))
-        return 0;
-    return KIV_NT_ServiceIsRunning(name) ? 1 : 0;
+    return ServiceIsRunningExport(name, 0);
+}
+
+extern "C" int KIV_API ServiceIsRunningW(const wchar_t *name)
+{
+    return ServiceIsRunningExport(name, 1);
 }

@@ -1,7 +1,9 @@
 // The service control exports: create, start, stop, delete and test Windows
 // services by name for the installation engine. Each call opens its own
 // connection to the service control manager and closes every handle before it
-// returns; nothing is kept between calls.
+// returns; nothing is kept between calls. The narrow exports and their wide
+// siblings share every step: a name travels with its kind (wide nonzero for
+// UTF-16), and only the calls that take text differ, each in one place.
 #include "frame/frame.h"
 #include "kiv_inst.h"
 
@@ -41,32 +43,54 @@ static const DWORD WAIT_PAUSE_MS = 1000;
 static const int WITH_BOX = 1;
 static const int NO_BOX = 0;
 
-static void ReportStep(int showBox, ServiceStep step)
+static void ReportStep(int wide, int showBox, ServiceStep step)
 {
-    ReportLastError(showBox, ServiceStepMessages[step]);
+    ReportLastErrorAs(wide, showBox, ServiceStepMessages[step]);
+}
+
+static SC_HANDLE OpenNamedService(SC_HANDLE manager, const void *name, int wide)
+{
+    return wide ? OpenServiceW(manager, (const WCHAR *)name, SERVICE_ALL_ACCESS)
+                : OpenServiceA(manager, (const char *)name, SERVICE_ALL_ACCESS);
+}
+
+// The key name doubles as the display name.
+static SC_HANDLE CreateNamedService(SC_HANDLE manager, const void *const texts[4], int wide, DWORD serviceType,
+                                    DWORD startType)
+{
+    if (wide) {
+        const WCHAR *name = (const WCHAR *)texts[0];
+        return CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, serviceType, startType,
+                              SERVICE_ERROR_NORMAL, (const WCHAR *)texts[1], NULL, NULL, NULL,
+                              (const WCHAR *)texts[2], (const WCHAR *)texts[3]);
+    }
+    const char *name = (const char *)texts[0];
+    return CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, serviceType, startType, SERVICE_ERROR_NORMAL,
+                          (const char *)texts[1], NULL, NULL, NULL, (const char *)texts[2],
+                          (const char *)texts[3]);
 }
 
 // The manager of the local machine's active database, or null after the
 // failure has been reported with a box.
-static SC_HANDLE OpenManager(void)
+static SC_HANDLE OpenManager(int wide)
 {
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (manager == NULL)
-        ReportStep(WITH_BOX, STEP_OPEN_DATABASE);
+        ReportStep(wide, WITH_BOX, STEP_OPEN_DATABASE);
     return manager;
 }
 
 // The manager and the named service. On failure nothing is left open: a
 // failed service open is reported without a box (for ServiceExists it is the
 // ordinary "no" answer) and the manager handle closed unchecked.
-static SC_HANDLE OpenManagerAndService(const char *serviceName, SC_HANDLE *manager)
+static SC_HANDLE OpenManagerAndService(const void *serviceName, int wide, SC_HANDLE *manager)
 {
-    *manager = OpenManager();
+    *manager = OpenManager(wide);
     if (*manager == NULL)
         return NULL;
-    SC_HANDLE service = OpenServiceA(*manager, serviceName, SERVICE_ALL_ACCESS);
+    SC_HANDLE service = OpenNamedService(*manager, serviceName, wide);
     if (service == NULL) {
-        ReportStep(NO_BOX, STEP_OPEN_SERVICE);
+        ReportStep(wide, NO_BOX, STEP_OPEN_SERVICE);
         CloseServiceHandle(*manager);
         *manager = NULL;
     }
@@ -75,14 +99,14 @@ static SC_HANDLE OpenManagerAndService(const char *serviceName, SC_HANDLE *manag
 
 // The closing steps of the normal path: service handle first, then the
 // manager. Each failed close is reported and turns the result to 0.
-static int CloseBoth(SC_HANDLE service, SC_HANDLE manager, int serviceCloseBox, int result)
+static int CloseBoth(int wide, SC_HANDLE service, SC_HANDLE manager, int serviceCloseBox, int result)
 {
     if (!CloseServiceHandle(service)) {
-        ReportStep(serviceCloseBox, STEP_CLOSE_SERVICE);
+        ReportStep(wide, serviceCloseBox, STEP_CLOSE_SERVICE);
         result = 0;
     }
     if (!CloseServiceHandle(manager)) {
-        ReportStep(WITH_BOX, STEP_CLOSE_DATABASE);
+        ReportStep(wide, WITH_BOX, STEP_CLOSE_DATABASE);
         result = 0;
     }
     return result;
@@ -105,35 +129,35 @@ static BOOL QueryInto(SC_HANDLE service, SERVICE_STATUS *ssStatus)
 // stopped needs no control and no pause; without, the state is preset to
 // running, so the first pass always sends the stop. A service that does not
 // stop in time gets the box; the caller then closes its handles unchecked.
-static BOOL StopAndWait(SC_HANDLE service, BOOL readFirst)
+static BOOL StopAndWait(int wide, SC_HANDLE service, BOOL readFirst)
 {
     SERVICE_STATUS ssStatus;
     ZeroMemory(&ssStatus, sizeof(ssStatus));
     ssStatus.dwCurrentState = SERVICE_RUNNING;
     if (readFirst && !QueryInto(service, &ssStatus))
-        ReportStep(NO_BOX, STEP_STOP_SERVICE);
+        ReportStep(wide, NO_BOX, STEP_STOP_SERVICE);
     for (int pass = 0; ssStatus.dwCurrentState != SERVICE_STOPPED && pass < WAIT_PASSES; pass++) {
         if (!ControlService(service, SERVICE_CONTROL_STOP, &ssStatus))
-            ReportStep(NO_BOX, STEP_STOP_SERVICE);
+            ReportStep(wide, NO_BOX, STEP_STOP_SERVICE);
         Sleep(WAIT_PAUSE_MS);
         if (!QueryInto(service, &ssStatus))
-            ReportStep(NO_BOX, STEP_STOP_SERVICE);
+            ReportStep(wide, NO_BOX, STEP_STOP_SERVICE);
     }
     if (ssStatus.dwCurrentState == SERVICE_STOPPED)
         return TRUE;
-    ReportStep(WITH_BOX, STEP_STOP_SERVICE);
+    ReportStep(wide, WITH_BOX, STEP_STOP_SERVICE);
     return FALSE;
 }
 
 // The manager and the named service, stopped by the stop step's bounded
 // wait. On failure nothing is left open: a service that will not stop gets
 // the box, and both handles are closed unchecked.
-static SC_HANDLE OpenAndStop(const char *serviceName, BOOL readFirst, SC_HANDLE *manager)
+static SC_HANDLE OpenAndStop(const void *serviceName, int wide, BOOL readFirst, SC_HANDLE *manager)
 {
-    SC_HANDLE service = OpenManagerAndService(serviceName, manager);
+    SC_HANDLE service = OpenManagerAndService(serviceName, wide, manager);
     if (service == NULL)
         return NULL;
-    if (!StopAndWait(service, readFirst)) {
+    if (!StopAndWait(wide, service, readFirst)) {
         CloseServiceHandle(service);
         CloseServiceHandle(*manager);
         *manager = NULL;
@@ -142,30 +166,25 @@ static SC_HANDLE OpenAndStop(const char *serviceName, BOOL readFirst, SC_HANDLE 
     return service;
 }
 
-extern "C" int KIV_API ServiceCreate(const char *serviceName, DWORD serviceType, DWORD startType,
-                                     const char *binaryPath, const char *accountName,
-                                     const char *password)
+static int CreateAs(const void *const texts[4], int wide, DWORD serviceType, DWORD startType)
 {
-    SC_HANDLE manager = OpenManager();
+    SC_HANDLE manager = OpenManager(wide);
     if (manager == NULL)
         return 0;
 
-    // The key name doubles as the display name.
-    SC_HANDLE service = CreateServiceA(manager, serviceName, serviceName, SERVICE_ALL_ACCESS,
-                                       serviceType, startType, SERVICE_ERROR_NORMAL, binaryPath,
-                                       NULL, NULL, NULL, accountName, password);
+    SC_HANDLE service = CreateNamedService(manager, texts, wide, serviceType, startType);
     if (service == NULL) {
-        ReportStep(WITH_BOX, STEP_CREATE_SERVICE);
+        ReportStep(wide, WITH_BOX, STEP_CREATE_SERVICE);
         CloseServiceHandle(manager);
         return 0;
     }
-    return CloseBoth(service, manager, WITH_BOX, 1);
+    return CloseBoth(wide, service, manager, WITH_BOX, 1);
 }
 
-extern "C" int KIV_API ServiceStart(const char *serviceName)
+static int StartAs(const void *serviceName, int wide)
 {
     SC_HANDLE manager = NULL;
-    SC_HANDLE service = OpenManagerAndService(serviceName, &manager);
+    SC_HANDLE service = OpenManagerAndService(serviceName, wide, &manager);
     if (service == NULL)
         return 0;
 
@@ -177,11 +196,11 @@ extern "C" int KIV_API ServiceStart(const char *serviceName)
     for (int pass = 0; ssStatus.dwCurrentState != SERVICE_RUNNING && pass < WAIT_PASSES; pass++) {
         // Asked again in every pass: a service that fell back to stopped
         // gets another chance.
-        if (!StartServiceA(service, 0, NULL))
-            ReportStep(NO_BOX, STEP_START_SERVICE);
+        if (!(wide ? StartServiceW(service, 0, NULL) : StartServiceA(service, 0, NULL)))
+            ReportStep(wide, NO_BOX, STEP_START_SERVICE);
         Sleep(WAIT_PAUSE_MS);
         if (!QueryInto(service, &ssStatus))
-            ReportStep(NO_BOX, STEP_START_SERVICE);
+            ReportStep(wide, NO_BOX, STEP_START_SERVICE);
     }
 
     int result = 1;
@@ -189,50 +208,106 @@ extern "C" int KIV_API ServiceStart(const char *serviceName)
         OutputDebugStringA(LINE_RUNNING);
     } else {
         // Carries whatever code the last call of the last pass left.
-        ReportStep(WITH_BOX, STEP_START_SERVICE);
+        ReportStep(wide, WITH_BOX, STEP_START_SERVICE);
         OutputDebugStringA(LINE_NOT_RUNNING);
         result = 0;
     }
-    return CloseBoth(service, manager, WITH_BOX, result);
+    return CloseBoth(wide, service, manager, WITH_BOX, result);
 }
 
-extern "C" int KIV_API ServiceDelete(const char *serviceName)
+static int DeleteAs(const void *serviceName, int wide)
 {
     // The stop goes out even to a service that is already stopped. One that
     // will not stop is left installed rather than marked for a deletion that
     // would only happen once it stops by itself.
     SC_HANDLE manager = NULL;
-    SC_HANDLE service = OpenAndStop(serviceName, FALSE, &manager);
+    SC_HANDLE service = OpenAndStop(serviceName, wide, FALSE, &manager);
     if (service == NULL)
         return 0;
 
     int result = 1;
     if (!DeleteService(service)) {
-        ReportStep(WITH_BOX, STEP_DELETE_SERVICE);
+        ReportStep(wide, WITH_BOX, STEP_DELETE_SERVICE);
         result = 0;
     }
-    return CloseBoth(service, manager, WITH_BOX, result);
+    return CloseBoth(wide, service, manager, WITH_BOX, result);
 }
 
-extern "C" int KIV_API ServiceStop(const char *serviceName)
+static int StopAs(const void *serviceName, int wide)
 {
     // An upgrade asks this of a service that may well be stopped already:
     // that answer needs neither a control nor a pause. A failed first read
     // is reported and the passes start as if it ran.
     SC_HANDLE manager = NULL;
-    SC_HANDLE service = OpenAndStop(serviceName, TRUE, &manager);
+    SC_HANDLE service = OpenAndStop(serviceName, wide, TRUE, &manager);
     if (service == NULL)
         return 0;
-    return CloseBoth(service, manager, WITH_BOX, 1);
+    return CloseBoth(wide, service, manager, WITH_BOX, 1);
 }
 
-extern "C" int KIV_API ServiceExists(const char *serviceName)
+static int ExistsAs(const void *serviceName, int wide)
 {
     // Refused access counts as absent too: the installer only asks whether
     // it can work with the service.
     SC_HANDLE manager = NULL;
-    SC_HANDLE service = OpenManagerAndService(serviceName, &manager);
+    SC_HANDLE service = OpenManagerAndService(serviceName, wide, &manager);
     if (service == NULL)
         return 0;
-    return CloseBoth(service, manager, NO_BOX, 1);
+    return CloseBoth(wide, service, manager, NO_BOX, 1);
+}
+
+extern "C" int KIV_API ServiceCreate(const char *serviceName, DWORD serviceType, DWORD startType,
+                                     const char *binaryPath, const char *accountName,
+                                     const char *password)
+{
+    const void *const texts[4] = {serviceName, binaryPath, accountName, password};
+    return CreateAs(texts, 0, serviceType, startType);
+}
+
+extern "C" int KIV_API ServiceCreateW(const wchar_t *serviceName, DWORD serviceType, DWORD startType,
+                                      const wchar_t *binaryPath, const wchar_t *accountName,
+                                      const wchar_t *password)
+{
+    const void *const texts[4] = {serviceName, binaryPath, accountName, password};
+    return CreateAs(texts, 1, serviceType, startType);
+}
+
+extern "C" int KIV_API ServiceStart(const char *serviceName)
+{
+    return StartAs(serviceName, 0);
+}
+
+extern "C" int KIV_API ServiceStartW(const wchar_t *serviceName)
+{
+    return StartAs(serviceName, 1);
+}
+
+extern "C" int KIV_API ServiceDelete(const char *serviceName)
+{
+    return DeleteAs(serviceName, 0);
+}
+
+extern "C" int KIV_API ServiceDeleteW(const wchar_t *serviceName)
+{
+    return DeleteAs(serviceName, 1);
+}
+
+extern "C" int KIV_API ServiceStop(const char *serviceName)
+{
+    return StopAs(serviceName, 0);
+}
+
+extern "C" int KIV_API ServiceStopW(const wchar_t *serviceName)
+{
+    return StopAs(serviceName, 1);
+}
+
+extern "C" int KIV_API ServiceExists(const char *serviceName)
+{
+    return ExistsAs(serviceName, 0);
+}
+
+extern "C" int KIV_API ServiceExistsW(const wchar_t *serviceName)
+{
+    return ExistsAs(serviceName, 1);
 }

@@ -15,6 +15,10 @@ DWORD DriveRequiredMB = 0;
 char DriveSelection[DRIVE_TEXT_BUFFER];
 char DriveTitle[DRIVE_TEXT_BUFFER];
 char DriveText[DRIVE_TEXT_BUFFER];
+WCHAR DriveTitleW[DRIVE_TEXT_BUFFER];
+WCHAR DriveTextW[DRIVE_TEXT_BUFFER];
+int DriveWide = 0;
+LANGID DriveLanguage = 0;
 
 static const char STEP_DRIVE_LIST[] = "Getting drive list";
 static const char STEP_ADD_DRIVE[] = "Adding drive to list";
@@ -25,7 +29,8 @@ static const char TRACE_DRIVE[] = "Drive:";
 static const char TRACE_LINE_END[] = "\n";
 static const char TRACE_NOT_SHOWN[] = "No visible desktop or a quiet run: not shown.\n";
 static const char TRACE_SCREEN_FORMAT[] = "Screen %d %d\n";
-static const char MEGABYTES_FORMAT[] = "%d MB";
+static const WCHAR MEGABYTES_FORMAT[] = L"%d %ls";
+static const WCHAR DEFAULT_UNIT[] = L"MB";
 
 // Results of the dialog, as the host reads them.
 static const INT_PTR RESULT_NEXT = 1;
@@ -33,6 +38,10 @@ static const INT_PTR RESULT_BACK = 2;
 static const INT_PTR RESULT_CANCEL = 3;
 static const INT_PTR RESULT_NO_DRIVE = 4;
 static const INT_PTR RESULT_NO_DIALOG = -1;
+
+// Resource types by number: RT_DIALOG and RT_STRING.
+static const WORD DIALOG_RESOURCE = 5;
+static const WORD STRING_RESOURCE = 6;
 
 // A command the dialog also takes as Cancel.
 static const WORD COMMAND_CANCEL_TOO = 16;
@@ -92,13 +101,74 @@ DWORD GetDriveFreeMB(const char *rootPath)
     return (DWORD)(ULONGLONG)megabytes;
 }
 
-// Sets a label to a number of megabytes, written as a signed number.
+// A resource of the module in the language given, matched exactly, then by
+// its primary language (Chinese of Singapore reads the simplified script);
+// NULL when the module has none in that language.
+static HRSRC FindInLanguage(WORD type, WORD id, LANGID language)
+{
+    LPCWSTR typeName = MAKEINTRESOURCEW(type);
+    LPCWSTR name = MAKEINTRESOURCEW(id);
+    HRSRC found = FindResourceExW(ModuleInstance, typeName, name, language);
+    if (found != NULL)
+        return found;
+    WORD primary = PRIMARYLANGID(language);
+    WORD sub = SUBLANG_DEFAULT;
+    if (primary == LANG_CHINESE && SUBLANGID(language) == SUBLANG_CHINESE_SINGAPORE)
+        sub = SUBLANG_CHINESE_SIMPLIFIED;
+    return FindResourceExW(ModuleInstance, typeName, name, MAKELANGID(primary, sub));
+}
+
+typedef LANGID(WINAPI *ThreadUILanguageProc)(void);
+
+// The language of the chooser's own words, as Windows picks a resource's:
+// the thread's UI language where a program set one for the thread, then the
+// thread locale's language where one was set (systems without a thread UI
+// language, Wine among them, use that in its place), then the user's UI
+// language, then English. The first for which the module has the dialog.
+static LANGID ChooseDriveLanguage(void)
+{
+    LANGID candidates[4] = {0, 0, GetUserDefaultUILanguage(), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)};
+    // Looked up: older systems have no thread UI language.
+    ThreadUILanguageProc threadUi =
+        (ThreadUILanguageProc)(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadUILanguage");
+    if (threadUi != NULL && threadUi() != candidates[2])
+        candidates[0] = threadUi();
+    if (GetThreadLocale() != GetUserDefaultLCID())
+        candidates[1] = LANGIDFROMLCID(GetThreadLocale());
+    for (int i = 0; i < 4; i++) {
+        if (candidates[i] != 0 && FindInLanguage(DIALOG_RESOURCE, IDD_ASKDRIVE, candidates[i]) != NULL)
+            return candidates[i];
+    }
+    return candidates[3];
+}
+
+// The unit after the numbers in the chooser's language: string IDS_DRIVE_UNIT
+// of its block, each entry a length and that many characters.
+static void DriveUnit(WCHAR *unit, size_t size)
+{
+    StringCchCopyW(unit, size, DEFAULT_UNIT);
+    HRSRC found = FindInLanguage(STRING_RESOURCE, IDS_DRIVE_UNIT / 16 + 1, DriveLanguage);
+    HGLOBAL loaded = found != NULL ? LoadResource(ModuleInstance, found) : NULL;
+    const WCHAR *entry = loaded != NULL ? (const WCHAR *)LockResource(loaded) : NULL;
+    if (entry == NULL)
+        return;
+    const WCHAR *end = entry + SizeofResource(ModuleInstance, found) / sizeof(WCHAR);
+    for (int i = 0; i < IDS_DRIVE_UNIT % 16 && entry < end; i++)
+        entry += 1 + *entry;
+    if (entry < end && *entry != 0 && entry + 1 + *entry <= end)
+        StringCchCopyNW(unit, size, entry + 1, *entry);
+}
+
+// Sets a label to a number of megabytes, written as a signed number, and the
+// unit in the chooser's language.
 static void SetMegabytesText(HWND dialog, int labelId, DWORD megabytes)
 {
-    char text[SHORT_TEXT];
+    WCHAR unit[SHORT_TEXT];
+    DriveUnit(unit, SHORT_TEXT);
+    WCHAR text[SHORT_TEXT];
     ZeroMemory(text, sizeof(text));
-    StringCchPrintfA(text, sizeof(text), MEGABYTES_FORMAT, (int)megabytes);
-    SetDlgItemTextA(dialog, labelId, text);
+    StringCchPrintfW(text, SHORT_TEXT, MEGABYTES_FORMAT, (int)megabytes);
+    SetDlgItemTextW(dialog, labelId, text);
 }
 
 void ShowDriveFreeSpace(HWND dialog, int listId, int freeLabelId)
@@ -295,10 +365,16 @@ static INT_PTR InitDriveDialog(HWND dialog)
     SendMessageA(list, LB_SETCURSEL, 0, 0);
     ShowDriveFreeSpace(dialog, IDC_DRIVE_LIST, IDC_DRIVE_FREE);
     SetMegabytesText(dialog, IDC_DRIVE_REQUIRED, DriveRequiredMB);
-    if (DriveText[0] != '\0')
-        SetDlgItemTextA(dialog, IDC_DRIVE_TEXT, DriveText);
     // The caller's title replaces the template's caption, even when empty.
-    SendMessageA(dialog, WM_SETTEXT, 0, (LPARAM)DriveTitle);
+    if (DriveWide) {
+        if (DriveTextW[0] != L'\0')
+            SetDlgItemTextW(dialog, IDC_DRIVE_TEXT, DriveTextW);
+        SendMessageW(dialog, WM_SETTEXT, 0, (LPARAM)DriveTitleW);
+    } else {
+        if (DriveText[0] != '\0')
+            SetDlgItemTextA(dialog, IDC_DRIVE_TEXT, DriveText);
+        SendMessageA(dialog, WM_SETTEXT, 0, (LPARAM)DriveTitle);
+    }
 
     int cx = GetSystemMetrics(SM_CXFULLSCREEN);
     int cy = GetSystemMetrics(SM_CYFULLSCREEN);
@@ -356,7 +432,19 @@ INT_PTR CALLBACK AskDriveDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     }
 }
 
-extern "C" int KIV_API AskDrive(DWORD requiredMB, char *drive, const char *title, const char *text)
+// A wide text cut to the buffer never leaves half of a surrogate pair
+// behind; a null text counts as empty.
+static void KeepWholeWide(WCHAR *to, const WCHAR *from)
+{
+    if (from == NULL)
+        return;
+    StringCchCopyW(to, DRIVE_TEXT_BUFFER, from);
+    WCHAR *last = &to[DRIVE_TEXT_BUFFER - 2];
+    if (IS_HIGH_SURROGATE(*last) && IS_LOW_SURROGATE(from[DRIVE_TEXT_BUFFER - 1]))
+        *last = L'\0';
+}
+
+static int AskDriveAs(DWORD requiredMB, void *drive, const void *title, const void *text, int wide)
 {
     // A modal dialog nobody can answer would hold the install for ever: end
     // as a dialog that could not be made, so a script can take its default.
@@ -367,30 +455,63 @@ extern "C" int KIV_API AskDrive(DWORD requiredMB, char *drive, const char *title
     ZeroMemory(DriveSelection, sizeof(DriveSelection));
     ZeroMemory(DriveTitle, sizeof(DriveTitle));
     ZeroMemory(DriveText, sizeof(DriveText));
+    ZeroMemory(DriveTitleW, sizeof(DriveTitleW));
+    ZeroMemory(DriveTextW, sizeof(DriveTextW));
     DriveRequiredMB = requiredMB;
+    DriveWide = wide;
     // Longer texts are cut to the buffers; a null text counts as empty.
-    if (title != NULL)
-        StringCchCopyA(DriveTitle, sizeof(DriveTitle), title);
-    if (text != NULL)
-        StringCchCopyA(DriveText, sizeof(DriveText), text);
+    if (wide) {
+        KeepWholeWide(DriveTitleW, (const WCHAR *)title);
+        KeepWholeWide(DriveTextW, (const WCHAR *)text);
+    } else {
+        if (title != NULL)
+            StringCchCopyA(DriveTitle, sizeof(DriveTitle), (const char *)title);
+        if (text != NULL)
+            StringCchCopyA(DriveText, sizeof(DriveText), (const char *)text);
+    }
 
+    // The template in the chooser's language; English is always there.
+    DriveLanguage = ChooseDriveLanguage();
+    HRSRC found = FindInLanguage(DIALOG_RESOURCE, IDD_ASKDRIVE, DriveLanguage);
+    HGLOBAL loaded = found != NULL ? LoadResource(ModuleInstance, found) : NULL;
+    const DLGTEMPLATE *dialogTemplate = loaded != NULL ? (const DLGTEMPLATE *)LockResource(loaded) : NULL;
+    if (dialogTemplate == NULL)
+        return (int)RESULT_NO_DIALOG;
     // Modal to the caller's active window (an installer's wizard), which
     // takes no input meanwhile; no owner when the thread has none.
-    INT_PTR result = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_ASKDRIVE), GetActiveWindow(),
-                                     AskDriveDlgProc, 0);
+    HWND owner = GetActiveWindow();
+    INT_PTR result = wide ? DialogBoxIndirectParamW(ModuleInstance, dialogTemplate, owner, AskDriveDlgProc, 0)
+                          : DialogBoxIndirectParamA(ModuleInstance, dialogTemplate, owner, AskDriveDlgProc, 0);
     if (result != RESULT_NEXT)
         return (int)result;
 
     // The letter and its colon; a shorter selection leaves NULs behind.
-    char chosen[3];
+    WCHAR chosen[3];
     ZeroMemory(chosen, sizeof(chosen));
-    chosen[0] = DriveSelection[0];
-    if (chosen[0] != '\0')
-        chosen[1] = DriveSelection[1];
-    if (drive != NULL)
-        CopyMemory(drive, chosen, sizeof(chosen));
+    chosen[0] = (unsigned char)DriveSelection[0];
+    if (chosen[0] != L'\0')
+        chosen[1] = (unsigned char)DriveSelection[1];
     OutputDebugStringA(TRACE_DRIVE);
-    OutputDebugStringA(chosen);
+    if (wide) {
+        if (drive != NULL)
+            CopyMemory(drive, chosen, sizeof(chosen));
+        OutputDebugStringW(chosen);
+    } else {
+        char narrow[3] = {DriveSelection[0], chosen[0] != L'\0' ? DriveSelection[1] : '\0', '\0'};
+        if (drive != NULL)
+            CopyMemory(drive, narrow, sizeof(narrow));
+        OutputDebugStringA(narrow);
+    }
     OutputDebugStringA(TRACE_LINE_END);
     return (int)RESULT_NEXT;
+}
+
+extern "C" int KIV_API AskDrive(DWORD requiredMB, char *drive, const char *title, const char *text)
+{
+    return AskDriveAs(requiredMB, drive, title, text, 0);
+}
+
+extern "C" int KIV_API AskDriveW(DWORD requiredMB, wchar_t *drive, const wchar_t *title, const wchar_t *text)
+{
+    return AskDriveAs(requiredMB, drive, title, text, 1);
 }

@@ -21,6 +21,7 @@ HWND StatusText = NULL;
 // section.
 int StatusClipId = 0;
 char StatusClipPath[1024] = {0};
+WCHAR StatusClipPathW[1024] = {0};
 AVIFILEINFOA StatusClipInfo = {};
 
 static_assert(sizeof(AVIFILEINFOA) == 108, "the clip information record is the platform's 108 bytes");
@@ -34,6 +35,7 @@ static const char LINE_USING_FILECOPY[] = "Using FILECOPY AVI.\n";
 static const char LINE_USING_SEARCH[] = "Using SEARCH AVI.\n";
 static const char LINE_OPEN_FAILED[] = "AviFileOpen failed, using default AVI.\n";
 static const char FORMAT_OPEN_SUCCEEDED[] = "AviFileOpen succeeded, using %s.\n";
+static const WCHAR FORMAT_OPEN_SUCCEEDED_W[] = L"AviFileOpen succeeded, using %ls.\n";
 static const char LINE_ANIMATE_OPEN_FILE_FAILED[] = "Animate_Open file failed.\n";
 static const char LINE_ANIMATE_OPEN_RESOURCE_FAILED[] = "Animate_Open resource failed.\n";
 static const char LINE_ANIMATE_PLAY_FAILED[] = "Animate_Play failed.\n";
@@ -82,11 +84,24 @@ static const StatusKeyword STATUS_KEYWORDS[] = {
     {":SEARCH", LINE_USING_SEARCH, IDR_AVI_SEARCH, 80, 48},
 };
 
-static const StatusKeyword *StatusFindKeyword(const char *name)
+// A keyword, compared character for character with a narrow name (byte for
+// byte) or a wide one (which matches only the very same ASCII characters).
+static bool StatusIsKeyword(const char *keyword, const void *name, int wide)
+{
+    for (int i = 0;; i++) {
+        unsigned int c = wide ? ((const WCHAR *)name)[i] : (unsigned char)((const char *)name)[i];
+        if (c != (unsigned char)keyword[i])
+            return false;
+        if (c == 0)
+            return true;
+    }
+}
+
+static const StatusKeyword *StatusFindKeyword(const void *name, int wide)
 {
     for (size_t i = 0; i < sizeof(STATUS_KEYWORDS) / sizeof(STATUS_KEYWORDS[0]); i++) {
         const StatusKeyword *row = &STATUS_KEYWORDS[i];
-        if (row->name == NULL ? name == NULL : (name != NULL && strcmp(row->name, name) == 0))
+        if (row->name == NULL ? name == NULL : (name != NULL && StatusIsKeyword(row->name, name, wide)))
             return row;
     }
     return NULL;
@@ -98,8 +113,8 @@ static const StatusKeyword *StatusFindKeyword(const char *name)
 // from its own folder must never be looked for beside the host program.
 static const WCHAR AVI_FILE_LIBRARY[] = L"avifil32.dll";
 // Taken in this order into StatusAviLibrary's pointers.
-static const char *const AVI_FILE_FUNCTIONS[] = {"AVIFileInit", "AVIFileOpenA", "AVIFileInfoA", "AVIFileRelease",
-                                                 "AVIFileExit"};
+static const char *const AVI_FILE_FUNCTIONS[] = {"AVIFileInit",    "AVIFileOpenA", "AVIFileInfoA",
+                                                 "AVIFileRelease", "AVIFileExit",  "AVIFileOpenW"};
 
 struct StatusAviLibrary {
     HMODULE module;
@@ -108,7 +123,29 @@ struct StatusAviLibrary {
     decltype(&AVIFileInfoA) info;
     decltype(&AVIFileRelease) release;
     decltype(&AVIFileExit) exit;
+    decltype(&AVIFileOpenW) openW;
 };
+
+// Keeps the path of the file for the control and says it is used. A long
+// path does not fit the line; the line is cut, the path is not, and the cut
+// line still ends its line.
+static void StatusKeepPath(const void *name, int wide)
+{
+    if (wide) {
+        WCHAR line[256] = {0};
+        StringCchCopyW(StatusClipPathW, ARRAYSIZE(StatusClipPathW), (const WCHAR *)name);
+        if (StringCchPrintfW(line, ARRAYSIZE(line), FORMAT_OPEN_SUCCEEDED_W, StatusClipPathW) ==
+            STRSAFE_E_INSUFFICIENT_BUFFER)
+            line[ARRAYSIZE(line) - 2] = L'\n';
+        OutputDebugStringW(line);
+        return;
+    }
+    char line[256] = {0};
+    StringCchCopyA(StatusClipPath, sizeof(StatusClipPath), (const char *)name);
+    if (StringCchPrintfA(line, sizeof(line), FORMAT_OPEN_SUCCEEDED, StatusClipPath) == STRSAFE_E_INSUFFICIENT_BUFFER)
+        line[sizeof(line) - 2] = '\n';
+    OutputDebugStringA(line);
+}
 
 // Loads the AVI file library from the system folder and takes its five
 // functions; 0 with nothing held when the library or any function is missing.
@@ -119,7 +156,7 @@ static int StatusLoadAviLibrary(StatusAviLibrary *avi)
     if (module == NULL)
         return 0;
     const int count = sizeof(AVI_FILE_FUNCTIONS) / sizeof(AVI_FILE_FUNCTIONS[0]);
-    static_assert(count == 5, "one name per pointer of StatusAviLibrary");
+    static_assert(count == 6, "one name per pointer of StatusAviLibrary");
     FARPROC found[count];
     for (int i = 0; i < count; i++) {
         found[i] = GetProcAddress(module, AVI_FILE_FUNCTIONS[i]);
@@ -134,6 +171,7 @@ static int StatusLoadAviLibrary(StatusAviLibrary *avi)
     avi->info = (decltype(avi->info))(void *)found[2];
     avi->release = (decltype(avi->release))(void *)found[3];
     avi->exit = (decltype(avi->exit))(void *)found[4];
+    avi->openW = (decltype(avi->openW))(void *)found[5];
     return 1;
 }
 
@@ -142,13 +180,15 @@ static int StatusLoadAviLibrary(StatusAviLibrary *avi)
 // selections run inside DllMain, under the loader lock, where initialising
 // OLE can hang the loading process. A library that cannot be loaded counts
 // as a file that does not open.
-static void StatusSelectFile(const char *name)
+static void StatusSelectFile(const void *name, int wide)
 {
     // The path buffer holds 1023 characters; a longer name is refused rather
     // than cut into the name of some other file. (strsafe's bounded length,
     // not strnlen: that one comes from the mingw runtime, not from msvcrt.)
     size_t length = 0;
-    if (FAILED(StringCchLengthA(name, sizeof(StatusClipPath), &length))) {
+    HRESULT measured = wide ? StringCchLengthW((const WCHAR *)name, ARRAYSIZE(StatusClipPathW), &length)
+                            : StringCchLengthA((const char *)name, sizeof(StatusClipPath), &length);
+    if (FAILED(measured)) {
         OutputDebugStringA(LINE_OPEN_FAILED);
         FakeStatusSetAvi("");
         return;
@@ -164,17 +204,12 @@ static void StatusSelectFile(const char *name)
     // not open, the fallback to the default clip.
     avi.init();
     PAVIFILE file = NULL;
-    bool opened = avi.open(&file, name, OF_SHARE_DENY_WRITE, NULL) == 0;
+    HRESULT openResult = wide ? avi.openW(&file, (const WCHAR *)name, OF_SHARE_DENY_WRITE, NULL)
+                              : avi.open(&file, (const char *)name, OF_SHARE_DENY_WRITE, NULL);
+    bool opened = openResult == 0;
     bool read = opened && avi.info(file, &StatusClipInfo, sizeof(StatusClipInfo)) == 0;
     if (read) {
-        StringCchCopyA(StatusClipPath, sizeof(StatusClipPath), name);
-        // A long path does not fit the line; the line is cut, the path is
-        // not, and the cut line still ends its line.
-        char line[256] = {0};
-        if (StringCchPrintfA(line, sizeof(line), FORMAT_OPEN_SUCCEEDED, StatusClipPath) ==
-            STRSAFE_E_INSUFFICIENT_BUFFER)
-            line[sizeof(line) - 2] = '\n';
-        OutputDebugStringA(line);
+        StatusKeepPath(name, wide);
     } else {
         OutputDebugStringA(LINE_OPEN_FAILED);
         FakeStatusSetAvi("");
@@ -185,20 +220,27 @@ static void StatusSelectFile(const char *name)
     FreeLibrary(avi.module);
 }
 
-void SelectAvi(const char *name)
+// Makes a keyword or a file, by a narrow or a wide name, the current clip.
+static void SelectAviAs(const void *name, int wide)
 {
     ZeroMemory(StatusClipPath, sizeof(StatusClipPath));
+    ZeroMemory(StatusClipPathW, sizeof(StatusClipPathW));
     ZeroMemory(&StatusClipInfo, sizeof(StatusClipInfo));
 
-    const StatusKeyword *row = StatusFindKeyword(name);
+    const StatusKeyword *row = StatusFindKeyword(name, wide);
     if (row == NULL) {
-        StatusSelectFile(name);
+        StatusSelectFile(name, wide);
         return;
     }
     OutputDebugStringA(row->line);
     StatusClipId = row->clipId;
     StatusClipInfo.dwWidth = row->width;
     StatusClipInfo.dwHeight = row->height;
+}
+
+void SelectAvi(const char *name)
+{
+    SelectAviAs(name, 0);
 }
 
 static void StatusTrace(const char *format, int a, int b)
@@ -220,7 +262,7 @@ static int StatusClamp(int start, int length, int low, int high)
 // Whether the window shows a built-in clip from its double-size drawing.
 static int StatusLargeClip(UINT dpi)
 {
-    return StatusClipPath[0] == '\0' && dpi >= STATUS_LARGE_CLIP_DPI;
+    return StatusClipPath[0] == '\0' && StatusClipPathW[0] == L'\0' && dpi >= STATUS_LARGE_CLIP_DPI;
 }
 
 // Lays the window out for its DPI: centred on the screen, or, when the
@@ -232,8 +274,10 @@ static void StatusLayout(const RECT *suggested)
     int cy = GetSystemMetrics(SM_CYFULLSCREEN);
     StatusTrace(FORMAT_SCREEN, cx, cy);
 
-    char text[512] = {0};
-    GetWindowTextA(StatusText, text, sizeof(text) - 1);
+    // Read wide, whichever export set it: the measure is of the very
+    // characters the control shows.
+    WCHAR text[512] = {0};
+    GetWindowTextW(StatusText, text, ARRAYSIZE(text) - 1);
 
     UINT dpi = UiWindowDpi(StatusWindow);
     int scale = StatusLargeClip(dpi) ? 2 : 1;
@@ -258,11 +302,11 @@ static void StatusLayout(const RECT *suggested)
     HDC dc = GetWindowDC(StatusText);
     HFONT font = (HFONT)SendMessageA(StatusText, WM_GETFONT, 0, 0);
     HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
-    DrawTextA(dc, text, -1, &rect, DT_CALCRECT | DT_SINGLELINE);
+    DrawTextW(dc, text, -1, &rect, DT_CALCRECT | DT_SINGLELINE);
     BOOL wrapped = rect.right - rect.left > room;
     if (wrapped) {
         SetRect(&rect, 0, 0, room, 10);
-        DrawTextA(dc, text, -1, &rect, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
+        DrawTextW(dc, text, -1, &rect, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
     }
     if (previous != NULL)
         SelectObject(dc, previous);
@@ -321,8 +365,11 @@ static int StatusOpenClip(void)
 {
     int result = 1;
     StatusOpenScale = StatusLargeClip(UiWindowDpi(StatusWindow)) ? 2 : 1;
-    if (StatusClipPath[0] != '\0') {
-        if (SendMessageA(StatusAnimation, ACM_OPENA, 0, (LPARAM)StatusClipPath) == 0) {
+    if (StatusClipPath[0] != '\0' || StatusClipPathW[0] != L'\0') {
+        LRESULT opened = StatusClipPath[0] != '\0'
+                             ? SendMessageA(StatusAnimation, ACM_OPENA, 0, (LPARAM)StatusClipPath)
+                             : SendMessageW(StatusAnimation, ACM_OPENW, 0, (LPARAM)StatusClipPathW);
+        if (opened == 0) {
             OutputDebugStringA(LINE_ANIMATE_OPEN_FILE_FAILED);
             result = 0;
         }
@@ -414,7 +461,15 @@ static void StatusShow(void)
     RedrawWindow(StatusWindow, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
-extern "C" int KIV_API FakeStatusOpen(const char *text, const char *title)
+static void StatusSetText(HWND window, const void *text, int wide)
+{
+    if (wide)
+        SetWindowTextW(window, (const WCHAR *)text);
+    else
+        SetWindowTextA(window, (const char *)text);
+}
+
+static int StatusOpenAs(const void *text, const void *title, int wide)
 {
     int result = 1;
     if (StatusWindow == NULL) {
@@ -428,28 +483,48 @@ extern "C" int KIV_API FakeStatusOpen(const char *text, const char *title)
         result = StatusOpenClip();
     }
     ShowWindow(StatusWindow, SW_HIDE);
-    SetWindowTextA(StatusWindow, title);
-    SetWindowTextA(StatusText, text);
+    StatusSetText(StatusWindow, title, wide);
+    StatusSetText(StatusText, text, wide);
     LayoutStatusWindow();
     StatusShow();
     return result;
 }
 
-extern "C" int KIV_API FakeStatusSetAvi(const char *name)
+static int StatusSetAviAs(const void *name, int wide)
 {
     if (StatusAnimation == NULL) {
         // Only the selection: the next window to be created plays it.
-        SelectAvi(name);
+        SelectAviAs(name, wide);
         return 1;
     }
     ShowWindow(StatusWindow, SW_HIDE);
     int result = StatusStopClip();
-    SelectAvi(name);
+    SelectAviAs(name, wide);
     LayoutStatusWindow();
     if (StatusOpenClip() == 0)
         result = 0;
     StatusShow();
     return result;
+}
+
+extern "C" int KIV_API FakeStatusOpen(const char *text, const char *title)
+{
+    return StatusOpenAs(text, title, 0);
+}
+
+extern "C" int KIV_API FakeStatusOpenW(const wchar_t *text, const wchar_t *title)
+{
+    return StatusOpenAs(text, title, 1);
+}
+
+extern "C" int KIV_API FakeStatusSetAvi(const char *name)
+{
+    return StatusSetAviAs(name, 0);
+}
+
+extern "C" int KIV_API FakeStatusSetAviW(const wchar_t *name)
+{
+    return StatusSetAviAs(name, 1);
 }
 
 extern "C" int KIV_API FakeStatusClose(void)

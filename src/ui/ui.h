@@ -27,6 +27,8 @@ extern HWND FoundWindow;
 // caller's value is the title. Stores a matching window in FoundWindow and
 // stops the enumeration; goes on otherwise.
 BOOL CALLBACK WindowTitleEnumProc(HWND window, LPARAM title);
+// The same for a wide title.
+BOOL CALLBACK WindowTitleEnumProcW(HWND window, LPARAM title);
 
 // ---- Drive chooser (drive.cpp) ----
 
@@ -40,6 +42,13 @@ extern char DriveSelection[DRIVE_TEXT_BUFFER];
 // Copies of the caller's caption and prompt, cut to fit.
 extern char DriveTitle[DRIVE_TEXT_BUFFER];
 extern char DriveText[DRIVE_TEXT_BUFFER];
+// The same from the wide export, which sets DriveWide; the dialog shows the
+// one pair or the other.
+extern WCHAR DriveTitleW[DRIVE_TEXT_BUFFER];
+extern WCHAR DriveTextW[DRIVE_TEXT_BUFFER];
+extern int DriveWide;
+// The language of the chooser's dialog and unit, chosen as it opens.
+extern LANGID DriveLanguage;
 
 INT_PTR CALLBACK AskDriveDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Adds every drive that is not remote, removable or a CD drive to the list;
@@ -63,6 +72,8 @@ extern HWND StatusText;
 // size is always StatusClipInfo.dwWidth by dwHeight.
 extern int StatusClipId;
 extern char StatusClipPath[1024];
+// The path of a clip file chosen through the wide export, in its place.
+extern WCHAR StatusClipPathW[1024];
 extern AVIFILEINFOA StatusClipInfo;
 
 // Makes a keyword (null, "", ":BKW", ":FILECOPY", ":SEARCH") or an AVI file

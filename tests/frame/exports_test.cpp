@@ -37,6 +37,16 @@ const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"StopAllProcessStarters", 13},
     {"ServiceIsRunning", 14},
     {"ServiceStop", 15},
+    {"ServiceCreateW", 16},
+    {"ServiceStartW", 17},
+    {"ServiceStopW", 18},
+    {"ServiceDeleteW", 19},
+    {"ServiceExistsW", 20},
+    {"ServiceIsRunningW", 21},
+    {"FakeStatusOpenW", 22},
+    {"FakeStatusSetAviW", 23},
+    {"AskDriveW", 24},
+    {"GetWindowByTitleW", 25},
 };
 
 TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)
