@@ -192,6 +192,7 @@ const ImportRule RULES[] = {
     // USER32
     {"CharNextA", NEVER, 4, 0, 0},
     {"CreateDialogParamA", FAILS, 20, 0, MEMORY},
+    {"CreateDialogParamW", FAILS, 20, 0, MEMORY},
     {"DestroyWindow", RELEASES, 4, FALSE, BAD_HANDLE},
     {"DialogBoxIndirectParamA", FAILS, 20, (DWORD)-1, MEMORY},
     {"DialogBoxIndirectParamW", FAILS, 20, (DWORD)-1, MEMORY},

@@ -7,10 +7,13 @@
 #
 #   sh tools/package.sh BUILD DIST
 #
-# Signing: given a certificate and its key, kiv_inst.dll and kivhost.exe are
-# signed with Authenticode (SHA-256, by osslsigncode) before anything is packed
-# or summed, so the archive and SHA256SUMS hold the signed files. Without
-# KIV_SIGN_CERT the release is unsigned and its files are the build's bytes.
+# Signing: given a certificate and its key, kiv_inst.dll is signed with
+# Authenticode (SHA-256, by osslsigncode) and the signature verified before
+# anything is packed or summed, so the archive and SHA256SUMS hold the signed
+# file. kivhost.exe stays unsigned: it loads whatever kiv_inst.dll lies beside
+# it or is named by --dll or -c, and signed it would lend our name to any DLL
+# planted beside a copy of it. Without KIV_SIGN_CERT the release is unsigned
+# and its files are the build's bytes.
 #   KIV_SIGN_CERT  the certificate: a PEM (or DER) file with the signing
 #                  certificate and any intermediate ones, together with
 #                  KIV_SIGN_KEY; or, without KIV_SIGN_KEY, a PKCS#12 file
@@ -18,9 +21,14 @@
 #   KIV_SIGN_KEY   the private key (PEM or DER) for a PEM certificate
 #   KIV_SIGN_PASS  the password of the key or the PKCS#12 file, if it has one
 #                  (handed over on a pipe, not on a command line)
+#   KIV_SIGN_CAFILE  the root certificates (PEM) the signature must chain to;
+#                  without it the system's trusted roots, so a self-signed or
+#                  private certificate needs its own root named here
 #   KIV_SIGN_TIMESTAMP  an RFC 3161 time-stamp server's URL; without it the
-#                  signature has no time stamp (and is valid only while the
-#                  certificate is)
+#                  signature has no time stamp and is valid only while the
+#                  certificate is, which the run warns about
+# A signature that does not verify ends the run with status 1, before the
+# archive and SHA256SUMS are made; those of an earlier run are removed first.
 set -eu
 build=$(cd "${1:-build}" && pwd)
 dist="${2:-dist}"
@@ -29,12 +37,15 @@ dist=$(cd "$dist" && pwd)
 top=$(cd "$(dirname "$0")/.." && pwd)
 version=$(sed -n 's/^project(kiv_inst VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
 
+name="kiv_inst-$version"
+# An earlier run's archive and sums must not outlive a run that fails.
+rm -f "$dist/$name.zip" "$dist/SHA256SUMS"
 cp "$build/bin/kiv_inst.dll" "$build/bin/kivhost.exe" "$build/lib/libkiv_inst.dll.a" "$dist/"
 if [ -n "${KIV_SIGN_CERT:-}" ]; then
-    if [ ! -r "$KIV_SIGN_CERT" ] || { [ -n "${KIV_SIGN_KEY:-}" ] && [ ! -r "$KIV_SIGN_KEY" ]; }; then
-        echo "package.sh: cannot read KIV_SIGN_CERT or KIV_SIGN_KEY" >&2
-        exit 1
-    fi
+    for input in "$KIV_SIGN_CERT" "${KIV_SIGN_KEY:-}" "${KIV_SIGN_CAFILE:-}"; do
+        [ -z "$input" ] || [ -r "$input" ] ||
+            { echo "package.sh: cannot read $input (KIV_SIGN_CERT, KIV_SIGN_KEY or KIV_SIGN_CAFILE)" >&2; exit 1; }
+    done
     if [ -n "${KIV_SIGN_KEY:-}" ]; then
         set -- -certs "$KIV_SIGN_CERT" -key "$KIV_SIGN_KEY"
     else
@@ -42,15 +53,31 @@ if [ -n "${KIV_SIGN_CERT:-}" ]; then
     fi
     [ -z "${KIV_SIGN_PASS:-}" ] || set -- "$@" -readpass -
     [ -z "${KIV_SIGN_TIMESTAMP:-}" ] || set -- "$@" -ts "$KIV_SIGN_TIMESTAMP"
-    for row in "kiv_inst.dll:Kivelstrand installation support library" "kivhost.exe:Kivelstrand host program"; do
-        file=${row%%:*}
-        rm -f "$dist/$file.signed"
-        printf '%s' "${KIV_SIGN_PASS:-}" | osslsigncode sign "$@" -h sha256 -n "${row#*:}" \
-            -in "$dist/$file" -out "$dist/$file.signed" >/dev/null ||
-            { echo "package.sh: signing $file failed" >&2; exit 1; }
-        mv "$dist/$file.signed" "$dist/$file"
-        echo "signed $file"
-    done
+    file=kiv_inst.dll
+    signed="$dist/$file.signed"
+    report="$dist/$file.verify"
+    rm -f "$signed" "$report"
+    printf '%s' "${KIV_SIGN_PASS:-}" | osslsigncode sign "$@" -h sha256 \
+        -n "Kivelstrand installation support library" -in "$dist/$file" -out "$signed" >/dev/null ||
+        { rm -f "$signed"; echo "package.sh: signing $file failed" >&2; exit 1; }
+    # Checked as a user's system will: the chain up to a trusted root, the
+    # digest over the file as it now is.
+    if ! osslsigncode verify ${KIV_SIGN_CAFILE:+-CAfile "$KIV_SIGN_CAFILE"} -in "$signed" > "$report" 2>&1; then
+        rm -f "$signed"
+        sed -n 's/^[[:space:]]*Error: /  /p' "$report" >&2
+        echo "package.sh: the signature of $file does not verify${KIV_SIGN_CAFILE:+ against $KIV_SIGN_CAFILE}" \
+            "(a self-signed or private certificate needs its root in KIV_SIGN_CAFILE); nothing packed" >&2
+        rm -f "$report"
+        exit 1
+    fi
+    mv "$signed" "$dist/$file"
+    echo "signed and verified $file; kivhost.exe stays unsigned"
+    if [ -z "${KIV_SIGN_TIMESTAMP:-}" ]; then
+        expiry=$(sed -n 's/^[[:space:]]*notAfter : //p' "$report" | head -1)
+        echo "package.sh: warning: no KIV_SIGN_TIMESTAMP, so the signature has no time stamp and stops" \
+            "verifying when the certificate expires${expiry:+ ($expiry)} or is revoked" >&2
+    fi
+    rm -f "$report"
 elif [ -n "${KIV_SIGN_KEY:-}" ]; then
     echo "package.sh: KIV_SIGN_KEY without KIV_SIGN_CERT" >&2
     exit 1
@@ -69,13 +96,11 @@ cp -r "$top/docs/." "$dist/docs/"
 cp "$top/README.md" "$top/CHANGELOG.md" "$dist/"
 
 # The archive holds one folder named after the release.
-name="kiv_inst-$version"
 stage="$build/package/$name"
 rm -rf "$build/package"
 mkdir -p "$stage"
 (cd "$dist" && cp -r kiv_inst.dll kiv_inst.h kiv_inst.def kiv_inst.lib libkiv_inst.dll.a kivhost.exe \
     README.md CHANGELOG.md cmake integrations docs "$stage/")
-rm -f "$dist/$name.zip"
 (cd "$build/package" && zip -q -r -X "$dist/$name.zip" "$name")
 (cd "$dist" && sha256sum "$name.zip" kiv_inst.dll kiv_inst.lib libkiv_inst.dll.a kivhost.exe > SHA256SUMS)
 echo "packaged $name: dist/$name.zip, dist/SHA256SUMS"

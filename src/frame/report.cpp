@@ -1,6 +1,10 @@
 // The diagnostic reporter of the exported functions.
 #include "frame/frame.h"
 
+static const char REPORT_SEPARATOR[] = ": ";
+static const WCHAR REPORT_SEPARATOR_W[] = L": ";
+static const char REPORT_LINE_END[] = " \n";
+static const WCHAR REPORT_LINE_END_W[] = L" \n";
 // Room for the longest step text.
 static const int REPORT_MESSAGE_CHARS = 64;
 static const char QUIET_VARIABLE[] = "KIV_INST_QUIET";
@@ -59,9 +63,9 @@ void ReportLastErrorAs(int wide, int showBox, const char *message)
     const void *text = (length != 0 && systemText != NULL) ? systemText : empty;
 
     DebugText(wide, caption);
-    DebugText(wide, wide ? (const void *)L": " : (const void *)": ");
+    DebugText(wide, wide ? (const void *)REPORT_SEPARATOR_W : (const void *)REPORT_SEPARATOR);
     DebugText(wide, text);
-    DebugText(wide, wide ? (const void *)L" \n" : (const void *)" \n");
+    DebugText(wide, wide ? (const void *)REPORT_LINE_END_W : (const void *)REPORT_LINE_END);
 
     // Where nobody can answer, the report goes on as if OK had been clicked:
     // a box there would hold an unattended install for ever.

@@ -56,7 +56,7 @@ int FillDriveList(HWND list)
     int count = 0;
 
     if (GetLogicalDriveStringsA(sizeof(drives), drives) == 0)
-        ReportLastError(0, STEP_DRIVE_LIST);
+        ReportLastErrorAs(DriveWide, 0, STEP_DRIVE_LIST);
     // Nothing written: no drives, or the strings did not fit.
     if (drives[0] == '\0')
         return 0;
@@ -72,7 +72,7 @@ int FillDriveList(HWND list)
         if (type != DRIVE_REMOTE && type != DRIVE_REMOVABLE && type != DRIVE_CDROM) {
             LRESULT added = SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)root);
             if (added == LB_ERR || added == LB_ERRSPACE)
-                ReportLastError(0, STEP_ADD_DRIVE);
+                ReportLastErrorAs(DriveWide, 0, STEP_ADD_DRIVE);
             // A drive the list refused still counts: it exists.
             count++;
             OutputDebugStringA(TRACE_VALID);
@@ -92,7 +92,7 @@ DWORD GetDriveFreeMB(const char *rootPath)
     totalFree.QuadPart = 0;
 
     if (!GetDiskFreeSpaceExA(rootPath, &available, &total, &totalFree)) {
-        ReportLastError(0, STEP_FREE_SPACE);
+        ReportLastErrorAs(DriveWide, 0, STEP_FREE_SPACE);
         return 0;
     }
     // Only what the calling user may fill counts, quotas included.
@@ -167,7 +167,7 @@ static void SetMegabytesText(HWND dialog, int labelId, DWORD megabytes)
     DriveUnit(unit, SHORT_TEXT);
     WCHAR text[SHORT_TEXT];
     ZeroMemory(text, sizeof(text));
-    StringCchPrintfW(text, SHORT_TEXT, MEGABYTES_FORMAT, (int)megabytes);
+    StringCchPrintfW(text, SHORT_TEXT, MEGABYTES_FORMAT, (int)megabytes, unit);
     SetDlgItemTextW(dialog, labelId, text);
 }
 

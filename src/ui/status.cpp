@@ -15,6 +15,9 @@
 HWND StatusWindow = NULL;
 HWND StatusAnimation = NULL;
 HWND StatusText = NULL;
+// Whether the window's texts came from the wide export: they are then read
+// and measured wide, otherwise as ANSI text, as ever.
+static int StatusTextWide = 0;
 
 // The entry point selects the default clip at process attach, before any
 // export can read this; zero keeps the module free of an initialised data
@@ -243,6 +246,24 @@ void SelectAvi(const char *name)
     SelectAviAs(name, 0);
 }
 
+// The text control's text, read and measured in the kind it was set in: a
+// buffer of 512 wide characters holds either (511 characters or bytes).
+static void StatusReadText(WCHAR *text)
+{
+    if (StatusTextWide)
+        GetWindowTextW(StatusText, text, 511);
+    else
+        GetWindowTextA(StatusText, (char *)text, 511);
+}
+
+static void StatusMeasure(HDC dc, const WCHAR *text, RECT *rect, UINT format)
+{
+    if (StatusTextWide)
+        DrawTextW(dc, text, -1, rect, format);
+    else
+        DrawTextA(dc, (const char *)text, -1, rect, format);
+}
+
 static void StatusTrace(const char *format, int a, int b)
 {
     char line[512] = {0};
@@ -274,10 +295,8 @@ static void StatusLayout(const RECT *suggested)
     int cy = GetSystemMetrics(SM_CYFULLSCREEN);
     StatusTrace(FORMAT_SCREEN, cx, cy);
 
-    // Read wide, whichever export set it: the measure is of the very
-    // characters the control shows.
     WCHAR text[512] = {0};
-    GetWindowTextW(StatusText, text, ARRAYSIZE(text) - 1);
+    StatusReadText(text);
 
     UINT dpi = UiWindowDpi(StatusWindow);
     int scale = StatusLargeClip(dpi) ? 2 : 1;
@@ -302,11 +321,11 @@ static void StatusLayout(const RECT *suggested)
     HDC dc = GetWindowDC(StatusText);
     HFONT font = (HFONT)SendMessageA(StatusText, WM_GETFONT, 0, 0);
     HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
-    DrawTextW(dc, text, -1, &rect, DT_CALCRECT | DT_SINGLELINE);
+    StatusMeasure(dc, text, &rect, DT_CALCRECT | DT_SINGLELINE);
     BOOL wrapped = rect.right - rect.left > room;
     if (wrapped) {
         SetRect(&rect, 0, 0, room, 10);
-        DrawTextW(dc, text, -1, &rect, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
+        StatusMeasure(dc, text, &rect, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
     }
     if (previous != NULL)
         SelectObject(dc, previous);
@@ -475,7 +494,12 @@ static int StatusOpenAs(const void *text, const void *title, int wide)
     if (StatusWindow == NULL) {
         // Created hidden: the caller's caption, text and layout go in first,
         // then the window is shown.
-        CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
+        // A window of the caller's kind: an ANSI window would hand a wide
+        // caption to its window procedure in the ANSI code page.
+        if (wide)
+            CreateDialogParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_STATUS), NULL, StatusDlgProc, 0);
+        else
+            CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
         // A failed creation leaves no window to own the timer; a timer on no
         // window would be a thread timer that nobody ever kills.
         if (StatusWindow != NULL)
@@ -483,6 +507,7 @@ static int StatusOpenAs(const void *text, const void *title, int wide)
         result = StatusOpenClip();
     }
     ShowWindow(StatusWindow, SW_HIDE);
+    StatusTextWide = wide;
     StatusSetText(StatusWindow, title, wide);
     StatusSetText(StatusText, text, wide);
     LayoutStatusWindow();

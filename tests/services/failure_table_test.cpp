@@ -2,8 +2,11 @@
 // for the service control manager: which calls are made, in which order and
 // how often, what each failure reports (box or not, with which system text)
 // and what the export returns. Pauses are recorded, never waited. Every row
-// runs twice: as it is, and quiet (KIV_INST_QUIET=1), where only the boxes go.
+// runs three times: as it is, quiet (KIV_INST_QUIET=1), and on a window
+// station whose flags cannot be read; in the last two only the boxes go.
 #include <gtest/gtest.h>
+
+#include <memory>
 
 #include <functional>
 #include <string>
@@ -94,10 +97,22 @@ struct QuietRun {
     ~QuietRun() { SetEnvironmentVariableA("KIV_INST_QUIET", NULL); }
 };
 
-void RunRowOnce(const Row &row, bool quiet)
+// The three ways a row runs: boxes shown; quiet; and on a window station
+// whose flags cannot be read, which may be one nobody sees, so no box either.
+enum class BoxMode { Shown, Quiet, StationUnreadable };
+
+void RunRowOnce(const Row &row, BoxMode mode)
 {
-    SCOPED_TRACE(quiet ? "KIV_INST_QUIET=1" : "boxes shown");
-    QuietRun environment(quiet);
+    static const char *const names[] = {"boxes shown", "KIV_INST_QUIET=1", "station flags unreadable"};
+    SCOPED_TRACE(names[(int)mode]);
+    bool quiet = mode != BoxMode::Shown;
+    QuietRun environment(mode == BoxMode::Quiet);
+    std::unique_ptr<FailingImport> station;
+    if (mode == BoxMode::StationUnreadable) {
+        station.reset(new FailingImport(KivModule(), NULL, "GetUserObjectInformationA", 20, FALSE,
+                                        ERROR_ACCESS_DENIED));
+        ASSERT_TRUE(station->installed());
+    }
     // A quiet run is a run whose every box was answered with OK at once:
     // the same calls, lines, records and result, only the boxes left out.
     Trace expected;
@@ -138,8 +153,9 @@ void RunRowOnce(const Row &row, bool quiet)
 void RunRow(const Row &row)
 {
     SCOPED_TRACE(row.what);
-    RunRowOnce(row, false);
-    RunRowOnce(row, true);
+    RunRowOnce(row, BoxMode::Shown);
+    RunRowOnce(row, BoxMode::Quiet);
+    RunRowOnce(row, BoxMode::StationUnreadable);
 }
 
 int Start()

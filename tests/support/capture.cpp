@@ -43,6 +43,25 @@ void WINAPI CapturedOutputDebugStringA(LPCSTR text)
     Append(e);
 }
 
+void WINAPI CapturedOutputDebugStringW(LPCWSTR text)
+{
+    JournalEntry e = Entry(Outlet::Debug);
+    e.text = Utf8(text ? text : L"");
+    e.wide = true;
+    Append(e);
+}
+
+int WINAPI CapturedMessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT style)
+{
+    JournalEntry e = Entry(Outlet::Box);
+    e.text = text ? Utf8(text) : "(null)";
+    e.caption = caption ? Utf8(caption) : "(null)";
+    e.style = style;
+    e.wide = true;
+    Append(e);
+    return g_boxAnswer;
+}
+
 int WINAPI CapturedMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style)
 {
     JournalEntry e = Entry(Outlet::Box);
@@ -85,6 +104,26 @@ BOOL WINAPI CapturedReportEventA(HANDLE source, WORD type, WORD category, DWORD 
     return TRUE;
 }
 
+BOOL WINAPI CapturedReportEventW(HANDLE source, WORD type, WORD category, DWORD id, PSID sid,
+                                 WORD count, DWORD, LPCWSTR *strings, LPVOID)
+{
+    JournalEntry e = Entry(Outlet::EventReport);
+    e.handle = source;
+    e.type = type;
+    e.category = category;
+    e.eventId = id;
+    e.hasSid = sid != NULL;
+    e.wide = true;
+    for (WORD i = 0; i < count && strings != NULL; i++)
+        e.strings.push_back(strings[i] ? Utf8(strings[i]) : "(null)");
+    Append(e);
+    if (g_failReports) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL WINAPI CapturedDeregisterEventSource(HANDLE source)
 {
     JournalEntry e = Entry(Outlet::EventDeregister);
@@ -104,6 +143,14 @@ void WINAPI CapturedSleep(DWORD milliseconds)
 }
 
 } // namespace
+
+std::string Utf8(const std::wstring &text)
+{
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), NULL, 0, NULL, NULL);
+    std::string out((size_t)bytes, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], bytes, NULL, NULL);
+    return out;
+}
 
 namespace journal {
 
@@ -170,12 +217,14 @@ std::string SystemText(DWORD code)
 }
 
 DebugCapture::DebugCapture(HMODULE module)
-    : hook_(module, NULL, "OutputDebugStringA", (void *)CapturedOutputDebugStringA)
+    : hook_(module, NULL, "OutputDebugStringA", (void *)CapturedOutputDebugStringA),
+      hookW_(module, NULL, "OutputDebugStringW", (void *)CapturedOutputDebugStringW)
 {
 }
 
 BoxCapture::BoxCapture(HMODULE module, int answer)
-    : hook_(module, NULL, "MessageBoxA", (void *)CapturedMessageBoxA)
+    : hook_(module, NULL, "MessageBoxA", (void *)CapturedMessageBoxA),
+      hookW_(module, NULL, "MessageBoxW", (void *)CapturedMessageBoxW)
 {
     g_boxAnswer = answer;
 }
@@ -183,6 +232,7 @@ BoxCapture::BoxCapture(HMODULE module, int answer)
 EventCapture::EventCapture(HMODULE module, DWORD failRegisterError, bool failReports)
     : register_(module, NULL, "RegisterEventSourceA", (void *)CapturedRegisterEventSourceA),
       report_(module, NULL, "ReportEventA", (void *)CapturedReportEventA),
+      reportW_(module, NULL, "ReportEventW", (void *)CapturedReportEventW),
       deregister_(module, NULL, "DeregisterEventSource", (void *)CapturedDeregisterEventSource)
 {
     g_failRegisterError = failRegisterError;

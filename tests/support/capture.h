@@ -28,6 +28,7 @@ struct JournalEntry {
     std::vector<std::string> strings; // event record strings
     DWORD milliseconds = 0;           // pause
     DWORD threadId = 0;
+    bool wide = false;                // came through the wide call; texts in UTF-8
 };
 
 namespace journal {
@@ -44,23 +45,28 @@ std::vector<std::string> DebugLines();
 // user's default language, inserts left unexpanded; empty when there is none.
 std::string SystemText(DWORD code);
 
-// OutputDebugStringA: recorded, not passed on.
+// UTF-16 as UTF-8, for comparing wide texts in tests.
+std::string Utf8(const std::wstring &text);
+
+// OutputDebugStringA and OutputDebugStringW: recorded, not passed on.
 class DebugCapture {
 public:
     explicit DebugCapture(HMODULE module = KivModule());
 private:
-    ImportHook hook_;
+    ImportHook hook_, hookW_;
 };
 
-// MessageBoxA: recorded and answered with `answer`, never shown.
+// MessageBoxA and MessageBoxW: recorded and answered with `answer`, never
+// shown.
 class BoxCapture {
 public:
     explicit BoxCapture(HMODULE module = KivModule(), int answer = IDOK);
 private:
-    ImportHook hook_;
+    ImportHook hook_, hookW_;
 };
 
-// RegisterEventSourceA, ReportEventA, DeregisterEventSource: recorded.
+// RegisterEventSourceA, ReportEventA and ReportEventW, DeregisterEventSource:
+// recorded.
 // Registration hands out a fake handle, or fails with failError when that is
 // nonzero; reports succeed unless failReports is set. Handles that did not
 // come from the capture are passed to the real DeregisterEventSource.
@@ -71,7 +77,7 @@ public:
     ~EventCapture();
     static HANDLE FakeHandle();
 private:
-    ImportHook register_, report_, deregister_;
+    ImportHook register_, report_, reportW_, deregister_;
 };
 
 // Sleep: recorded, returns at once.

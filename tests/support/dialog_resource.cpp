@@ -2,6 +2,13 @@
 
 namespace {
 
+std::string Utf8(const wchar_t *text, int length)
+{
+    std::string s(length * 3, '\0');
+    s.resize(WideCharToMultiByte(CP_UTF8, 0, text, length, &s[0], (int)s.size(), NULL, NULL));
+    return s;
+}
+
 struct Reader {
     const BYTE *at;
     const BYTE *end;
@@ -22,13 +29,15 @@ struct Reader {
         WORD low = Word();
         return low | ((DWORD)Word() << 16);
     }
-    std::string WideText()
+    // A zero-terminated UTF-16 text whose first unit is `first`, as UTF-8.
+    std::string WideText(WORD first)
     {
-        std::string s;
-        for (WORD c = Word(); ok && c != 0; c = Word())
-            s += c < 0x80 ? (char)c : '?';
-        return s;
+        std::wstring w;
+        for (WORD c = first; ok && c != 0; c = Word())
+            w += (wchar_t)c;
+        return Utf8(w.c_str(), (int)w.size());
     }
+    std::string WideText() { return WideText(Word()); }
     NameOrOrdinal Field()
     {
         NameOrOrdinal f;
@@ -36,8 +45,8 @@ struct Reader {
         if (first == 0xFFFF) {
             f.isOrdinal = true;
             f.ordinal = Word();
-        } else if (first != 0) {
-            f.text = std::string(1, first < 0x80 ? (char)first : '?') + WideText();
+        } else {
+            f.text = WideText(first);
         }
         return f;
     }
@@ -100,4 +109,28 @@ DialogResource ReadDialogResource(const std::string &modulePath, WORD id, WORD l
     }
     FreeLibrary(module);
     return dialog;
+}
+
+bool ReadStringResource(const std::string &modulePath, WORD id, WORD language, std::string *text)
+{
+    bool found = false;
+    HMODULE module = LoadLibraryExA(modulePath.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == NULL)
+        return false;
+    // Strings are stored sixteen to a block, block n + 1 holding ids 16n to
+    // 16n + 15, each as a length and that many UTF-16 units.
+    HRSRC resource = FindResourceExW(module, (LPCWSTR)RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+    HGLOBAL loaded = resource ? LoadResource(module, resource) : NULL;
+    const WCHAR *at = loaded ? (const WCHAR *)LockResource(loaded) : NULL;
+    if (at != NULL) {
+        const WCHAR *end = at + SizeofResource(module, resource) / sizeof(WCHAR);
+        for (WORD i = 0; i < id % 16 && at < end; i++)
+            at += 1 + *at;
+        if (at < end && at + 1 + *at <= end && *at != 0) {
+            *text = Utf8(at + 1, *at);
+            found = true;
+        }
+    }
+    FreeLibrary(module);
+    return found;
 }

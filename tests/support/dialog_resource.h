@@ -1,5 +1,6 @@
-// Reads a dialog template (the classic DLGTEMPLATE form) out of a module's
-// resources, so a test can compare it field by field.
+// Reads a dialog template (the classic DLGTEMPLATE form) and string table
+// entries out of a module's resources, so a test can compare them field by
+// field. Texts come out as UTF-8.
 #ifndef KIV_TEST_DIALOG_RESOURCE_H
 #define KIV_TEST_DIALOG_RESOURCE_H
 
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-// A name-or-ordinal field: an ordinal when isOrdinal, else the text (ASCII).
+// A name-or-ordinal field: an ordinal when isOrdinal, else the text.
 struct NameOrOrdinal {
     bool isOrdinal = false;
     WORD ordinal = 0;
@@ -38,5 +39,9 @@ struct DialogResource {
 
 // The template `id` in language `language` of the module, loaded as data.
 DialogResource ReadDialogResource(const std::string &modulePath, WORD id, WORD language);
+
+// String `id` in language `language` exactly (no fallback to another
+// language); false when the module has no such non-empty string.
+bool ReadStringResource(const std::string &modulePath, WORD id, WORD language, std::string *text);
 
 #endif

@@ -129,7 +129,9 @@ DriveView ReadDriveDialog(HWND dialog)
     return view;
 }
 
-DriveRun RunAskDrive(DWORD requiredMB, const char *title, const char *text, DriveAction action)
+namespace {
+
+DriveRun RunChooser(const std::function<int(DriveRun &)> &call, DriveAction action)
 {
     DriveRun run;
     memset(run.buffer, BUFFER_FILL, sizeof(run.buffer));
@@ -149,13 +151,26 @@ DriveRun RunAskDrive(DWORD requiredMB, const char *title, const char *text, Driv
     });
     {
         ShowWatch watch;
-        run.result = AskDrive(requiredMB, run.buffer, title, text);
+        run.result = call(run);
         run.shownByHook = watch.dialogShown();
     }
     SetEvent(done);
     helper.join();
     CloseHandle(done);
     return run;
+}
+
+} // namespace
+
+DriveRun RunAskDrive(DWORD requiredMB, const char *title, const char *text, DriveAction action)
+{
+    return RunChooser([&](DriveRun &run) { return AskDrive(requiredMB, run.buffer, title, text); }, action);
+}
+
+DriveRun RunAskDriveW(DWORD requiredMB, const wchar_t *title, const wchar_t *text, DriveAction action)
+{
+    return RunChooser(
+        [&](DriveRun &run) { return AskDriveW(requiredMB, (wchar_t *)run.buffer, title, text); }, action);
 }
 
 DriveAction Click(int id)

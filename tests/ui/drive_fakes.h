@@ -69,6 +69,8 @@ const char BUFFER_FILL = 'x';
 // helper thread applies action to the dialog; a dialog that the action leaves
 // open is ended with Cancel so the test never hangs.
 DriveRun RunAskDrive(DWORD requiredMB, const char *title, const char *text, DriveAction action);
+// The same through AskDriveW; the buffer then holds wide characters.
+DriveRun RunAskDriveW(DWORD requiredMB, const wchar_t *title, const wchar_t *text, DriveAction action);
 
 // Actions.
 DriveAction Click(int id);

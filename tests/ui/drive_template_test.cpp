@@ -2,8 +2,13 @@
 // chooser's users and its third-party host may rely on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+#include <vector>
+
 #include "dialog_resource.h"
 #include "process.h"
+#include "resource.h"
 
 namespace {
 
@@ -71,6 +76,159 @@ TEST(DriveTemplate, TenControlsInTabOrder)
         EXPECT_EQ(row.cx, item.cx);
         EXPECT_EQ(row.cy, item.cy);
         EXPECT_EQ(0, item.extraBytes);
+    }
+}
+
+// Every language the module carries besides English; Hebrew and Arabic read
+// right to left.
+const struct Language {
+    WORD id;
+    bool rtl;
+} LANGUAGES[] = {
+    {0x0401, true},  {0x0402, false}, {0x0403, false}, {0x0404, false}, {0x0405, false}, {0x0406, false},
+    {0x0407, false}, {0x040A, false}, {0x040B, false}, {0x040C, false}, {0x040D, true},  {0x040E, false},
+    {0x040F, false}, {0x0410, false}, {0x0411, false}, {0x0412, false}, {0x0413, false}, {0x0414, false},
+    {0x0415, false}, {0x0416, false}, {0x0419, false}, {0x041B, false}, {0x041F, false}, {0x0422, false},
+    {0x0424, false}, {0x042B, false}, {0x0483, false}, {0x0804, false}, {0x0816, false},
+};
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found)
+{
+    ((std::set<WORD> *)found)->insert(language);
+    return TRUE;
+}
+
+// The languages in which the module holds resource `name` of `type`.
+std::set<WORD> LanguagesOf(LPCWSTR type, WORD name)
+{
+    std::set<WORD> found;
+    HMODULE dll = LoadLibraryExA(BinPath("kiv_inst.dll").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (dll != NULL) {
+        EnumResourceLanguagesW(dll, type, MAKEINTRESOURCEW(name), CollectLanguage, (LONG_PTR)&found);
+        FreeLibrary(dll);
+    }
+    return found;
+}
+
+// The mnemonic characters of a control text, upper-cased; "&&" stands for a
+// plain ampersand.
+std::wstring Mnemonics(const std::string &text)
+{
+    wchar_t wide[256] = {0};
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide, 255);
+    std::wstring found;
+    for (const wchar_t *at = wide; *at != 0; at++) {
+        if (*at != L'&' || *++at == 0)
+            continue;
+        if (*at != L'&')
+            found += (wchar_t)(ULONG_PTR)CharUpperW((LPWSTR)(ULONG_PTR)*at);
+    }
+    return found;
+}
+
+// A forgotten script, or one under the wrong LANGUAGE, shows here first.
+TEST(DriveTemplate, ExactlyTheShippedLanguages)
+{
+    std::set<WORD> expected = {US_ENGLISH};
+    for (const Language &language : LANGUAGES)
+        expected.insert(language.id);
+    EXPECT_EQ(expected, LanguagesOf((LPCWSTR)RT_DIALOG, 112));
+    EXPECT_EQ(expected, LanguagesOf((LPCWSTR)RT_STRING, IDS_DRIVE_UNIT / 16 + 1));
+}
+
+// Each language is the English dialog with other words: same controls, ids,
+// classes, styles and places; its own caption and labels; one mnemonic per
+// button, none shared; mirrored exactly when it reads right to left; the
+// unit string but not the English-only error string.
+TEST(DriveTemplate, EveryLanguageIsTheEnglishLayout)
+{
+    const std::string dll = BinPath("kiv_inst.dll");
+    DialogResource english = ReadDialogResource(dll, 112, US_ENGLISH);
+    ASSERT_EQ(10u, english.items.size());
+    for (const Language &language : LANGUAGES) {
+        SCOPED_TRACE(testing::Message() << "language 0x" << std::hex << language.id);
+        DialogResource dialog = ReadDialogResource(dll, 112, language.id);
+        ASSERT_TRUE(dialog.found);
+        ASSERT_FALSE(dialog.extended);
+        EXPECT_EQ(english.style, dialog.style);
+        EXPECT_EQ(language.rtl ? (DWORD)WS_EX_LAYOUTRTL : 0u, dialog.exStyle);
+        EXPECT_EQ(std::vector<short>({english.x, english.y, english.cx, english.cy}),
+                  std::vector<short>({dialog.x, dialog.y, dialog.cx, dialog.cy}));
+        EXPECT_EQ(8, dialog.pointSize);
+        EXPECT_EQ("MS Shell Dlg", dialog.typeface);
+        EXPECT_FALSE(dialog.caption.empty());
+        EXPECT_NE(english.caption, dialog.caption);
+        ASSERT_EQ(english.items.size(), dialog.items.size());
+        std::wstring mnemonics;
+        for (size_t i = 0; i < english.items.size(); i++) {
+            SCOPED_TRACE(i);
+            const DialogItem &want = english.items[i], &item = dialog.items[i];
+            EXPECT_EQ(want.id, item.id);
+            EXPECT_EQ(want.windowClass.ordinal, item.windowClass.ordinal);
+            EXPECT_TRUE(item.windowClass.isOrdinal);
+            EXPECT_EQ(want.style, item.style);
+            EXPECT_EQ(want.exStyle, item.exStyle);
+            EXPECT_EQ(std::vector<short>({want.x, want.y, want.cx, want.cy}),
+                      std::vector<short>({item.x, item.y, item.cx, item.cy}));
+            EXPECT_EQ(want.extraBytes, item.extraBytes);
+            EXPECT_EQ(want.title.text.empty(), item.title.text.empty()) << item.title.text;
+            if (!want.title.text.empty()) {
+                EXPECT_NE(want.title.text, item.title.text);
+            }
+            std::wstring own = Mnemonics(item.title.text);
+            bool button = item.id == 1017 || item.id == 3 || item.id == 1018;
+            EXPECT_EQ(button ? 1u : 0u, own.size()) << item.title.text;
+            if (button && own.size() == 1) {
+                EXPECT_TRUE(IsCharAlphaW(own[0])) << item.title.text;
+            }
+            mnemonics += own;
+        }
+        EXPECT_EQ(mnemonics.size(), std::set<wchar_t>(mnemonics.begin(), mnemonics.end()).size())
+            << "a mnemonic is shared";
+        std::string unit, error;
+        EXPECT_TRUE(ReadStringResource(dll, IDS_DRIVE_UNIT, language.id, &unit));
+        EXPECT_FALSE(ReadStringResource(dll, IDS_DLL_ERROR, language.id, &error)) << error;
+    }
+}
+
+// A few languages word for word, in scripts the code page of the build
+// machine could garble: caption, Back, Next, Cancel, group, the two labels,
+// the unit.
+TEST(DriveTemplate, TextsWordForWord)
+{
+    const struct Row {
+        WORD language;
+        const char *texts[8];
+    } rows[] = {
+        {US_ENGLISH,
+         {"Choose Destination Location", "< &Back", "&Next >", "&Cancel", "Selection", "Free space:",
+          "Minimum Required:", "MB"}},
+        {0x0407, {u8"Zielpfad wählen", u8"< &Zurück", "&Weiter >", "&Abbrechen", "Auswahl", u8"Verfügbar:",
+                  "Mindestbedarf:", "MB"}},
+        {0x0415, {u8"Wybierz lokalizację docelową", "< &Wstecz", "&Dalej >", "&Anuluj", u8"Wybór",
+                  "Wolne miejsce:", "Wymagane:", "MB"}},
+        {0x0411, {u8"インストール先の選択", u8"< 戻る(&B)", u8"次へ(&N) >", u8"キャンセル(&C)", u8"選択",
+                  u8"空き容量:", u8"必要な容量:", "MB"}},
+        {0x040D, {u8"בחירת מיקום יעד", u8"< ה&קודם", u8"&הבא >", u8"&ביטול", u8"בחירה", u8"שטח פנוי:",
+                  u8"מינימום נדרש:", "MB"}},
+    };
+    const WORD ids[] = {1017, 3, 1018, 1016, 1019, 1020};
+    const std::string dll = BinPath("kiv_inst.dll");
+    for (const Row &row : rows) {
+        SCOPED_TRACE(testing::Message() << "language 0x" << std::hex << row.language);
+        DialogResource dialog = ReadDialogResource(dll, 112, row.language);
+        ASSERT_TRUE(dialog.found);
+        EXPECT_EQ(row.texts[0], dialog.caption);
+        for (size_t i = 0; i < sizeof(ids) / sizeof(ids[0]); i++) {
+            SCOPED_TRACE(ids[i]);
+            auto item = std::find_if(dialog.items.begin(), dialog.items.end(),
+                                     [&](const DialogItem &d) { return d.id == ids[i]; });
+            ASSERT_NE(dialog.items.end(), item);
+            EXPECT_EQ(row.texts[1 + i], item->title.text);
+        }
+        std::string unit;
+        EXPECT_TRUE(ReadStringResource(dll, IDS_DRIVE_UNIT, row.language, &unit));
+        EXPECT_EQ(row.texts[7], unit);
     }
 }
 

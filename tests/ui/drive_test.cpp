@@ -103,6 +103,58 @@ TEST_F(DriveChooser, ShowsTitleTextAndBothSpaces)
     EXPECT_EQ(0, run.view.selected) << "the first drive is selected";
 }
 
+std::wstring WideText(HWND window)
+{
+    wchar_t text[1024] = {0};
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+// The wide export: the caller's texts exactly, the chooser's own words in the
+// language a program set for the thread (the thread locale, which is what
+// Wine goes by), mirrored for right-to-left languages, English otherwise.
+TEST_F(DriveChooser, WideShowsTextsExactlyInTheThreadsLanguage)
+{
+    FakeDrives drives(OneDrive());
+    const std::wstring title = L"Kivelstrand \u0141\u00f3d\u017a \u6771\u4eac";
+    const std::wstring prompt = L"Wybierz dysk \u2014 \u05d1\u05d7\u05e8 \u05db\u05d5\u05e0\u05df";
+    struct Row {
+        LANGID language;
+        const wchar_t *next, *required;
+        bool rightToLeft;
+    } rows[] = {
+        {MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), L"&Weiter >", L"10 MB", false},
+        {MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH_CANADIAN), L"&Suivant >", L"10 Mo", false}, // by its primary language
+        {MAKELANGID(LANG_HEBREW, SUBLANG_DEFAULT), L"&\u05d4\u05d1\u05d0 >", L"10 MB", true},
+        {MAKELANGID(LANG_ARABIC, SUBLANG_ARABIC_EGYPT), L"\u0627\u0644&\u062a\u0627\u0644\u064a >", L"10 MB", true},
+        {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK), L"&Next >", L"10 MB", false},
+    };
+    LCID before = GetThreadLocale();
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.language);
+        ASSERT_TRUE(SetThreadLocale(MAKELCID(row.language, SORT_DEFAULT)));
+        std::wstring caption, text, next, required;
+        LONG exStyle = 0;
+        DriveRun run = RunAskDriveW(10, title.c_str(), prompt.c_str(), [&](HWND dialog, DriveView &) {
+            caption = WideText(dialog);
+            text = WideText(GetDlgItem(dialog, IDC_DRIVE_TEXT));
+            next = WideText(GetDlgItem(dialog, IDC_DRIVE_NEXT));
+            required = WideText(GetDlgItem(dialog, IDC_DRIVE_REQUIRED));
+            exStyle = GetWindowLongW(dialog, GWL_EXSTYLE);
+            ClickButton(dialog, IDC_DRIVE_NEXT);
+        });
+        SetThreadLocale(before);
+        EXPECT_EQ(1, run.result);
+        EXPECT_EQ(0, memcmp(run.buffer, L"C:", 3 * sizeof(wchar_t)));
+        EXPECT_EQ(title, caption);
+        EXPECT_EQ(prompt, text);
+        EXPECT_EQ(row.next, next) << Utf8(next);
+        EXPECT_EQ(row.required, required) << Utf8(required);
+        EXPECT_EQ(row.rightToLeft, (exStyle & WS_EX_LAYOUTRTL) != 0);
+    }
+    EXPECT_EQ(5, CountLines("Drive:C:\n")) << "the trace names the drive once per Next, wide or not";
+}
+
 TEST_F(DriveChooser, EmptyOrMissingTitleAndTextStayEmpty)
 {
     // The template's own caption must not survive an empty title.

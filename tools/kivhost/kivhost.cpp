@@ -6,11 +6,19 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "check_script.h"
 #include "kiv_inst.h"
 
 static HMODULE g_library = NULL;
+
+// The command line as the system holds it, wide, and where the arguments of
+// the call under way start in it: the W calls take their texts from here, so
+// that they arrive exactly, whatever the ANSI code page.
+static LPWSTR *g_wideArgs = NULL;
+static int g_wideCount = 0;
+static int g_argIndex = 0;
 
 static const char USAGE[] =
     "usage: kivhost [--trace] [--dll PATH] CALL [ARGS...] [--pump MS] [CALL ...]\n"
@@ -205,6 +213,115 @@ static int CmdFakeStatusSetAvi(int argc, char **argv)
     return 0;
 }
 
+// ---- wide siblings: texts from the wide command line --------------------
+
+// Argument k of the call under way, wide; NULL when the wide command line
+// does not have it.
+static const WCHAR *WideArg(int k)
+{
+    int index = g_argIndex + k;
+    return g_wideArgs != NULL && index < g_wideCount ? g_wideArgs[index] : NULL;
+}
+
+typedef int (*WideNameCall)(const WCHAR *);
+
+static int CallWithWideName(const char *exportName)
+{
+    WideNameCall call = (WideNameCall)(void *)LookUp(exportName);
+    if (call == NULL)
+        return 1;
+    printf("%s -> %d\n", exportName, call(WideArg(0)));
+    return 0;
+}
+
+static int CmdServiceStartW(int, char **)
+{
+    return CallWithWideName("ServiceStartW");
+}
+
+static int CmdServiceDeleteW(int, char **)
+{
+    return CallWithWideName("ServiceDeleteW");
+}
+
+static int CmdServiceStopW(int, char **)
+{
+    return CallWithWideName("ServiceStopW");
+}
+
+static int CmdServiceExistsW(int, char **)
+{
+    return CallWithWideName("ServiceExistsW");
+}
+
+static int CmdServiceIsRunningW(int, char **)
+{
+    return CallWithWideName("ServiceIsRunningW");
+}
+
+static int CmdServiceCreateW(int argc, char **argv)
+{
+    typedef int (*CreateCall)(const WCHAR *, DWORD, DWORD, const WCHAR *, const WCHAR *, const WCHAR *);
+    DWORD serviceType = 0, startType = 0;
+    if (!ParseNumber(argv[1], &serviceType) || !ParseNumber(argv[2], &startType)) {
+        fprintf(stderr, "kivhost: ServiceCreateW takes numbers (decimal or 0x hex) for TYPE and START\n");
+        return 2;
+    }
+    CreateCall call = (CreateCall)(void *)LookUp("ServiceCreateW");
+    if (call == NULL)
+        return 1;
+    const WCHAR *account = argc >= 5 ? WideArg(4) : NULL;
+    const WCHAR *password = argc >= 6 ? WideArg(5) : NULL;
+    printf("ServiceCreateW -> %d\n", call(WideArg(0), serviceType, startType, WideArg(3), account, password));
+    return 0;
+}
+
+static int CmdFakeStatusOpenW(int, char **)
+{
+    typedef int(KIV_API * Proc)(const WCHAR *, const WCHAR *);
+    Proc open = (Proc)(void *)LookUp("FakeStatusOpenW");
+    if (open == NULL)
+        return 1;
+    printf("FakeStatusOpenW -> %d\n", open(WideArg(0), WideArg(1)));
+    return 0;
+}
+
+static int CmdFakeStatusSetAviW(int argc, char **)
+{
+    typedef int(KIV_API * Proc)(const WCHAR *);
+    Proc setAvi = (Proc)(void *)LookUp("FakeStatusSetAviW");
+    if (setAvi == NULL)
+        return 1;
+    printf("FakeStatusSetAviW -> %d\n", setAvi(argc > 0 ? WideArg(0) : NULL));
+    return 0;
+}
+
+static int CmdAskDriveW(int, char **argv)
+{
+    typedef int(KIV_API * Proc)(DWORD, WCHAR *, const WCHAR *, const WCHAR *);
+    Proc askDrive = (Proc)(void *)LookUp("AskDriveW");
+    if (askDrive == NULL)
+        return 1;
+    WCHAR drive[4] = {0};
+    int result = askDrive((DWORD)strtoul(argv[0], NULL, 0), drive, WideArg(1), WideArg(2));
+    printf("AskDriveW -> %d\n", result);
+    if (result == 1)
+        printf("drive: %ls\n", drive);
+    return 0;
+}
+
+static int CmdGetWindowByTitleW(int, char **argv)
+{
+    typedef HWND(KIV_API * Proc)(HWND, const WCHAR *);
+    Proc proc = (Proc)(void *)LookUp("GetWindowByTitleW");
+    if (proc == NULL)
+        return 1;
+    HWND parent = (HWND)(ULONG_PTR)strtoul(argv[0], NULL, 16);
+    HWND found = proc(parent, WideArg(1));
+    printf("GetWindowByTitleW -> 0x%08lx\n", (unsigned long)(ULONG_PTR)found);
+    return 0;
+}
+
 static int CmdUninstInitialize(int, char **);
 
 static const Command COMMANDS[] = {
@@ -222,6 +339,16 @@ static const Command COMMANDS[] = {
     {"FakeStatusClose", 0, 0, "", CmdFakeStatusClose},
     {"FakeStatusSetAvi", 0, 1, "[NAME]   (no NAME: a null pointer)", CmdFakeStatusSetAvi},
     {"UninstInitialize", 0, 0, "   (then UninstUnInitialize)", CmdUninstInitialize},
+    {"GetWindowByTitleW", 2, 2, "PARENT TITLE", CmdGetWindowByTitleW},
+    {"ServiceIsRunningW", 1, 1, "NAME", CmdServiceIsRunningW},
+    {"AskDriveW", 3, 3, "MB TITLE TEXT", CmdAskDriveW},
+    {"ServiceCreateW", 4, 6, "NAME TYPE START PATH [ACCOUNT [PASSWORD]]", CmdServiceCreateW},
+    {"ServiceStartW", 1, 1, "NAME", CmdServiceStartW},
+    {"ServiceDeleteW", 1, 1, "NAME", CmdServiceDeleteW},
+    {"ServiceStopW", 1, 1, "NAME", CmdServiceStopW},
+    {"ServiceExistsW", 1, 1, "NAME", CmdServiceExistsW},
+    {"FakeStatusOpenW", 2, 2, "TEXT TITLE", CmdFakeStatusOpenW},
+    {"FakeStatusSetAviW", 0, 1, "[NAME]   (no NAME: a null pointer)", CmdFakeStatusSetAviW},
 };
 
 static const Command *FindCommand(const char *name)
@@ -365,21 +492,23 @@ static void PrintDebugText(const char *text, bool *atLineStart)
 // the library writes while it loads and unloads are seen too.
 static int RunTraced()
 {
-    const char *line = GetCommandLineA();
-    const char *trace = strstr(line, "--trace");
+    // The wide command line, so that the W calls' texts reach the session
+    // exactly.
+    const WCHAR *line = GetCommandLineW();
+    const WCHAR *trace = wcsstr(line, L"--trace");
     if (trace == NULL)
         return 2;
-    size_t length = strlen(line);
-    char *childLine = (char *)calloc(length + 1, 1);
+    size_t length = wcslen(line);
+    WCHAR *childLine = (WCHAR *)calloc(length + 1, sizeof(WCHAR));
     if (childLine == NULL)
         return 1;
-    memcpy(childLine, line, (size_t)(trace - line));
-    strcat(childLine, trace + strlen("--trace"));
+    memcpy(childLine, line, (size_t)(trace - line) * sizeof(WCHAR));
+    wcscat(childLine, trace + wcslen(L"--trace"));
 
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(NULL, childLine, NULL, NULL, TRUE, DEBUG_ONLY_THIS_PROCESS, NULL, NULL, &si, &pi)) {
+    if (!CreateProcessW(NULL, childLine, NULL, NULL, TRUE, DEBUG_ONLY_THIS_PROCESS, NULL, NULL, &si, &pi)) {
         fprintf(stderr, "kivhost: cannot start the traced session (error %lu)\n", GetLastError());
         free(childLine);
         return 1;
@@ -511,6 +640,13 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // The same command line split by the system's rules, for the W calls; a
+    // count that differs from argv's would put texts on the wrong calls.
+    g_wideArgs = CommandLineToArgvW(GetCommandLineW(), &g_wideCount);
+    if (g_wideArgs != NULL && g_wideCount != argc) {
+        LocalFree(g_wideArgs);
+        g_wideArgs = NULL;
+    }
     int status = 0;
     while (i < argc && status == 0) {
         if (IsOption(argv[i], "--pump")) {
@@ -524,11 +660,14 @@ int main(int argc, char **argv)
                (count < command->minArgs || FindCommand(argv[i + 1 + count]) == NULL) &&
                count < command->maxArgs)
             count++;
+        g_argIndex = i + 1;
         status = command->handler(count, argv + i + 1);
         fflush(stdout);
         i += 1 + count;
     }
 
     FreeLibrary(g_library);
+    if (g_wideArgs != NULL)
+        LocalFree(g_wideArgs);
     return status;
 }
