@@ -197,37 +197,54 @@ void CheckInside(HWND dialog, int inner, int outer, std::vector<std::string> *fa
         faults->push_back(std::to_string(inner) + " outside " + std::to_string(outer));
 }
 
-TEST_F(DisplaysChild, DriveChooserShowsEveryTextWholeWithoutOverlaps)
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found)
 {
+    ((std::vector<WORD> *)found)->push_back(language);
+    return TRUE;
+}
+
+// In every language the library carries, chosen as a host does, through the
+// calling thread's locale.
+TEST_F(DisplaysChild, DriveChooserShowsEveryTextWholeWithoutOverlapsInEveryLanguage)
+{
+    std::vector<WORD> languages;
+    EnumResourceLanguagesW(KivModule(), (LPCWSTR)RT_DIALOG, MAKEINTRESOURCEW(IDD_ASKDRIVE), CollectLanguage,
+                           (LONG_PTR)&languages);
+    ASSERT_GE(languages.size(), 2u);
     // The widest figures the labels can hold.
     FakeDrives drives({{"C:\\", DRIVE_FIXED, true, 0x80000000ull * MB}});
-    std::vector<std::string> faults;
-    DriveRun run = RunAskDrive(0x80000000u, "Setup", "Choose the drive", [&](HWND dialog, DriveView &) {
-        // Labels show their text on one line; buttons leave room for their
-        // edges and the focus rectangle.
-        for (int id : {IDC_DRIVE_REQUIRED_LABEL, IDC_DRIVE_FREE_LABEL, IDC_DRIVE_REQUIRED, IDC_DRIVE_FREE})
-            CheckTextFits(GetDlgItem(dialog, id), false, 0, &faults);
-        for (int id : {IDC_DRIVE_BACK, IDC_DRIVE_NEXT, IDC_DRIVE_CANCEL})
-            CheckTextFits(GetDlgItem(dialog, id), false, GetSystemMetrics(SM_CXEDGE) + 1, &faults);
-        const int inGroup[] = {IDC_DRIVE_LIST, IDC_DRIVE_REQUIRED_LABEL, IDC_DRIVE_REQUIRED, IDC_DRIVE_FREE_LABEL,
-                               IDC_DRIVE_FREE};
-        for (size_t i = 0; i < sizeof(inGroup) / sizeof(inGroup[0]); i++) {
-            CheckInside(dialog, inGroup[i], IDC_DRIVE_GROUP, &faults);
-            for (size_t j = i + 1; j < sizeof(inGroup) / sizeof(inGroup[0]); j++)
-                CheckApart(dialog, inGroup[i], inGroup[j], &faults);
-        }
-        const int outside[] = {IDC_DRIVE_TEXT, IDC_DRIVE_GROUP, IDC_DRIVE_BACK, IDC_DRIVE_NEXT, IDC_DRIVE_CANCEL};
-        for (size_t i = 0; i < sizeof(outside) / sizeof(outside[0]); i++) {
-            CheckInside(dialog, outside[i], 0, &faults);
-            for (size_t j = i + 1; j < sizeof(outside) / sizeof(outside[0]); j++)
-                CheckApart(dialog, outside[i], outside[j], &faults);
-        }
-        CheckWithinWorkArea(dialog, &faults);
-        ClickButton(dialog, IDC_DRIVE_CANCEL);
-    });
-    ASSERT_TRUE(run.view.shown);
-    EXPECT_EQ("-2147483648 MB", run.view.free);
-    EXPECT_EQ(std::vector<std::string>{}, faults);
+    const LCID before = GetThreadLocale();
+    for (WORD language : languages) {
+        SCOPED_TRACE(testing::Message() << "language 0x" << std::hex << language);
+        ASSERT_TRUE(SetThreadLocale(MAKELCID(language, SORT_DEFAULT)));
+        std::vector<std::string> faults;
+        DriveRun run = RunAskDrive(0x80000000u, "Setup", "Choose the drive", [&](HWND dialog, DriveView &) {
+            // Labels show their text on one line; buttons leave room for
+            // their edges and the focus rectangle.
+            for (int id : {IDC_DRIVE_REQUIRED_LABEL, IDC_DRIVE_FREE_LABEL, IDC_DRIVE_REQUIRED, IDC_DRIVE_FREE})
+                CheckTextFits(GetDlgItem(dialog, id), false, 0, &faults);
+            for (int id : {IDC_DRIVE_BACK, IDC_DRIVE_NEXT, IDC_DRIVE_CANCEL})
+                CheckTextFits(GetDlgItem(dialog, id), false, GetSystemMetrics(SM_CXEDGE) + 1, &faults);
+            const int inGroup[] = {IDC_DRIVE_LIST, IDC_DRIVE_REQUIRED_LABEL, IDC_DRIVE_REQUIRED, IDC_DRIVE_FREE_LABEL,
+                                   IDC_DRIVE_FREE};
+            for (size_t i = 0; i < sizeof(inGroup) / sizeof(inGroup[0]); i++) {
+                CheckInside(dialog, inGroup[i], IDC_DRIVE_GROUP, &faults);
+                for (size_t j = i + 1; j < sizeof(inGroup) / sizeof(inGroup[0]); j++)
+                    CheckApart(dialog, inGroup[i], inGroup[j], &faults);
+            }
+            const int outside[] = {IDC_DRIVE_TEXT, IDC_DRIVE_GROUP, IDC_DRIVE_BACK, IDC_DRIVE_NEXT, IDC_DRIVE_CANCEL};
+            for (size_t i = 0; i < sizeof(outside) / sizeof(outside[0]); i++) {
+                CheckInside(dialog, outside[i], 0, &faults);
+                for (size_t j = i + 1; j < sizeof(outside) / sizeof(outside[0]); j++)
+                    CheckApart(dialog, outside[i], outside[j], &faults);
+            }
+            CheckWithinWorkArea(dialog, &faults);
+            ClickButton(dialog, IDC_DRIVE_CANCEL);
+        });
+        EXPECT_TRUE(run.view.shown);
+        EXPECT_EQ(std::vector<std::string>{}, faults);
+    }
+    SetThreadLocale(before);
 }
 
 } // namespace
