@@ -3,7 +3,7 @@
 // process starts, so each density is measured in a child process started
 // with the user's LogPixels set for it; the setting is put back afterwards.
 //
-//   wine status_dpi_bench.exe [OPENS]     both densities and their ratio
+//   wine status_dpi_bench.exe [OPENS]     both densities, in turns, and their ratio
 //   wine status_dpi_bench.exe --child N   N opens at this process's density
 //
 // An open is FakeStatusOpen of a window that is not there yet: the window
@@ -26,6 +26,7 @@ const char DESKTOP_KEY[] = "Control Panel\\Desktop";
 const char LOG_PIXELS[] = "LogPixels";
 const char TITLE[] = "Density bench";
 const char TEXT[] = "Copying files, please wait...";
+const int ROUNDS = 3;
 
 void Pump(DWORD ms)
 {
@@ -134,19 +135,30 @@ int main(int argc, char **argv)
     int opens = argc > 1 ? atoi(argv[1]) : 40;
     if (opens < 1)
         opens = 40;
-    printf("Opening the status window (%d opens a density; microseconds: median, fastest, slowest)\n", opens);
-    double medians[2] = {0, 0};
+    printf("Opening the status window (%d opens a density, %d rounds; microseconds)\n", opens, ROUNDS);
+    // The densities take turns, round after round, so a busy spell of the
+    // machine weighs on both; each keeps its lowest median and fastest open.
     const DWORD densities[2] = {96, 192};
-    for (int i = 0; i < 2; i++) {
-        int actual = 0;
-        double fastest = 0, slowest = 0;
-        if (!Measure(densities[i], opens, &actual, &medians[i], &fastest, &slowest)) {
-            printf("  %u DPI: no figure\n", (unsigned)densities[i]);
-            return 1;
+    double medians[2] = {0, 0}, fastest[2] = {0, 0};
+    for (int round = 0; round < ROUNDS; round++) {
+        for (int i = 0; i < 2; i++) {
+            int actual = 0;
+            double median = 0, low = 0, high = 0;
+            if (!Measure(densities[i], opens, &actual, &median, &low, &high)) {
+                printf("  %u DPI: no figure\n", (unsigned)densities[i]);
+                return 1;
+            }
+            printf("  round %d, %u DPI (the screen said %d): median %.0f, fastest %.0f, slowest %.0f\n", round + 1,
+                   (unsigned)densities[i], actual, median, low, high);
+            if (round == 0 || median < medians[i])
+                medians[i] = median;
+            if (round == 0 || low < fastest[i])
+                fastest[i] = low;
         }
-        printf("  %u DPI (the screen said %d): %.0f us, fastest %.0f, slowest %.0f\n", (unsigned)densities[i], actual,
-               medians[i], fastest, slowest);
     }
-    printf("  ratio 192/96: %.2f (goal: at most 1.20)\n", medians[0] > 0 ? medians[1] / medians[0] : 0.0);
+    printf("  96 DPI: median %.0f us, fastest %.0f us\n", medians[0], fastest[0]);
+    printf("  192 DPI: median %.0f us, fastest %.0f us\n", medians[1], fastest[1]);
+    printf("  ratio 192/96: %.2f by median, %.2f by fastest (goal: at most 1.20)\n",
+           medians[0] > 0 ? medians[1] / medians[0] : 0.0, fastest[0] > 0 ? fastest[1] / fastest[0] : 0.0);
     return 0;
 }
