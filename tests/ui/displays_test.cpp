@@ -134,11 +134,15 @@ TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
     std::string longText;
     while (longText.size() < 160)
         longText += "Copying the Kivelstrand render files, ";
-    const bool large = ChildDpi() >= 168;
-    for (const char *keyword : {":BKW", ":FILECOPY", ":SEARCH"}) {
+    const int scale = ChildDpi() >= 168 ? 2 : 1;
+    const struct {
+        const char *keyword;
+        int id, width, height; // of the 96-DPI drawing
+    } clips[] = {{":BKW", 107, 235, 92}, {":FILECOPY", 102, 260, 40}, {":SEARCH", 109, 80, 48}};
+    for (const auto &row : clips) {
         for (const std::string &text : {std::string("Copying files, please wait..."), longText}) {
-            SCOPED_TRACE(std::string(keyword) + " " + text.substr(0, 20));
-            FakeStatusSetAvi(keyword);
+            SCOPED_TRACE(std::string(row.keyword) + " " + text.substr(0, 20));
+            FakeStatusSetAvi(row.keyword);
             StatusWatch watch;
             ASSERT_EQ(1, FakeStatusOpen(text.c_str(), "Displays"));
             HWND dialog = FindWindowA("#32770", "Displays");
@@ -157,8 +161,7 @@ TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
             // at its own size.
             std::vector<StatusCall> messages = watch.AnimateMessages();
             ASSERT_FALSE(messages.empty());
-            int id = (int)(messages[0].lParam & 0xFFFF) % 100;
-            EXPECT_EQ("ACM_OPEN #" + std::to_string(large ? 200 + id : 100 + id), Describe(messages)[0]);
+            EXPECT_EQ("ACM_OPEN #" + std::to_string(row.id + 100 * (scale - 1)), Describe(messages)[0]);
             RECT clip = {};
             GetClientRect(GetDlgItem(dialog, 102), &clip);
             char anim[64];
@@ -167,9 +170,8 @@ TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
             for (const std::string &line : watch.Lines())
                 reported = reported || line == anim;
             EXPECT_TRUE(reported) << anim;
-            const ClipPictures &drawn = DrawnClip((large ? 200 : 100) + id);
-            EXPECT_EQ(drawn.width, clip.right);
-            EXPECT_EQ(drawn.height, clip.bottom);
+            EXPECT_EQ(row.width * scale, clip.right);
+            EXPECT_EQ(row.height * scale, clip.bottom);
             FakeStatusClose();
             PumpMessages(100);
         }
