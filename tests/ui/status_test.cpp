@@ -631,6 +631,27 @@ TEST_F(StatusWindowTest, TextWiderThanTheWorkAreaWrapsWithinIt)
     EXPECT_EQ(SS_CENTERIMAGE, GetWindowLongA(control, GWL_STYLE) & (SS_CENTERIMAGE | SS_EDITCONTROL));
 }
 
+// A per-monitor-aware host's window moved to a screen of another density:
+// laid out again, centred on the place the system suggests.
+TEST_F(StatusWindowTest, DpiChangeLaysTheWindowOutAgainWhereTheSystemSuggests)
+{
+    ASSERT_EQ(1, FakeStatusOpen("Moved", TITLE));
+    HWND dialog = FindStatus();
+    ASSERT_NE(nullptr, dialog);
+    RECT before = {};
+    GetWindowRect(dialog, &before);
+    RECT suggested = {100, 120, 100 + before.right - before.left, 120 + before.bottom - before.top};
+    StatusWatch watch;
+    const UINT dpiChanged = 0x02E0;
+    SendMessageA(dialog, dpiChanged, MAKEWPARAM(96, 96), (LPARAM)&suggested);
+    EXPECT_EQ(3, watch.Count("MoveWindow"));
+    RECT after = {};
+    GetWindowRect(dialog, &after);
+    EXPECT_EQ(100, after.left);
+    EXPECT_EQ(120, after.top);
+    EXPECT_TRUE(watch.AnimateMessages().empty()) << "the clip's drawing still suits the density";
+}
+
 TEST_F(StatusWindowTest, OpenShowsCaptionTextAndNoSystemMenu)
 {
     ASSERT_EQ(1, FakeStatusOpen("Copying files, please wait...", TITLE));
