@@ -710,6 +710,17 @@ TEST_F(StatusWindowTest, SecondOpenChangesCaptionAndTextAndKeepsTheClipRunning)
     EXPECT_FALSE(IsWindow(dialog));
 }
 
+// An uninstaller runs its step right after the open and dispatches nothing:
+// the text and the clip are on the screen all the same.
+TEST_F(StatusWindowTest, OpenPaintsTextAndClipWithoutTheHostDispatching)
+{
+    ASSERT_EQ(1, FakeStatusOpen("Uninstalling the render service, please wait...", TITLE));
+    HWND dialog = FindStatus();
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_GT(DistinctColours(Snapshot(GetDlgItem(dialog, 1000))), 1u) << "the text is drawn";
+    EXPECT_TRUE(IsPicture(Snapshot(GetDlgItem(dialog, 102)))) << "the clip's frame is drawn";
+}
+
 TEST_F(StatusWindowTest, CloseWithNoWindowDoesNothing)
 {
     StatusWatch watch;
