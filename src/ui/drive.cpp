@@ -201,50 +201,38 @@ static const int DRIVE_READING_ORDER[] = {IDC_DRIVE_GROUP,          IDC_DRIVE_LI
                                           IDC_DRIVE_REQUIRED_LABEL, IDC_DRIVE_REQUIRED, IDC_DRIVE_FREE_LABEL,
                                           IDC_DRIVE_FREE};
 
-// A control's rectangle in the dialog's client coordinates.
-static RECT DriveItemRect(HWND dialog, int id)
+// The controls fitted to their texts: two labels (one column), their two
+// figures (the next column), the three buttons (one row) and the frame.
+static const int DRIVE_FITTED[] = {IDC_DRIVE_REQUIRED_LABEL, IDC_DRIVE_FREE_LABEL, IDC_DRIVE_REQUIRED,
+                                   IDC_DRIVE_FREE,           IDC_DRIVE_BACK,       IDC_DRIVE_NEXT,
+                                   IDC_DRIVE_CANCEL,         IDC_DRIVE_GROUP};
+static const int FIT_VALUES = 2, FIT_BUTTONS = 4, FIT_GROUP = 7, FIT_COUNT = 8;
+
+static int DriveMax(int a, int b)
 {
-    RECT r;
-    SetRectEmpty(&r);
-    GetWindowRect(GetDlgItem(dialog, id), &r);
-    MapWindowPoints(NULL, dialog, (POINT *)&r, 2);
-    return r;
+    return a > b ? a : b;
 }
 
-static void DrivePlaceItem(HWND dialog, int id, const RECT *r)
-{
-    MoveWindow(GetDlgItem(dialog, id), r->left, r->top, r->right - r->left, r->bottom - r->top, FALSE);
-}
-
-// The control's text on one line, in the font the control draws with; wide,
-// so a translation outside the ANSI code page is measured as it is drawn.
-static SIZE DriveTextExtent(HDC dc, HWND dialog, int id)
+// The control's text on one line in the font the control draws with, and
+// its rectangle in the dialog's client coordinates. Wide, so a translation
+// outside the ANSI code page is measured as it is drawn.
+static void DriveMeasureItem(HDC dc, HWND dialog, int id, SIZE *text, RECT *place)
 {
     HWND control = GetDlgItem(dialog, id);
-    WCHAR text[256];
-    ZeroMemory(text, sizeof(text));
-    GetWindowTextW(control, text, sizeof(text) / sizeof(text[0]));
+    WCHAR buffer[256];
+    ZeroMemory(buffer, sizeof(buffer));
+    GetWindowTextW(control, buffer, sizeof(buffer) / sizeof(buffer[0]));
     HFONT font = (HFONT)SendMessageA(control, WM_GETFONT, 0, 0);
     HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
     RECT r;
     SetRectEmpty(&r);
-    DrawTextW(dc, text, -1, &r, DT_CALCRECT | DT_SINGLELINE);
+    DrawTextW(dc, buffer, -1, &r, DT_CALCRECT | DT_SINGLELINE);
     if (previous != NULL)
         SelectObject(dc, previous);
-    SIZE size = {r.right - r.left, r.bottom - r.top};
-    return size;
-}
-
-// Widens (and heightens) a control to its text; returns how much wider.
-static int DriveGrowToText(HDC dc, HWND dialog, int id, RECT *r, int roomX, int roomY)
-{
-    SIZE text = DriveTextExtent(dc, dialog, id);
-    int grow = text.cx + 2 * roomX - (r->right - r->left);
-    if (grow > 0)
-        r->right += grow;
-    if (text.cy + 2 * roomY > r->bottom - r->top)
-        r->bottom = r->top + text.cy + 2 * roomY;
-    return grow > 0 ? grow : 0;
+    text->cx = r.right;
+    text->cy = r.bottom;
+    GetWindowRect(control, place);
+    MapWindowPoints(NULL, dialog, (POINT *)place, 2);
 }
 
 // Grows the labels, the figures and the buttons to their texts in their own
@@ -256,80 +244,67 @@ static void FitDriveDialog(HWND dialog)
     HDC dc = GetDC(dialog);
     if (dc == NULL)
         return;
-    UINT dpi = UiWindowDpi(dialog);
+    // The figures measured at their widest; the real ones are set after.
+    SetMegabytesText(dialog, IDC_DRIVE_REQUIRED, DRIVE_WIDEST_MEGABYTES);
+    SetMegabytesText(dialog, IDC_DRIVE_FREE, DRIVE_WIDEST_MEGABYTES);
+    SIZE text[FIT_COUNT];
+    RECT r[FIT_COUNT];
+    for (int i = 0; i < FIT_COUNT; i++)
+        DriveMeasureItem(dc, dialog, DRIVE_FITTED[i], &text[i], &r[i]);
+    ReleaseDC(dialog, dc);
     RECT client;
     SetRectEmpty(&client);
     GetClientRect(dialog, &client);
-
-    // The labels, then the figures in a column right of the wider label, at
-    // the template's distance; the figures measured at their widest.
-    RECT required = DriveItemRect(dialog, IDC_DRIVE_REQUIRED_LABEL);
-    RECT free = DriveItemRect(dialog, IDC_DRIVE_FREE_LABEL);
-    RECT requiredValue = DriveItemRect(dialog, IDC_DRIVE_REQUIRED);
-    RECT freeValue = DriveItemRect(dialog, IDC_DRIVE_FREE);
-    RECT group = DriveItemRect(dialog, IDC_DRIVE_GROUP);
-    const int gap = requiredValue.left - required.right;
-    const int groupRoom = group.right - (requiredValue.right > freeValue.right ? requiredValue.right : freeValue.right);
-    DriveGrowToText(dc, dialog, IDC_DRIVE_REQUIRED_LABEL, &required, 0, 0);
-    DriveGrowToText(dc, dialog, IDC_DRIVE_FREE_LABEL, &free, 0, 0);
-    int shift = (required.right > free.right ? required.right : free.right) + gap - requiredValue.left;
-    if (shift > 0) {
-        OffsetRect(&requiredValue, shift, 0);
-        OffsetRect(&freeValue, shift, 0);
-    }
-    SetMegabytesText(dialog, IDC_DRIVE_REQUIRED, DRIVE_WIDEST_MEGABYTES);
-    SetMegabytesText(dialog, IDC_DRIVE_FREE, DRIVE_WIDEST_MEGABYTES);
-    DriveGrowToText(dc, dialog, IDC_DRIVE_REQUIRED, &requiredValue, 0, 0);
-    DriveGrowToText(dc, dialog, IDC_DRIVE_FREE, &freeValue, 0, 0);
-    int groupRight = (requiredValue.right > freeValue.right ? requiredValue.right : freeValue.right) + groupRoom;
-    int wider = groupRight > group.right ? groupRight - group.right : 0;
-    group.right += wider;
-
-    // The buttons all as wide as the widest text needs; Back and Next keep
-    // their distance, Cancel its distance from the right edge.
-    RECT back = DriveItemRect(dialog, IDC_DRIVE_BACK);
-    RECT next = DriveItemRect(dialog, IDC_DRIVE_NEXT);
-    RECT cancel = DriveItemRect(dialog, IDC_DRIVE_CANCEL);
-    const int between = next.left - back.right;
-    const int rightRoom = client.right - cancel.right;
+    const UINT dpi = UiWindowDpi(dialog);
     const int roomX = UiScale(DRIVE_BUTTON_ROOM_X, dpi), roomY = UiScale(DRIVE_BUTTON_ROOM_Y, dpi);
-    const int ids[] = {IDC_DRIVE_BACK, IDC_DRIVE_NEXT, IDC_DRIVE_CANCEL};
-    RECT *buttons[] = {&back, &next, &cancel};
-    int width = back.right - back.left, height = back.bottom - back.top;
-    for (int i = 0; i < 3; i++) {
-        RECT wanted = *buttons[i];
-        DriveGrowToText(dc, dialog, ids[i], &wanted, roomX, roomY);
-        if (wanted.right - wanted.left > width)
-            width = wanted.right - wanted.left;
-        if (wanted.bottom - wanted.top > height)
-            height = wanted.bottom - wanted.top;
-    }
-    ReleaseDC(dialog, dc);
-    int taller = height - (back.bottom - back.top);
-    back.right = back.left + width;
-    next.left = back.right + between;
-    next.right = next.left + width;
-    int clientWidth = client.right + wider;
-    if (next.right + between + width + rightRoom > clientWidth)
-        clientWidth = next.right + between + width + rightRoom;
-    cancel.right = clientWidth - rightRoom;
-    cancel.left = cancel.right - width;
-    for (int i = 0; i < 3; i++)
-        buttons[i]->bottom = buttons[i]->top + height;
+    // The template's distances: label to figure, figure to frame, button to
+    // button, Cancel to the right edge.
+    const int gap = r[FIT_VALUES].left - r[0].right;
+    const int groupRoom = r[FIT_GROUP].right - DriveMax(r[FIT_VALUES].right, r[FIT_VALUES + 1].right);
+    const int between = r[FIT_BUTTONS + 1].left - r[FIT_BUTTONS].right;
+    const int rightRoom = client.right - r[FIT_GROUP - 1].right;
 
-    DrivePlaceItem(dialog, IDC_DRIVE_REQUIRED_LABEL, &required);
-    DrivePlaceItem(dialog, IDC_DRIVE_FREE_LABEL, &free);
-    DrivePlaceItem(dialog, IDC_DRIVE_REQUIRED, &requiredValue);
-    DrivePlaceItem(dialog, IDC_DRIVE_FREE, &freeValue);
-    DrivePlaceItem(dialog, IDC_DRIVE_GROUP, &group);
-    for (int i = 0; i < 3; i++)
-        DrivePlaceItem(dialog, ids[i], buttons[i]);
+    // The labels, then the figures' column right of the wider label, then
+    // the frame round the wider figure.
+    int valuesLeft = r[FIT_VALUES].left, valuesRight = 0;
+    for (int i = 0; i < FIT_BUTTONS; i++) {
+        if (i >= FIT_VALUES)
+            OffsetRect(&r[i], valuesLeft - r[i].left, 0);
+        r[i].right = DriveMax(r[i].right, r[i].left + text[i].cx);
+        r[i].bottom = DriveMax(r[i].bottom, r[i].top + text[i].cy);
+        if (i < FIT_VALUES)
+            valuesLeft = DriveMax(valuesLeft, r[i].right + gap);
+        else
+            valuesRight = DriveMax(valuesRight, r[i].right);
+    }
+    const int wider = DriveMax(0, valuesRight + groupRoom - r[FIT_GROUP].right);
+    r[FIT_GROUP].right += wider;
+
+    // The buttons all as wide and as high as the largest needs; Back and
+    // Next keep their distance, Cancel its distance from the right edge.
+    int width = 0, height = 0;
+    for (int i = FIT_BUTTONS; i < FIT_GROUP; i++) {
+        width = DriveMax(width, DriveMax(r[i].right - r[i].left, text[i].cx + 2 * roomX));
+        height = DriveMax(height, DriveMax(r[i].bottom - r[i].top, text[i].cy + 2 * roomY));
+    }
+    const int taller = height - (r[FIT_BUTTONS].bottom - r[FIT_BUTTONS].top);
+    const int clientWidth =
+        DriveMax(client.right + wider, r[FIT_BUTTONS].left + 3 * width + 2 * between + rightRoom);
+    for (int i = FIT_BUTTONS; i < FIT_GROUP; i++) {
+        int left = i < FIT_GROUP - 1 ? r[FIT_BUTTONS].left + (i - FIT_BUTTONS) * (width + between)
+                                     : clientWidth - rightRoom - width;
+        SetRect(&r[i], left, r[i].top, left + width, r[i].top + height);
+    }
+
+    for (int i = 0; i < FIT_COUNT; i++)
+        MoveWindow(GetDlgItem(dialog, DRIVE_FITTED[i]), r[i].left, r[i].top, r[i].right - r[i].left,
+                   r[i].bottom - r[i].top, FALSE);
     if (clientWidth != client.right || taller > 0) {
         RECT window;
         SetRectEmpty(&window);
         GetWindowRect(dialog, &window);
         SetWindowPos(dialog, NULL, 0, 0, window.right - window.left + clientWidth - client.right,
-                     window.bottom - window.top + (taller > 0 ? taller : 0), SWP_NOMOVE | SWP_NOZORDER);
+                     window.bottom - window.top + DriveMax(taller, 0), SWP_NOMOVE | SWP_NOZORDER);
     }
 }
 
