@@ -3,8 +3,10 @@
 // process starts, so each density is measured in a child process started
 // with the user's LogPixels set for it; the setting is put back afterwards.
 //
-//   wine status_dpi_bench.exe [OPENS]     both densities, in turns, and their ratio
-//   wine status_dpi_bench.exe --child N   N opens at this process's density
+//   wine status_dpi_bench.exe [OPENS [CLIP]]   both densities, in turns, and their ratio
+//   wine status_dpi_bench.exe --child N CLIP   N opens at this process's density
+//
+// CLIP is a keyword of FakeStatusSetAvi, ":BKW" (the default clip) unless given.
 //
 // An open is FakeStatusOpen of a window that is not there yet: the window
 // made from its template, the clip opened and started, the text measured,
@@ -42,8 +44,9 @@ void Pump(DWORD ms)
 }
 
 // Microseconds per open, the median of the runs.
-int Child(int opens)
+int Child(int opens, const char *clip)
 {
+    FakeStatusSetAvi(clip);
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
     InitCommonControlsEx(&controls);
     HDC screen = GetDC(NULL);
@@ -79,7 +82,7 @@ int Child(int opens)
 
 // Runs this program as a child at the given density; false when its figure
 // could not be read.
-bool Measure(DWORD dpi, int opens, int *actualDpi, double *median, double *fastest, double *slowest)
+bool Measure(DWORD dpi, int opens, const char *clip, int *actualDpi, double *median, double *fastest, double *slowest)
 {
     HKEY key = NULL;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, DESKTOP_KEY, 0, NULL, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, NULL, &key,
@@ -92,7 +95,7 @@ bool Measure(DWORD dpi, int opens, int *actualDpi, double *median, double *faste
     char self[MAX_PATH] = {0};
     GetModuleFileNameA(NULL, self, MAX_PATH - 1);
     char command[MAX_PATH + 64] = {0};
-    snprintf(command, sizeof(command), "\"%s\" --child %d", self, opens);
+    snprintf(command, sizeof(command), "\"%s\" --child %d %s", self, opens, clip);
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
     HANDLE readEnd = NULL, writeEnd = NULL;
     bool ok = CreatePipe(&readEnd, &writeEnd, &inherit, 0) != FALSE;
@@ -130,12 +133,13 @@ bool Measure(DWORD dpi, int opens, int *actualDpi, double *median, double *faste
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && strcmp(argv[1], "--child") == 0)
-        return Child(atoi(argv[2]) > 0 ? atoi(argv[2]) : 1);
+    if (argc == 4 && strcmp(argv[1], "--child") == 0)
+        return Child(atoi(argv[2]) > 0 ? atoi(argv[2]) : 1, argv[3]);
     int opens = argc > 1 ? atoi(argv[1]) : 40;
+    const char *clip = argc > 2 ? argv[2] : ":BKW";
     if (opens < 1)
         opens = 40;
-    printf("Opening the status window (%d opens a density, %d rounds; microseconds)\n", opens, ROUNDS);
+    printf("Opening the status window with %s (%d opens a density, %d rounds; microseconds)\n", clip, opens, ROUNDS);
     // The densities take turns, round after round, so a busy spell of the
     // machine weighs on both; each keeps its lowest median and fastest open.
     const DWORD densities[2] = {96, 192};
@@ -144,7 +148,7 @@ int main(int argc, char **argv)
         for (int i = 0; i < 2; i++) {
             int actual = 0;
             double median = 0, low = 0, high = 0;
-            if (!Measure(densities[i], opens, &actual, &median, &low, &high)) {
+            if (!Measure(densities[i], opens, clip, &actual, &median, &low, &high)) {
                 printf("  %u DPI: no figure\n", (unsigned)densities[i]);
                 return 1;
             }
