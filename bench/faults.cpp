@@ -657,8 +657,8 @@ bool StatusExpectation(const std::string &f, const DWORD *args, long failure, Ex
 // The support library's event writer, under every export that reports through it.
 bool WriterExpectation(const std::string &f, Expectation *out)
 {
-    if (f == "RegisterEventSourceA" || f == "ReportEventA" || f == "GetUserNameW" || f == "LookupAccountNameW" ||
-        f == "HeapAlloc" || f == "HeapReAlloc") {
+    if (f == "RegisterEventSourceA" || f == "ReportEventA" || f == "ReportEventW" || f == "GetUserNameW" ||
+        f == "LookupAccountNameW" || f == "HeapAlloc" || f == "HeapReAlloc") {
         *out = Expectation{ERROR_TEXT, NULL, false, 0};
         return true;
     }

@@ -171,9 +171,7 @@ void KIV_NT_LogErrorLine(const WCHAR *text, DWORD code)
     KIV_NT_LogAppend(line);
 }
 
-// The narrow text in a heap buffer of limit + 1 wide characters, cut after
-// limit characters; NULL when the heap refuses.
-static WCHAR *NarrowToWide(const char *text, int limit)
+WCHAR *KIV_NT_NarrowToWide(const char *text, int limit)
 {
     if (limit < 0)
         return NULL;
@@ -201,7 +199,7 @@ static WCHAR *NarrowToWide(const char *text, int limit)
 
 void KIV_NT_LogText(const char *text, int limit)
 {
-    WCHAR *wide = NarrowToWide(text, limit);
+    WCHAR *wide = KIV_NT_NarrowToWide(text, limit);
     if (wide == NULL)
         return;
     KIV_NT_LogAppend(wide);
@@ -210,7 +208,7 @@ void KIV_NT_LogText(const char *text, int limit)
 
 void KIV_NT_LogError(const char *text, DWORD code, int limit)
 {
-    WCHAR *wide = NarrowToWide(text, limit);
+    WCHAR *wide = KIV_NT_NarrowToWide(text, limit);
     if (wide == NULL)
         return;
     // A missing text shows as "(null)", like a missing system text.

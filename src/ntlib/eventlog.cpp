@@ -18,12 +18,14 @@ static const DWORD TYPES_SUPPORTED = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE
                                      EVENTLOG_AUDIT_SUCCESS | EVENTLOG_AUDIT_FAILURE;
 static const size_t MESSAGE_MAX = 3072;
 static const size_t NAME_BYTES = 256;
-static const size_t ERROR_TEXT_BYTES = 1024;
-static const size_t RECORD_BYTES = 4096;
+// The record's texts, in bytes or wide characters.
+static const size_t ERROR_TEXT_CHARS = 1024;
+static const size_t RECORD_CHARS = 4096;
 static const size_t KEY_PATH_BYTES = 1024;
 static const size_t MESSAGE_FILE_BYTES = 256;
 
 static const char RECORD_FORMAT[] = "Kivelstrand System\r\n\r\nProcess: %s (PID: %d)\r\n\r\n%s\r\n\r\n%s\r\n";
+static const WCHAR RECORD_FORMAT_W[] = L"Kivelstrand System\r\n\r\nProcess: %ls (PID: %d)\r\n\r\n%ls\r\n\r\n%ls\r\n";
 static const char MESSAGE_FILE_FORMAT[] = "%c:%s";
 static const char MESSAGE_FILE_TAIL[] = "\\kiv\\nt\\bin\\kiv_msg.dll";
 static const char CONFIG_KEY[] = "SOFTWARE\\Brackwen Technologies Inc.\\Kivelstrand\\Config";
@@ -40,12 +42,6 @@ static const char REGISTER_FAILED[] = "KIV_NT_WriteEventLog: RegisterEventSource
 static const char REPORT_FAILED[] = "KIV_NT_WriteEventLog: ReportEvent failed.";
 static const int OWN_TEXT_LIMIT = 256;
 static const int MESSAGE_LIMIT = 1024;
-
-// The caller's message in the diagnostic log, so that it is not lost.
-static void LogLostMessage(const char *message, DWORD code)
-{
-    KIV_NT_LogError(message, code, MESSAGE_LIMIT);
-}
 
 static BOOLEAN IsEventType(WORD type)
 {
@@ -77,69 +73,90 @@ static BOOLEAN RegisterOnce(void)
     return 1;
 }
 
-BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category)
+// The record's text, in the message's kind: a narrow message makes an ANSI
+// record, as ever, a wide one a wide record with its text exact.
+static void FormatRecord(const void *message, int wide, DWORD code, const char *processName, void *record)
 {
-    if (!IsEventType(type)) {
-        KIV_NT_LogText(INVALID_TYPE, OWN_TEXT_LIMIT);
-        LogLostMessage(message, code);
-        return 0;
+    if (!wide) {
+        char errorText[ERROR_TEXT_CHARS];
+        ZeroMemory(errorText, sizeof(errorText));
+        if (code != 0)
+            KIV_NT_ErrorToText(code, errorText, ERROR_TEXT_CHARS);
+        StringCchPrintfA((char *)record, RECORD_CHARS, RECORD_FORMAT, processName, (int)GetCurrentProcessId(),
+                         (const char *)message, errorText);
+        return;
     }
-    size_t messageLength = 0;
-    if (message == NULL || FAILED(StringCchLengthA(message, MESSAGE_MAX + 1, &messageLength))) {
-        KIV_NT_LogText(INVALID_MESSAGE, OWN_TEXT_LIMIT);
-        LogLostMessage(message, code);
-        return 0;
-    }
+    WCHAR wideName[NAME_BYTES];
+    WCHAR errorText[ERROR_TEXT_CHARS];
+    ZeroMemory(wideName, sizeof(wideName));
+    ZeroMemory(errorText, sizeof(errorText));
+    MultiByteToWideChar(CP_ACP, 0, processName, -1, wideName, NAME_BYTES);
+    // No text of a code, or none that fits: the record shows none.
+    if (code != 0 && !KIV_NT_FormatError(code, errorText, ERROR_TEXT_CHARS))
+        errorText[0] = L'\0';
+    StringCchPrintfW((WCHAR *)record, RECORD_CHARS, RECORD_FORMAT_W, wideName, (int)GetCurrentProcessId(),
+                     (const WCHAR *)message, errorText);
+}
 
+// The one writer, for a narrow or a wide message (wide nonzero).
+static BOOLEAN WriteRecord(const void *message, int wide, DWORD code, WORD type, WORD category)
+{
+    size_t length = 0;
+    BOOLEAN fits = message != NULL &&
+                   SUCCEEDED(wide ? StringCchLengthW((const WCHAR *)message, MESSAGE_MAX + 1, &length)
+                                  : StringCchLengthA((const char *)message, MESSAGE_MAX + 1, &length));
+    BOOLEAN result = 0;
     char processName[NAME_BYTES];
     ZeroMemory(processName, sizeof(processName));
-    if (!KIV_NT_GetProcessName(processName)) {
-        LogLostMessage(message, code);
-        return 0;
-    }
-
-    if (!RegisterOnce()) {
-        LogLostMessage(message, code);
-        return 0;
-    }
-
-    HANDLE source = RegisterEventSourceA(NULL, EVENT_SOURCE);
-    if (source == NULL) {
+    HANDLE source = NULL;
+    if (!IsEventType(type))
+        KIV_NT_LogText(INVALID_TYPE, OWN_TEXT_LIMIT);
+    else if (!fits)
+        KIV_NT_LogText(INVALID_MESSAGE, OWN_TEXT_LIMIT);
+    else if (KIV_NT_GetProcessName(processName) && RegisterOnce() &&
+             (source = RegisterEventSourceA(NULL, EVENT_SOURCE)) == NULL)
         KIV_NT_LogError(REGISTER_FAILED, GetLastError(), OWN_TEXT_LIMIT);
-        LogLostMessage(message, code);
-        return 0;
+
+    if (source != NULL) {
+        // The record text is this call's own: a report nested in the SID
+        // lookup below builds its own in its own frame. A text over the
+        // buffer is cut.
+        WCHAR record[RECORD_CHARS];
+        ZeroMemory(record, sizeof(record));
+        FormatRecord(message, wide, code, processName, record);
+
+        PSID sid = NULL;
+        if (!SidLookupPending) {
+            SidLookupPending = 1;
+            sid = KIV_NT_AllocCurrentSID();
+            SidLookupPending = 0;
+        }
+        const void *strings[1] = {record};
+        result = (wide ? ReportEventW(source, type, category, EVENT_ID, sid, 1, 0, (LPCWSTR *)strings, NULL)
+                       : ReportEventA(source, type, category, EVENT_ID, sid, 1, 0, (LPCSTR *)strings, NULL))
+                     ? 1
+                     : 0;
+        if (!result)
+            KIV_NT_LogError(REPORT_FAILED, GetLastError(), MESSAGE_LIMIT);
+        KIV_NT_FreeSID(sid);
+        DeregisterEventSource(source);
     }
-
-    char errorText[ERROR_TEXT_BYTES];
-    ZeroMemory(errorText, sizeof(errorText));
-    if (code != 0)
-        KIV_NT_ErrorToText(code, errorText, ERROR_TEXT_BYTES);
-
-    // The record text is this call's own: a report nested in the SID lookup
-    // below builds its own in its own frame. A text over the buffer is cut.
-    char record[RECORD_BYTES];
-    ZeroMemory(record, sizeof(record));
-    StringCchPrintfA(record, RECORD_BYTES, RECORD_FORMAT, processName, (int)GetCurrentProcessId(), message,
-                     errorText);
-
-    PSID sid = NULL;
-    if (!SidLookupPending) {
-        SidLookupPending = 1;
-        sid = KIV_NT_AllocCurrentSID();
-        SidLookupPending = 0;
-    }
-
-    BOOLEAN result = 1;
-    const char *strings[1] = {record};
-    if (!ReportEventA(source, type, category, EVENT_ID, sid, 1, 0, strings, NULL)) {
-        KIV_NT_LogError(REPORT_FAILED, GetLastError(), MESSAGE_LIMIT);
-        LogLostMessage(message, code);
-        result = 0;
-    }
-
-    KIV_NT_FreeSID(sid);
-    DeregisterEventSource(source);
+    // The caller's message in the diagnostic log, so that it is not lost.
+    if (!result && wide)
+        KIV_NT_LogErrorLine((const WCHAR *)message, code);
+    else if (!result)
+        KIV_NT_LogError((const char *)message, code, MESSAGE_LIMIT);
     return result;
+}
+
+BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category)
+{
+    return WriteRecord(message, 0, code, type, category);
+}
+
+BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD category)
+{
+    return WriteRecord(message, 1, code, type, category);
 }
 
 size_t KIV_NT_CopyWholeChars(char *buffer, size_t size, const char *text, size_t length)

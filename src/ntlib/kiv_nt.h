@@ -47,6 +47,11 @@ void KIV_NT_LogAppend(const WCHAR *text);
 // Appends "<text> error! <first line of the code's system text>".
 void KIV_NT_LogErrorLine(const WCHAR *text, DWORD code);
 
+// The narrow text (none: the empty one) widened into a block of limit + 1
+// wide characters from the general-purpose heap, cut after limit characters;
+// NULL when the heap refuses. Release it with free.
+WCHAR *KIV_NT_NarrowToWide(const char *text, int limit);
+
 // Narrow entries: at most limit characters of text are kept.
 void KIV_NT_LogText(const char *text, int limit);
 void KIV_NT_LogError(const char *text, DWORD code, int limit);
@@ -59,6 +64,10 @@ extern BOOLEAN KIV_NT_EventSourceRegistered;
 
 // Writes one record under the product's event source; 1 when it was written.
 BOOLEAN KIV_NT_WriteEventLog(const char *message, DWORD code, WORD type, WORD category);
+
+// The same with a wide message, so that a name outside the ANSI code page
+// reaches the event log exactly: the record goes out through the wide call.
+BOOLEAN KIV_NT_WriteEventLogW(const WCHAR *message, DWORD code, WORD type, WORD category);
 
 // The program's file name from the command line, into a buffer of 256 bytes.
 BOOLEAN KIV_NT_GetProcessName(char *buffer);
@@ -95,6 +104,8 @@ NTSTATUS OpenPolicy(DWORD desiredAccess, LSA_HANDLE *policy);
 // reports every failure and every stop or removal as an event record.
 BOOLEAN KIV_NT_StopService(const char *name);
 BOOLEAN KIV_NT_RemoveService(const char *name);
+// The same by a wide name, with wide records.
+BOOLEAN KIV_NT_RemoveServiceW(const WCHAR *name);
 
 // Whether the service can be opened, and whether it runs; a service that
 // cannot be opened gives 0 without a report.

@@ -15,8 +15,9 @@ FILE *KIV_NT_OpenLogStream(const WCHAR *path, BOOLEAN append)
 
     // A reparse point (a symbolic link, a junction, a mount point) is opened
     // as itself rather than followed, and then refused below. Shared, so that
-    // other processes may read and write the log meanwhile.
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+    // other processes may read and write the log meanwhile. Readable, so that
+    // a caller can tell the encoding of what the log already holds.
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return NULL;

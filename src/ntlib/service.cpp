@@ -9,6 +9,8 @@
 // Each stop or removal formats its report into this many bytes.
 #define SERVICE_MESSAGE_SIZE 1024
 #define STARTER_NAME_SIZE 256
+// Room for the longest step format, widened for a wide name.
+#define SERVICE_FORMAT_CHARS 64
 
 static const WORD SERVICE_CATEGORY = 5;
 
@@ -39,19 +41,36 @@ static const char STARTER_FORMAT[] = "%s%d";
 static const char STARTER_PREFIX[] = "KivProcessStarter";
 static const int STARTER_COUNT = 100;
 
-// Reports a failed step with the code the caller read right after it.
-static void ReportStep(const char *format, const char *name, DWORD code)
+// Stopping and removing take a narrow or a wide name (wide nonzero), as the
+// queries below do: the manager is asked by the very name given, and the
+// record carries it. This and OpenLocked hold the whole A/W difference.
+
+// Reports a step with the name; failures carry the code the caller read
+// right after the step, successes code 0.
+static void Report(const char *format, const void *name, int wide, DWORD code, WORD type)
 {
-    char message[SERVICE_MESSAGE_SIZE] = {0};
-    StringCchPrintfA(message, SERVICE_MESSAGE_SIZE, format, name);
-    KIV_NT_WriteEventLog(message, code, EVENTLOG_ERROR_TYPE, SERVICE_CATEGORY);
+    if (!wide) {
+        char message[SERVICE_MESSAGE_SIZE] = {0};
+        StringCchPrintfA(message, SERVICE_MESSAGE_SIZE, format, (const char *)name);
+        KIV_NT_WriteEventLog(message, code, type, SERVICE_CATEGORY);
+        return;
+    }
+    // The formats are ASCII; msvcrt's wide printf takes %s as wide.
+    WCHAR wideFormat[SERVICE_FORMAT_CHARS] = {0};
+    MultiByteToWideChar(CP_ACP, 0, format, -1, wideFormat, SERVICE_FORMAT_CHARS);
+    WCHAR message[SERVICE_MESSAGE_SIZE] = {0};
+    StringCchPrintfW(message, SERVICE_MESSAGE_SIZE, wideFormat, (const WCHAR *)name);
+    KIV_NT_WriteEventLogW(message, code, type, SERVICE_CATEGORY);
 }
 
-static void ReportDone(const char *format, const char *name)
+static void ReportStep(const char *format, const void *name, int wide, DWORD code)
 {
-    char message[SERVICE_MESSAGE_SIZE] = {0};
-    StringCchPrintfA(message, SERVICE_MESSAGE_SIZE, format, name);
-    KIV_NT_WriteEventLog(message, 0, EVENTLOG_INFORMATION_TYPE, SERVICE_CATEGORY);
+    Report(format, name, wide, code, EVENTLOG_ERROR_TYPE);
+}
+
+static void ReportDone(const char *format, const void *name, int wide)
+{
+    Report(format, name, wide, 0, EVENTLOG_INFORMATION_TYPE);
 }
 
 static void ReportQueryStep(const char *message)
@@ -68,23 +87,24 @@ struct ServiceStepTexts {
     const char *openService;
 };
 
-static bool OpenLocked(const char *name, const ServiceStepTexts &texts, SC_HANDLE *manager,
+static bool OpenLocked(const void *name, int wide, const ServiceStepTexts &texts, SC_HANDLE *manager,
                        SC_LOCK *lock, SC_HANDLE *service)
 {
     *manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (*manager == NULL) {
-        ReportStep(texts.openManager, name, GetLastError());
+        ReportStep(texts.openManager, name, wide, GetLastError());
         return false;
     }
     *lock = LockServiceDatabase(*manager);
     if (*lock == NULL) {
-        ReportStep(texts.lock, name, GetLastError());
+        ReportStep(texts.lock, name, wide, GetLastError());
         CloseServiceHandle(*manager);
         return false;
     }
-    *service = OpenServiceA(*manager, name, SERVICE_ALL_ACCESS);
+    *service = wide ? OpenServiceW(*manager, (const WCHAR *)name, SERVICE_ALL_ACCESS)
+                    : OpenServiceA(*manager, (const char *)name, SERVICE_ALL_ACCESS);
     if (*service == NULL) {
-        ReportStep(texts.openService, name, GetLastError());
+        ReportStep(texts.openService, name, wide, GetLastError());
         UnlockServiceDatabase(*lock);
         CloseServiceHandle(*manager);
         return false;
@@ -99,12 +119,12 @@ static void CloseLocked(SC_HANDLE manager, SC_LOCK lock, SC_HANDLE service)
     CloseServiceHandle(manager);
 }
 
-BOOLEAN KIV_NT_StopService(const char *name)
+static BOOLEAN StopService(const void *name, int wide)
 {
     static const ServiceStepTexts texts = {STOP_OPEN_MANAGER, STOP_LOCK, STOP_OPEN_SERVICE};
     SC_HANDLE manager, service;
     SC_LOCK lock;
-    if (!OpenLocked(name, texts, &manager, &lock, &service))
+    if (!OpenLocked(name, wide, texts, &manager, &lock, &service))
         return 0;
 
     // A pending service gets one wait of its own hint, with the lock held.
@@ -125,43 +145,58 @@ BOOLEAN KIV_NT_StopService(const char *name)
 
     BOOLEAN result = 0;
     if (accepted || lastState == SERVICE_STOPPED) {
-        ReportDone(STOP_DONE, name);
+        ReportDone(STOP_DONE, name, wide);
         result = 1;
     } else {
-        ReportStep(STOP_CONTROL, name, code);
+        ReportStep(STOP_CONTROL, name, wide, code);
     }
     CloseLocked(manager, lock, service);
     return result;
 }
 
-BOOLEAN KIV_NT_RemoveService(const char *name)
+static BOOLEAN RemoveService(const void *name, int wide)
 {
     static const ServiceStepTexts texts = {REMOVE_OPEN_MANAGER, REMOVE_LOCK, REMOVE_OPEN_SERVICE};
     SC_HANDLE manager, service;
     SC_LOCK lock;
-    if (!OpenLocked(name, texts, &manager, &lock, &service))
+    if (!OpenLocked(name, wide, texts, &manager, &lock, &service))
         return 0;
 
     BOOLEAN result = 0;
     SERVICE_STATUS status = {};
     if (!QueryServiceStatus(service, &status)) {
-        ReportStep(REMOVE_QUERY, name, GetLastError());
+        ReportStep(REMOVE_QUERY, name, wide, GetLastError());
         CloseLocked(manager, lock, service);
         return 0;
     }
     // Only a running service is asked to stop; there is no wait for it.
     if (status.dwCurrentState == SERVICE_RUNNING &&
         !ControlService(service, SERVICE_CONTROL_STOP, &status))
-        ReportStep(REMOVE_CONTROL, name, GetLastError());
+        ReportStep(REMOVE_CONTROL, name, wide, GetLastError());
 
     if (DeleteService(service)) {
-        ReportDone(REMOVE_DONE, name);
+        ReportDone(REMOVE_DONE, name, wide);
         result = 1;
     } else {
-        ReportStep(REMOVE_DELETE, name, GetLastError());
+        ReportStep(REMOVE_DELETE, name, wide, GetLastError());
     }
     CloseLocked(manager, lock, service);
     return result;
+}
+
+BOOLEAN KIV_NT_StopService(const char *name)
+{
+    return StopService(name, 0);
+}
+
+BOOLEAN KIV_NT_RemoveService(const char *name)
+{
+    return RemoveService(name, 0);
+}
+
+BOOLEAN KIV_NT_RemoveServiceW(const WCHAR *name)
+{
+    return RemoveService(name, 1);
 }
 
 // The two queries take no lock. Opens the manager (a failure is reported)

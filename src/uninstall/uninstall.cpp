@@ -1,6 +1,7 @@
 // The uninstall hook: the uninstaller calls UninstInitialize once per run,
 // and the script beside the library says which services to remove and which
 // commands to start.
+#include <io.h>
 #include <stdio.h>
 #include <string.h>
 #include <strsafe.h>
@@ -10,14 +11,17 @@
 #include "ntlib/kiv_nt.h"
 #include "uninstall/uninstall.h"
 
-// The open uninstall log of the run under way, or null.
+// The open uninstall log of the run under way, or null, and whether it is
+// UTF-8 (with its byte-order mark) rather than ANSI.
 static FILE *UninstallLog = NULL;
+static BOOL LogIsUtf8 = FALSE;
 
 // The library's own module, whatever handle the host passes.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 // The hook's folder and file names are wide, so that a folder outside the
-// ANSI code page works; the script's values and the log's text stay ANSI.
+// ANSI code page works. An ANSI script's values are acted on in the ANSI
+// code page; a Unicode script's values wide, exactly as written.
 static const WCHAR SCRIPT_FORMAT[] = L"%lskivunins.ini";
 static const WCHAR LOG_FORMAT[] = L"%ls%ls";
 static const WCHAR LOG_FILE_NAME[] = L"kivuninslog.txt";
@@ -29,7 +33,6 @@ static const char SERVICE_KEY_FORMAT[] = "Service%d";
 static const char COMMAND_SECTION[] = "CustomCommand";
 static const WCHAR COMMAND_SECTION_W[] = L"CustomCommand";
 static const char COMMAND_KEY_FORMAT[] = "Command%d";
-static const char NOT_FOUND[] = "NOT_FOUND";
 static const WCHAR NOT_FOUND_W[] = L"NOT_FOUND";
 static const int LIST_LIMIT = 50;
 // The reader hands over at most this many characters: a value that long may
@@ -37,6 +40,9 @@ static const int LIST_LIMIT = 50;
 static const int VALUE_MAX_CHARS = UNINST_TEXT_SIZE - 1;
 
 static const char STATUS_CAPTION[] = "Uninstall";
+static const WCHAR STATUS_CAPTION_W[] = L"Uninstall";
+// Room for the status formats, widened for a Unicode value.
+static const int STATUS_FORMAT_CHARS = 64;
 static const char SERVICE_STATUS_FORMAT[] = "Uninstalling %s service, please wait...";
 static const char COMMAND_STATUS_FORMAT[] = "Uninstalling by custom call %s, please wait...";
 
@@ -54,6 +60,13 @@ static const char LOG_VALUE_LINE[] = "Value is %s\n";
 static const char LOG_END[] = "END Kivelstrand UN-install log file\n";
 static const char LOG_CUT_LINE[] = "Value may be cut (511 characters or more), skipped\n";
 static const char LOG_NOT_ANSI_LINE[] = "Value is not in the ANSI code page, skipped\n";
+static const char LOG_UNSAFE_LINE[] = "Value has a control character or half a surrogate pair, skipped\n";
+
+// A Unicode log: UTF-8 behind its byte-order mark, so that its ASCII lines
+// are those of an ANSI log byte for byte.
+static const char UTF8_MARK[] = "\xEF\xBB\xBF";
+static const size_t UTF8_MARK_BYTES = 3;
+static const size_t LOG_TEXT_SIZE = UNINST_ESCAPED_SIZE(UNINST_TEXT_SIZE);
 
 // What one read of a list gave.
 enum ListEntry { ENTRY_END, ENTRY_USE, ENTRY_SKIP };
@@ -65,11 +78,40 @@ static void LogText(const char *text)
     fputs(text, UninstallLog);
 }
 
-static void LogLine(const char *format, const char *argument)
+// One line with one argument: ASCII, or a value or name given in its ANSI
+// form, its wide form or both. An ANSI log takes the ANSI form as it always
+// has; a wide form without one, or any wide form in a UTF-8 log, goes in
+// exactly, escaped where the log cannot carry a character as it is.
+static void LogLine(const char *format, const char *ansi, const WCHAR *wide)
 {
     if (UninstallLog == NULL)
         return;
-    fprintf(UninstallLog, format, argument);
+    char text[LOG_TEXT_SIZE];
+    if (ansi == NULL || (LogIsUtf8 && wide != NULL)) {
+        ToEscapedText(wide, text, LOG_TEXT_SIZE, LogIsUtf8);
+        ansi = text;
+    }
+    fprintf(UninstallLog, format, ansi);
+}
+
+// Opens the log for appending, never through a link, and learns its
+// encoding, which it keeps, so that one file never mixes two: a log that
+// begins with the UTF-8 byte-order mark is UTF-8, any other is ANSI, and a
+// Unicode run that finds none makes a UTF-8 one.
+static void OpenLog(const WCHAR *logName, BOOL unicode)
+{
+    UninstallLog = KIV_NT_OpenLogStream(logName, 1);
+    if (UninstallLog == NULL)
+        return;
+    DWORD head = 0;
+    DWORD read = 0;
+    // Nothing read from a readable log: it is empty, and the run's to begin.
+    BOOL readable = ReadFile((HANDLE)_get_osfhandle(_fileno(UninstallLog)), &head, UTF8_MARK_BYTES, &read, NULL);
+    LogIsUtf8 = head == SCRIPT_UTF8_MARK;
+    if (unicode && readable && read == 0) {
+        fputs(UTF8_MARK, UninstallLog);
+        LogIsUtf8 = TRUE;
+    }
 }
 
 // A wide text in the ANSI code page, without best fit: a character the code
@@ -84,71 +126,73 @@ static int ToAnsi(const WCHAR *wide, char *text, int size, BOOL *unrepresentable
     return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, text, size, NULL, unrepresentable);
 }
 
-// Reads one numbered key into value (UNINST_TEXT_SIZE bytes, ANSI); logs its
-// name and value. A value the reader may have cut, or one the ANSI code page
-// cannot hold, is logged and skipped: acted on, it could name another
-// service or run another command.
-static ListEntry ReadListEntry(const WCHAR *script, const WCHAR *section, const char *keyFormat, int index,
-                               char *value)
+// Reads one numbered key: wide gets the value as read, and for an ANSI
+// script value its ANSI form (both UNINST_TEXT_SIZE). Logs the key and the
+// value. A value the reader may have cut is logged and skipped, and so is,
+// in an ANSI script, one the ANSI code page cannot hold, and in a Unicode
+// one, one with a character no name or command has: acted on, it could name
+// another service or run another command.
+static ListEntry ReadListEntry(const WCHAR *script, BOOL unicode, const WCHAR *section, const char *keyFormat,
+                               int index, char *value, WCHAR *wide)
 {
     char key[UNINST_TEXT_SIZE] = {0};
     StringCchPrintfA(key, UNINST_TEXT_SIZE, keyFormat, index);
     WCHAR wideKey[UNINST_TEXT_SIZE] = {0};
     MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, UNINST_TEXT_SIZE);
-    WCHAR wide[UNINST_TEXT_SIZE] = {0};
+    ZeroMemory(wide, UNINST_TEXT_SIZE * sizeof(WCHAR));
     DWORD length = GetPrivateProfileStringW(section, wideKey, NOT_FOUND_W, wide, UNINST_TEXT_SIZE, script);
+    bool cut = length >= (DWORD)VALUE_MAX_CHARS;
 
-    // Room for three bytes a character, so that a value whose ANSI form is
-    // longer than the hook's buffer is still seen whole, and then skipped.
-    char whole[3 * UNINST_TEXT_SIZE] = {0};
-    BOOL unrepresentable = FALSE;
-    int bytes = ToAnsi(wide, whole, sizeof(whole), &unrepresentable);
     ZeroMemory(value, UNINST_TEXT_SIZE);
-    size_t copied = KIV_NT_CopyWholeChars(value, UNINST_TEXT_SIZE, whole, strlen(whole));
-    bool cut = length >= (DWORD)VALUE_MAX_CHARS || bytes == 0 || copied < strlen(whole);
+    BOOL unusable = FALSE;
+    if (unicode) {
+        unusable = HasUnsafeChar(wide);
+    } else {
+        // Room for three bytes a character, so that a value whose ANSI form is
+        // longer than the hook's buffer is still seen whole, and then skipped.
+        char whole[3 * UNINST_TEXT_SIZE] = {0};
+        int bytes = ToAnsi(wide, whole, sizeof(whole), &unusable);
+        size_t copied = KIV_NT_CopyWholeChars(value, UNINST_TEXT_SIZE, whole, strlen(whole));
+        cut = cut || bytes == 0 || copied < strlen(whole);
+    }
 
-    LogLine(LOG_KEY_LINE, key);
-    LogLine(LOG_VALUE_LINE, value);
+    LogLine(LOG_KEY_LINE, key, NULL);
+    LogLine(LOG_VALUE_LINE, unicode ? NULL : value, wide);
     if (cut) {
         LogText(LOG_CUT_LINE);
         return ENTRY_SKIP;
     }
-    if (unrepresentable) {
-        LogText(LOG_NOT_ANSI_LINE);
+    if (unusable) {
+        LogText(unicode ? LOG_UNSAFE_LINE : LOG_NOT_ANSI_LINE);
         return ENTRY_SKIP;
     }
-    return strcmp(value, NOT_FOUND) != 0 ? ENTRY_USE : ENTRY_END;
+    return wcscmp(wide, NOT_FOUND_W) != 0 ? ENTRY_USE : ENTRY_END;
 }
 
-// The status window around one step, unless the run is to be quiet.
-static void StatusOpen(const char *format, const char *value)
+// The status window around one step, unless the run is to be quiet: with
+// the ANSI value, or with the wide one when there is no ANSI form.
+static void StatusOpen(const char *format, const char *value, const WCHAR *wide)
 {
     if (QuietRun())
         return;
-    char status[UNINST_TEXT_SIZE] = {0};
-    StringCchPrintfA(status, UNINST_TEXT_SIZE, format, value);
-    FakeStatusOpen(status, STATUS_CAPTION);
+    if (value != NULL) {
+        char status[UNINST_TEXT_SIZE] = {0};
+        StringCchPrintfA(status, UNINST_TEXT_SIZE, format, value);
+        FakeStatusOpen(status, STATUS_CAPTION);
+        return;
+    }
+    // The formats are ASCII; msvcrt's wide printf takes %s as wide.
+    WCHAR wideFormat[STATUS_FORMAT_CHARS] = {0};
+    MultiByteToWideChar(CP_ACP, 0, format, -1, wideFormat, STATUS_FORMAT_CHARS);
+    WCHAR status[UNINST_TEXT_SIZE] = {0};
+    StringCchPrintfW(status, UNINST_TEXT_SIZE, wideFormat, wide);
+    FakeStatusOpenW(status, STATUS_CAPTION_W);
 }
 
 static void StatusClose(void)
 {
     if (!QuietRun())
         FakeStatusClose();
-}
-
-static void RemoveListedServices(const WCHAR *script)
-{
-    char value[UNINST_TEXT_SIZE];
-    for (int i = 0; i < LIST_LIMIT; i++) {
-        ListEntry entry = ReadListEntry(script, SERVICE_SECTION_W, SERVICE_KEY_FORMAT, i, value);
-        if (entry == ENTRY_END)
-            break;
-        if (entry == ENTRY_SKIP)
-            continue;
-        StatusOpen(SERVICE_STATUS_FORMAT, value);
-        KIV_NT_RemoveService(value);
-        StatusClose();
-    }
 }
 
 static void RemoveProcessStarters()
@@ -174,17 +218,48 @@ static void DeleteConfigFile()
     DeleteFileA(config);
 }
 
-static void StartListedCommands(const WCHAR *script)
+// Starts a command line as WinExec does with SW_HIDE: hidden, nothing
+// inherited; but not waited for at all. CreateProcessW may write into the
+// line, which is the caller's own buffer.
+static void StartWide(WCHAR *commandLine)
+{
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof(process));
+    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+// One list of the script: each usable value under the status window,
+// removed as a service or started as a command, in the script's own form.
+static void RunList(const WCHAR *script, BOOL unicode, const WCHAR *section, const char *keyFormat,
+                    const char *statusFormat, BOOL commands)
 {
     char value[UNINST_TEXT_SIZE];
+    WCHAR wide[UNINST_TEXT_SIZE];
     for (int i = 0; i < LIST_LIMIT; i++) {
-        ListEntry entry = ReadListEntry(script, COMMAND_SECTION_W, COMMAND_KEY_FORMAT, i, value);
+        ListEntry entry = ReadListEntry(script, unicode, section, keyFormat, i, value, wide);
         if (entry == ENTRY_END)
             break;
         if (entry == ENTRY_SKIP)
             continue;
-        StatusOpen(COMMAND_STATUS_FORMAT, value);
-        WinExec(value, SW_HIDE);
+        StatusOpen(statusFormat, unicode ? NULL : value, wide);
+        // An ANSI script acts through the ANSI calls, as ever; a Unicode one
+        // by the very names it holds.
+        if (commands && unicode)
+            StartWide(wide);
+        else if (commands)
+            WinExec(value, SW_HIDE);
+        else if (unicode)
+            KIV_NT_RemoveServiceW(wide);
+        else
+            KIV_NT_RemoveService(value);
         StatusClose();
     }
 }
@@ -233,21 +308,22 @@ extern "C" int KIV_API UninstInitialize(DWORD unused, HINSTANCE instance)
     WCHAR logName[UNINST_TEXT_SIZE] = {0};
     FindHookFiles(script, logName);
 
-    // Never through a link: the log may lie where others can write.
-    UninstallLog = KIV_NT_OpenLogStream(logName, 1);
+    // Any script but one saved as UTF-16 LE is read as ANSI, as always.
+    BOOL unicode = LOWORD(ScriptHead(script)) == SCRIPT_UTF16LE_MARK;
+    OpenLog(logName, unicode);
     char narrowLogName[UNINST_TEXT_SIZE] = {0};
     WideCharToMultiByte(CP_ACP, 0, logName, -1, narrowLogName, UNINST_TEXT_SIZE, NULL, NULL);
     LogText(LOG_RULE);
     LogText(LOG_BEGIN);
-    LogLine(LOG_NAME_LINE, narrowLogName);
-    LogLine(LOG_SECTION_LINE, SERVICE_SECTION);
+    LogLine(LOG_NAME_LINE, unicode ? NULL : narrowLogName, logName);
+    LogLine(LOG_SECTION_LINE, SERVICE_SECTION, NULL);
 
-    RemoveListedServices(script);
+    RunList(script, unicode, SERVICE_SECTION_W, SERVICE_KEY_FORMAT, SERVICE_STATUS_FORMAT, FALSE);
     RemoveProcessStarters();
     DeleteConfigFile();
 
-    LogLine(LOG_SECTION_LINE, COMMAND_SECTION);
-    StartListedCommands(script);
+    LogLine(LOG_SECTION_LINE, COMMAND_SECTION, NULL);
+    RunList(script, unicode, COMMAND_SECTION_W, COMMAND_KEY_FORMAT, COMMAND_STATUS_FORMAT, TRUE);
 
     ModuleInstance = NULL;
     if (UninstallLog != NULL) {

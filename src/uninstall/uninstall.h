@@ -34,4 +34,32 @@ int EndsWithChar(const char *text, char ch);
 void SplitAtLastChar(const char *path, char *directory, size_t directorySize, char *rest,
                      size_t restSize, char separator);
 
+// The first three bytes of the script as a little-endian number, 0 when it
+// cannot be read (script.cpp). FF FE, the mark of UTF-16 LE, makes it a
+// Unicode script; anything else is an ANSI script, the marks of UTF-8 and
+// UTF-16 BE included, which readers take differently: the script checker
+// warns about those.
+DWORD ScriptHead(const WCHAR *script);
+
+// Byte-order marks read so (the UTF-8 one also begins a Unicode log).
+#define SCRIPT_UTF16LE_MARK 0xFEFF
+#define SCRIPT_UTF16BE_MARK 0xFFFE
+#define SCRIPT_UTF8_MARK 0xBFBBEF
+
+// The UTF-16 units of the character at text: 2 for a surrogate pair, 1 for
+// another, 0 for a control character (not a tab) or half a surrogate pair,
+// which a Unicode run never acts on.
+int UnicodeCharUnits(const WCHAR *text);
+
+// 1 when text holds a character of which UnicodeCharUnits gives 0.
+int HasUnsafeChar(const WCHAR *text);
+
+// The wide text as the log and the script checker show a value, exactly:
+// in UTF-8 when utf8 is set, else in ASCII; any other character, and one of
+// which UnicodeCharUnits gives 0, written <U+XXXX>, unit by unit. A buffer of
+// UNINST_ESCAPED_SIZE(n) bytes holds any text of n - 1 units whole; a longer
+// one is cut after a whole character.
+#define UNINST_ESCAPED_SIZE(units) (8 * (units) + 1)
+void ToEscapedText(const WCHAR *wide, char *text, size_t size, BOOL utf8);
+
 #endif

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "capture.h"
 #include "process.h"
 
 namespace {
@@ -12,17 +13,6 @@ namespace {
 ChildRun Host(const std::string &arguments)
 {
     return RunProcess("\"" + BinPath("kivhost.exe") + "\" " + arguments);
-}
-
-// A script saved as UTF-16, as an editor does when a character needs it.
-std::string Utf16(const std::wstring &text)
-{
-    std::string bytes = "\xFF\xFE";
-    for (wchar_t c : text) {
-        bytes += (char)(c & 0xFF);
-        bytes += (char)(c >> 8);
-    }
-    return bytes;
 }
 
 bool Has(const ChildRun &run, const std::string &text)
@@ -110,6 +100,18 @@ TEST_F(CheckScript, CleanScriptPrintsTheRunAndNoWarning)
     EXPECT_TRUE(Has(run, "0 warnings")) << run.output;
 }
 
+// A Unicode script's names come out whole, in UTF-8 where the output is no
+// console.
+TEST_F(CheckScript, UnicodeScriptPrintsItsNamesWhole)
+{
+    const std::wstring name = L"Kivelstrand \x141\xf3d\x17a \x6771\x4eac";
+    ChildRun run = Check(Utf16File(L"[ServiceDelete]\r\nService0=" + name + L"\r\n[CustomCommand]\r\nCommand0=\"C:\\" +
+                                   name + L"\\a.exe\" /q\r\n"));
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(Has(run, "remove service: " + Utf8(name) + "\r\n")) << run.output;
+    EXPECT_TRUE(Has(run, "start command: \"C:\\" + Utf8(name) + "\\a.exe\" /q\r\n")) << run.output;
+}
+
 TEST_F(CheckScript, SampleScriptShippedWithTheDocsIsClean)
 {
     std::string sample;
@@ -135,8 +137,10 @@ TEST_F(CheckScript, EachMistakeIsWarnedAbout)
          "Command0: the value fills the reader's 511 characters and may be cut; the run skips it", "start command"},
         {"long value", "[ServiceDelete]\r\nService0=" + std::string(600, 'x') + "\r\nService1=B\r\n",
          "Service0: the value fills", "remove service: xxx"},
-        {"outside the code page", Utf16(L"[ServiceDelete]\r\nService0=Lodz\u0141\r\nService1=B\r\n"),
-         "Service0: the value holds characters outside the ANSI code page", "remove service: Lodz"},
+        {"control character in a Unicode script", Utf16File(L"[ServiceDelete]\r\nService0=Kiv\x7\r\nService1=B\r\n"),
+         "Service0: the value holds a control character or half a surrogate pair; the run skips it",
+         "remove service: Kiv<U+0007>"},
+        {"UTF-8 script", "\xEF\xBB\xBF[ServiceDelete]\r\nService0=A\r\n", "a run reads it as ANSI", nullptr},
         {"bare program", "[CustomCommand]\r\nCommand0=cmd.exe /c del x\r\n",
          "the program cmd.exe is a bare name", nullptr},
         {"quoted bare program", "[CustomCommand]\r\nCommand0=\"notepad\" x.txt\r\n",

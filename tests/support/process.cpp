@@ -129,26 +129,27 @@ ChildRun RunUnderDebugger(const std::string &commandLine, DWORD timeoutMs)
     return Run(commandLine, timeoutMs, NULL, true);
 }
 
-static void RemoveTree(const std::string &dir)
+// Wide, so that a folder a test made outside the ANSI code page goes too.
+static void RemoveTree(const std::wstring &dir)
 {
-    WIN32_FIND_DATAA fd;
-    HANDLE find = FindFirstFileA((dir + "*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((dir + L"*").c_str(), &fd);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = fd.cFileName;
-            if (name == "." || name == "..")
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..")
                 continue;
-            std::string full = dir + name;
+            std::wstring full = dir + name;
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(full + "\\");
+                RemoveTree(full + L"\\");
             } else {
-                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(full.c_str());
+                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(full.c_str());
             }
-        } while (FindNextFileA(find, &fd));
+        } while (FindNextFileW(find, &fd));
         FindClose(find);
     }
-    RemoveDirectoryA(dir.c_str());
+    RemoveDirectoryW(dir.c_str());
 }
 
 TempDir::TempDir()
@@ -170,21 +171,45 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     if (!path_.empty())
-        RemoveTree(path_);
+        RemoveTree(Wide(path_));
+}
+
+std::wstring Wide(const std::string &text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    wide.resize((size_t)MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], (int)wide.size()) - 1);
+    return wide;
+}
+
+std::string Utf16File(const std::wstring &text)
+{
+    std::string bytes = "\xFF\xFE";
+    bytes.append((const char *)text.data(), text.size() * sizeof(wchar_t));
+    return bytes;
 }
 
 bool WriteFileBytes(const std::string &path, const std::string &bytes)
 {
-    FILE *f = fopen(path.c_str(), "wb");
+    return WriteFileBytes(Wide(path), bytes);
+}
+
+bool ReadFileBytes(const std::string &path, std::string *bytes)
+{
+    return ReadFileBytes(Wide(path), bytes);
+}
+
+bool WriteFileBytes(const std::wstring &path, const std::string &bytes)
+{
+    FILE *f = _wfopen(path.c_str(), L"wb");
     if (f == NULL)
         return false;
     bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return fclose(f) == 0 && ok;
 }
 
-bool ReadFileBytes(const std::string &path, std::string *bytes)
+bool ReadFileBytes(const std::wstring &path, std::string *bytes)
 {
-    FILE *f = fopen(path.c_str(), "rb");
+    FILE *f = _wfopen(path.c_str(), L"rb");
     if (f == NULL)
         return false;
     bytes->clear();

@@ -44,5 +44,12 @@ private:
 
 bool WriteFileBytes(const std::string &path, const std::string &bytes);
 bool ReadFileBytes(const std::string &path, std::string *bytes);
+bool WriteFileBytes(const std::wstring &path, const std::string &bytes);
+bool ReadFileBytes(const std::wstring &path, std::string *bytes);
+
+// Text in the ANSI code page made wide; wide text as the bytes of a file
+// saved as UTF-16 LE with its byte-order mark.
+std::wstring Wide(const std::string &text);
+std::string Utf16File(const std::wstring &text);
 
 #endif

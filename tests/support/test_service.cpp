@@ -19,6 +19,18 @@ struct ScHandle {
     ScHandle &operator=(const ScHandle &) = delete;
 };
 
+std::wstring FromUtf8(const std::string &text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    wide.resize((size_t)MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], (int)wide.size()) - 1);
+    return wide;
+}
+
+SC_HANDLE OpenNamed(SC_HANDLE manager, const std::string &name, DWORD access)
+{
+    return OpenServiceW(manager, FromUtf8(name).c_str(), access);
+}
+
 DWORD StateOf(SC_HANDLE service, DWORD *processId)
 {
     SERVICE_STATUS_PROCESS status = {};
@@ -63,7 +75,7 @@ DWORD QueryServiceState(const std::string &name)
     ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
     if (manager.h == NULL)
         return 0;
-    ScHandle service(OpenServiceA(manager.h, name.c_str(), SERVICE_QUERY_STATUS));
+    ScHandle service(OpenNamed(manager.h, name, SERVICE_QUERY_STATUS));
     return service.h != NULL ? StateOf(service.h, NULL) : 0;
 }
 
@@ -72,7 +84,7 @@ bool WaitForServiceState(const std::string &name, DWORD state, DWORD timeoutMs)
     ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
     if (manager.h == NULL)
         return false;
-    ScHandle service(OpenServiceA(manager.h, name.c_str(), SERVICE_QUERY_STATUS));
+    ScHandle service(OpenNamed(manager.h, name, SERVICE_QUERY_STATUS));
     return service.h != NULL && WaitForState(service.h, state, timeoutMs);
 }
 
@@ -81,7 +93,7 @@ bool RemoveTestService(const std::string &name)
     ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS));
     if (manager.h == NULL)
         return false;
-    ScHandle service(OpenServiceA(manager.h, name.c_str(), SERVICE_ALL_ACCESS));
+    ScHandle service(OpenNamed(manager.h, name, SERVICE_ALL_ACCESS));
     if (service.h == NULL)
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
 
@@ -92,7 +104,7 @@ bool RemoveTestService(const std::string &name)
         // A fixture that refuses the stop, or hangs in a pending state, is
         // told to quit through its event.
         if (!accepted || !WaitForState(service.h, SERVICE_STOPPED, 3000)) {
-            HANDLE quit = OpenEventA(EVENT_MODIFY_STATE, FALSE, ("Global\\kivtestsvc-quit-" + name).c_str());
+            HANDLE quit = OpenEventW(EVENT_MODIFY_STATE, FALSE, FromUtf8("Global\\kivtestsvc-quit-" + name).c_str());
             if (quit != NULL) {
                 SetEvent(quit);
                 CloseHandle(quit);
@@ -111,18 +123,22 @@ bool RemoveTestService(const std::string &name)
     return DeleteService(service.h) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
 }
 
-TestService::TestService(const char *mode, const char *argument, DWORD startType, bool install)
-    : name_(UniqueServiceName())
+TestService::TestService(const char *mode, const char *argument, DWORD startType, bool install,
+                         const char *utf8Name)
+    : name_(utf8Name != NULL ? utf8Name : UniqueServiceName())
 {
+    if (utf8Name != NULL)
+        RemoveTestService(name_);
     if (!install)
         return;
     ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS));
     if (manager.h == NULL)
         return;
     std::string command = TestServiceCommand(mode, argument);
-    ScHandle service(CreateServiceA(manager.h, name_.c_str(), name_.c_str(), SERVICE_ALL_ACCESS,
+    std::wstring name = FromUtf8(name_);
+    ScHandle service(CreateServiceW(manager.h, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                     SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
-                                    command.c_str(), NULL, NULL, NULL, NULL, NULL));
+                                    Wide(command).c_str(), NULL, NULL, NULL, NULL, NULL));
     installed_ = service.h != NULL;
 }
 
@@ -136,7 +152,7 @@ bool TestService::StartAndWaitFor(DWORD state, DWORD timeoutMs) const
     ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
     if (manager.h == NULL)
         return false;
-    ScHandle service(OpenServiceA(manager.h, name_.c_str(), SERVICE_START | SERVICE_QUERY_STATUS));
+    ScHandle service(OpenNamed(manager.h, name_, SERVICE_START | SERVICE_QUERY_STATUS));
     if (service.h == NULL)
         return false;
     if (!StartServiceA(service.h, 0, NULL) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)

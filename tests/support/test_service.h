@@ -15,6 +15,9 @@ std::string UniqueServiceName();
 // of kivtestsvc.exe beside the test program, quoted, with the mode arguments.
 std::string TestServiceCommand(const char *mode, const char *argument = NULL);
 
+// Names are UTF-8 throughout, so that a service name outside the ANSI code
+// page works.
+
 // The state of the named service (SERVICE_STOPPED...), or 0 when it cannot be
 // opened or queried.
 DWORD QueryServiceState(const std::string &name);
@@ -32,9 +35,11 @@ public:
     // Installs the fixture in `mode` under a unique name, own process, demand
     // start (or the start type given), display name = name. installed() tells
     // whether that worked; the name is removed at scope exit either way, so
-    // a test may also leave the creation to the code under test.
+    // a test may also leave the creation to the code under test. A name in
+    // UTF-8 replaces the unique one (any service of that name goes first).
     explicit TestService(const char *mode, const char *argument = NULL,
-                         DWORD startType = SERVICE_DEMAND_START, bool install = true);
+                         DWORD startType = SERVICE_DEMAND_START, bool install = true,
+                         const char *utf8Name = NULL);
     ~TestService();
     TestService(const TestService &) = delete;
     TestService &operator=(const TestService &) = delete;

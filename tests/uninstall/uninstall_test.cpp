@@ -9,10 +9,13 @@
 #include "capture.h"
 #include "kiv_inst.h"
 #include "process.h"
+#include "resource.h"
+#include "test_service.h"
 
 namespace {
 
 const std::string RULE = "=====================================\r\n";
+const std::string UTF8_MARK = "\xEF\xBB\xBF";
 
 std::string Block(const std::string &logName, const std::vector<std::pair<std::string, std::string>> &services,
                   const std::vector<std::pair<std::string, std::string>> &commands)
@@ -195,14 +198,6 @@ TEST(UninstallRun, ConfigurationFileIsDeletedFromTheWindowsDirectory)
     DeleteFileA(config.c_str());
 }
 
-std::wstring Wide(const std::string &text)
-{
-    int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, NULL, 0);
-    std::wstring wide(chars > 0 ? chars - 1 : 0, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], chars);
-    return wide;
-}
-
 bool AppearsWithin(const std::string &path, int tenths)
 {
     for (int i = 0; i < tenths; i++, Sleep(100))
@@ -295,6 +290,37 @@ TEST(UninstallRun, FolderOutsideTheAnsiCodePage)
     DeleteFileW(script.c_str());
     DeleteFileW(library.c_str());
     RemoveDirectoryW(folder.c_str());
+}
+
+// One log never mixes encodings: it keeps the one it has. A Unicode run
+// writes an ANSI log's text in ASCII with <U+XXXX> for the rest; an ANSI run
+// goes on in UTF-8 where a Unicode run made the log so. A script with the
+// UTF-8 mark is an ANSI script, as it always was.
+TEST(UninstallRun, LogKeepsItsEncodingAcrossRuns)
+{
+    struct Row {
+        const char *what;
+        std::string script, log;
+        std::string value; // as logged
+    } rows[] = {
+        {"Unicode run, ANSI log", Utf16File(L"[ServiceDelete]\r\nService0=caf\xe9 \x141\r\n"), "x\xE9\r\n",
+         "caf<U+00E9> <U+0141>"},
+        {"ANSI run, Unicode log", "[ServiceDelete]\r\nService0=caf\xE9\r\n", UTF8_MARK + "x\r\n", "caf\xC3\xA9"},
+        {"UTF-8 script, no log", UTF8_MARK + "[ServiceDelete]\r\nService0=KivTestNone\r\n", "", "KivTestNone"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        HookFolder hook;
+        hook.Script(row.script);
+        if (!row.log.empty()) {
+            ASSERT_TRUE(WriteFileBytes(hook.LogName(), row.log));
+        }
+        ChildRun run = hook.Run();
+        EXPECT_EQ(0u, run.exitCode) << run.output;
+        EXPECT_EQ(row.log + Block(hook.LogName(), {{"Service0", row.value}, {"Service1", "NOT_FOUND"}},
+                                  {{"Command0", "NOT_FOUND"}}),
+                  hook.Log());
+    }
 }
 
 // ---- in this process ------------------------------------------------------
@@ -396,6 +422,66 @@ TEST(UninstallInProcess, QuietRunShowsNoStatusWindow)
               hook.Log());
     EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
     entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
+}
+
+// A script saved as UTF-16 is acted on exactly: a service and a program
+// outside the ANSI code page are removed and started by their names, the
+// status text and the event record carry them whole, a value with a control
+// character or half a surrogate pair is skipped, and the new log is UTF-8
+// behind its byte-order mark.
+TEST(UninstallInProcess, UnicodeScriptActsOnNamesOutsideTheAnsiCodePage)
+{
+    const std::wstring name = L"Kivelstrand \x141\xf3d\x17a \x6771\x4eac";
+    ::TestService service("normal", NULL, SERVICE_DEMAND_START, true, Utf8(name).c_str());
+    ASSERT_TRUE(service.installed());
+    TempDir base;
+    const std::wstring folder = Wide(base.path()) + name + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+    ASSERT_TRUE(CopyFileW(Wide(BinPath("kivmark.exe")).c_str(), (folder + L"kivmark.exe").c_str(), FALSE));
+    const std::wstring command = L"\"" + folder + L"kivmark.exe\" " + name;
+    ASSERT_TRUE(WriteFileBytes(folder + L"kivunins.ini",
+                               Utf16File(L"[ServiceDelete]\r\nService0=" + name + L"\r\nService1=Kiv\x1b[1m\r\n"
+                                         L"Service2=Kiv\xd800\r\n[CustomCommand]\r\nCommand0=" + command + L"\r\n")));
+
+    journal::Clear();
+    WCHAR shown[1024] = {0};
+    {
+        WideCommandLine commandLine(KivModule(), L"kivhost.exe -c\"" + folder + L"kiv_inst.dll\"");
+        EventCapture events;
+        EXPECT_EQ(0, UninstInitialize(0, KivModule()));
+        GetDlgItemTextW(FindWindowW(NULL, L"Uninstall"), IDC_STATUS_TEXT, shown, 1024);
+    }
+    EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
+    entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
+    PumpMessages();
+
+    EXPECT_EQ(0u, QueryServiceState(service.name())) << "expected the service removed";
+    EXPECT_EQ(L"Uninstalling by custom call " + command + L", please wait...", std::wstring(shown));
+    std::vector<std::string> named;
+    for (const JournalEntry &e : journal::Of(Outlet::EventReport))
+        if (e.wide && e.strings.at(0).find(Utf8(name)) != std::string::npos)
+            named.push_back(e.strings[0]);
+    std::string tail = " (PID: " + std::to_string(GetCurrentProcessId()) +
+                       ")\r\n\r\nKIV_NT_RemoveService: Removed service " + Utf8(name) + ".\n\r\n\r\n\r\n";
+    ASSERT_EQ(1u, named.size());
+    EXPECT_EQ(0u, named[0].find("Kivelstrand System\r\n\r\nProcess: ")) << named[0];
+    EXPECT_EQ(named[0].size() - tail.size(), named[0].rfind(tail)) << named[0];
+
+    const std::string skipped = "\r\nValue has a control character or half a surrogate pair, skipped";
+    std::string log;
+    ASSERT_TRUE(ReadFileBytes(folder + L"kivuninslog.txt", &log));
+    EXPECT_EQ(UTF8_MARK +
+                  Block(Utf8(folder + L"kivuninslog.txt"),
+                        {{"Service0", Utf8(name)}, {"Service1", "Kiv<U+001B>[1m" + skipped},
+                         {"Service2", "Kiv<U+D800>" + skipped}, {"Service3", "NOT_FOUND"}},
+                        {{"Command0", Utf8(command)}, {"Command1", "NOT_FOUND"}}),
+              log);
+
+    // The program got its command line whole.
+    std::string marker;
+    for (int i = 0; i < 100 && marker.empty(); i++, Sleep(100))
+        ReadFileBytes(folder + L"kivmark.txt", &marker);
+    EXPECT_EQ(std::string((const char *)command.data(), command.size() * sizeof(wchar_t)), marker);
 }
 
 } // namespace

@@ -4,16 +4,20 @@
 #include "check_script.h"
 
 #include <ctype.h>
+#include <io.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "uninstall/uninstall.h"
 
 static const char NOT_FOUND[] = "NOT_FOUND";
 static const WCHAR NOT_FOUND_W[] = L"NOT_FOUND";
 static const int LIST_LIMIT = 50;
 static const int VALUE_SIZE = 512; // the hook reads values into this many bytes
 static const int SECTION_BUFFER = 1 << 20;
+static const int SECTION_LINE_BYTES = UNINST_ESCAPED_SIZE(VALUE_SIZE);
 
 struct ListKind {
     const char *section;
@@ -29,15 +33,57 @@ static const ListKind LISTS[] = {
 
 static int g_warnings;
 
+// Every text here is UTF-8, whatever the script's encoding. A console gets it
+// wide, so that it shows every character; a pipe or a file gets the UTF-8.
+static void Print(const char *format, va_list args)
+{
+    char text[4 * SECTION_LINE_BYTES];
+    vsnprintf(text, sizeof(text), format, args);
+    text[sizeof(text) - 1] = '\0';
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(out, &mode)) {
+        fputs(text, stdout);
+        return;
+    }
+    static WCHAR wide[4 * SECTION_LINE_BYTES];
+    int chars = MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, 4 * SECTION_LINE_BYTES);
+    DWORD written = 0;
+    fflush(stdout);
+    if (chars > 1)
+        WriteConsoleW(out, wide, (DWORD)chars - 1, &written, NULL);
+}
+
+static void Out(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Print(format, args);
+    va_end(args);
+}
+
 static void Warn(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    printf("warning: ");
-    vprintf(format, args);
-    printf("\n");
+    Out("warning: ");
+    Print(format, args);
+    Out("\n");
     va_end(args);
     g_warnings++;
+}
+
+// The lines of a section (or, for no section, the section names) as the
+// profile reader gives them, in UTF-8: texts that end in an empty one.
+static void ReadUtf8List(char *buffer, const WCHAR *path, const WCHAR *section)
+{
+    static WCHAR wide[SECTION_BUFFER / 4];
+    const DWORD count = SECTION_BUFFER / 4;
+    DWORD n = section != NULL ? GetPrivateProfileSectionW(section, wide, count, path)
+                              : GetPrivateProfileSectionNamesW(wide, count, path);
+    int bytes = n > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, (int)n, buffer, SECTION_BUFFER - 2, NULL, NULL) : 0;
+    buffer[bytes] = '\0';
+    buffer[bytes + 1] = '\0';
 }
 
 // The index of a key named WORD followed by a decimal number without leading
@@ -120,10 +166,12 @@ static const ListKind *ListOfKey(const char *key, size_t keyLength, long *index)
 
 // Warns about the keys of one section that the hook never reads. For a list
 // section, returns the highest index of its own keys (or -1).
-static long ScanSection(const char *path, const char *section, const ListKind *list, char *buffer)
+static long ScanSection(const WCHAR *path, const char *section, const ListKind *list, char *buffer)
 {
     long highest = -1;
-    GetPrivateProfileSectionA(section, buffer, SECTION_BUFFER, path);
+    WCHAR wideSection[VALUE_SIZE];
+    MultiByteToWideChar(CP_UTF8, 0, section, -1, wideSection, VALUE_SIZE);
+    ReadUtf8List(buffer, path, wideSection);
     for (const char *line = buffer; *line != '\0'; line += strlen(line) + 1) {
         const char *equals = strchr(line, '=');
         const char *key = line;
@@ -211,46 +259,55 @@ static void CheckCommandProgram(const char *section, const char *key, const char
              section, key, (int)length, program);
 }
 
-enum ValueState { VALUE_WHOLE, VALUE_CUT, VALUE_NOT_ANSI };
+enum ValueState { VALUE_WHOLE, VALUE_CUT, VALUE_NOT_ANSI, VALUE_UNSAFE };
 
-// Reads one value as the hook does: wide, at most 511 characters, then into
-// the ANSI code page without best fit and within the hook's 512 bytes.
-static ValueState ReadValue(const char *path, const char *section, const char *key, char *value)
+// Reads one value as the hook does: wide, at most 511 characters; from an
+// ANSI script then into the ANSI code page without best fit and within the
+// hook's 512 bytes. value (SECTION_LINE_BYTES) gets it in UTF-8 as a Unicode
+// log shows it. def is the reader's default.
+static ValueState ReadValue(const WCHAR *path, bool unicode, const char *section, const char *key,
+                            const WCHAR *def, char *value)
 {
-    WCHAR widePath[MAX_PATH], wideSection[64], wideKey[32], wide[VALUE_SIZE];
-    MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
+    WCHAR wideSection[64], wideKey[32], wide[VALUE_SIZE];
     MultiByteToWideChar(CP_ACP, 0, section, -1, wideSection, 64);
     MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, 32);
-    DWORD length = GetPrivateProfileStringW(wideSection, wideKey, NOT_FOUND_W, wide, VALUE_SIZE, widePath);
+    DWORD length = GetPrivateProfileStringW(wideSection, wideKey, def, wide, VALUE_SIZE, path);
+    ToEscapedText(wide, value, SECTION_LINE_BYTES, TRUE);
+    if (length >= (DWORD)VALUE_SIZE - 1)
+        return VALUE_CUT;
+    if (unicode)
+        return HasUnsafeChar(wide) ? VALUE_UNSAFE : VALUE_WHOLE;
     char whole[3 * VALUE_SIZE] = {0};
     BOOL unrepresentable = FALSE;
     int bytes = GetACP() == CP_UTF8
                     ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, whole, sizeof(whole), NULL, NULL)
                     : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, whole, sizeof(whole), NULL,
                                           &unrepresentable);
-    snprintf(value, VALUE_SIZE, "%s", whole);
-    if (length >= (DWORD)VALUE_SIZE - 1 || bytes == 0 || strlen(whole) > (size_t)VALUE_SIZE - 1)
+    if (bytes == 0 || strlen(whole) > (size_t)VALUE_SIZE - 1)
         return VALUE_CUT;
     return unrepresentable ? VALUE_NOT_ANSI : VALUE_WHOLE;
 }
 
-static void CheckList(const char *path, const ListKind &kind, long highest)
+static void CheckList(const WCHAR *path, bool unicode, const ListKind &kind, long highest)
 {
-    char key[32], value[VALUE_SIZE];
+    static const char *const SKIP_REASONS[] = {
+        NULL,
+        "fills the reader's 511 characters and may be cut",
+        "holds characters outside the ANSI code page",
+        "holds a control character or half a surrogate pair",
+    };
+    char key[32];
+    static char value[SECTION_LINE_BYTES];
     int index = 0;
     for (; index < LIST_LIMIT; index++) {
         snprintf(key, sizeof(key), "%s%d", kind.keyWord, index);
         // A cut name or command means something else, and a character the
-        // code page lacks has no faithful stand-in: the run skips both.
-        ValueState state = ReadValue(path, kind.section, key, value);
+        // code page lacks or a control character has no faithful stand-in:
+        // the run skips them.
+        ValueState state = ReadValue(path, unicode, kind.section, key, NOT_FOUND_W, value);
         if (state != VALUE_WHOLE) {
-            if (state == VALUE_CUT)
-                Warn("[%s] %s: the value fills the reader's %d characters and may be cut; the run skips it",
-                     kind.section, key, VALUE_SIZE - 1);
-            else
-                Warn("[%s] %s: the value holds characters outside the ANSI code page; the run skips it",
-                     kind.section, key);
-            printf("skip: %s (%.40s...)\n", key, value);
+            Warn("[%s] %s: the value %s; the run skips it", kind.section, key, SKIP_REASONS[state]);
+            Out("skip: %s (%.40s...)\n", key, value);
             continue;
         }
         if (strcmp(value, NOT_FOUND) == 0)
@@ -260,14 +317,13 @@ static void CheckList(const char *path, const ListKind &kind, long highest)
                  kind.action);
         else if (kind.command)
             CheckCommandProgram(kind.section, key, value);
-        printf("%s: %s\n", kind.action, value);
+        Out("%s: %s\n", kind.action, value);
     }
     if (index >= LIST_LIMIT)
         return;
     // The list ends here: by a missing key, or by the value NOT_FOUND itself.
-    char probe[VALUE_SIZE];
-    GetPrivateProfileStringA(kind.section, key, "", probe, VALUE_SIZE, path);
-    if (strcmp(probe, NOT_FOUND) == 0)
+    ReadValue(path, unicode, kind.section, key, L"", value);
+    if (strcmp(value, NOT_FOUND) == 0)
         Warn("[%s] %s is NOT_FOUND, which ends the list", kind.section, key);
     else if (highest > index)
         Warn("[%s] %s is missing, so the keys after it are never read", kind.section, key);
@@ -275,9 +331,10 @@ static void CheckList(const char *path, const ListKind &kind, long highest)
 
 int CheckScript(const char *file)
 {
-    char path[MAX_PATH];
-    DWORD n = GetFullPathNameA(file, MAX_PATH, path, NULL);
-    if (n == 0 || n >= MAX_PATH || GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+    WCHAR wideFile[MAX_PATH], path[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, file, -1, wideFile, MAX_PATH);
+    DWORD n = GetFullPathNameW(wideFile, MAX_PATH, path, NULL);
+    if (n == 0 || n >= MAX_PATH || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
         fprintf(stderr, "kivhost: cannot read the script %s\n", file);
         return 2;
     }
@@ -289,10 +346,16 @@ int CheckScript(const char *file)
         return 2;
     }
     g_warnings = 0;
-    printf("script: %s\n", path);
+    ToEscapedText(path, buffer, SECTION_LINE_BYTES, TRUE);
+    Out("script: %s\n", buffer);
 
+    DWORD head = ScriptHead(path);
+    bool unicode = LOWORD(head) == SCRIPT_UTF16LE_MARK;
+    if (LOWORD(head) == SCRIPT_UTF16BE_MARK || head == SCRIPT_UTF8_MARK)
+        Warn("the script begins with the mark of UTF-8 or UTF-16 BE: a run reads it as ANSI, and the "
+             "system's reader may take the mark for part of the first line; save it as UTF-16 LE or ANSI");
+    ReadUtf8List(sections, path, NULL);
     long highest[2] = {-1, -1};
-    GetPrivateProfileSectionNamesA(sections, SECTION_BUFFER, path);
     for (const char *section = sections; *section != '\0'; section += strlen(section) + 1) {
         const ListKind *list = NULL;
         for (int k = 0; k < 2; k++)
@@ -314,14 +377,14 @@ int CheckScript(const char *file)
             highest[list - LISTS] = h;
     }
 
-    CheckList(path, LISTS[0], highest[0]);
+    CheckList(path, unicode, LISTS[0], highest[0]);
     for (int i = 0; i < LIST_LIMIT; i++)
-        printf("remove service: KivProcessStarter%d (always)\n", i);
-    printf("remove service: KIV Process Starter (always)\n");
-    printf("delete file: %%WINDIR%%\\kivcfg.ini (always)\n");
-    CheckList(path, LISTS[1], highest[1]);
+        Out("remove service: KivProcessStarter%d (always)\n", i);
+    Out("remove service: KIV Process Starter (always)\n");
+    Out("delete file: %%WINDIR%%\\kivcfg.ini (always)\n");
+    CheckList(path, unicode, LISTS[1], highest[1]);
 
-    printf("%d warning%s\n", g_warnings, g_warnings == 1 ? "" : "s");
+    Out("%d warning%s\n", g_warnings, g_warnings == 1 ? "" : "s");
     free(sections);
     free(buffer);
     return g_warnings > 0 ? 1 : 0;
