@@ -13,6 +13,10 @@
 #define IDR_AVI_FILECOPY 102
 #define IDR_AVI_BKW 107
 #define IDR_AVI_SEARCH 109
+/* The same clips drawn at twice the scale, for screens of 168 DPI and more */
+#define IDR_AVI_FILECOPY_2X 202
+#define IDR_AVI_BKW_2X 207
+#define IDR_AVI_SEARCH_2X 209
 
 /* Drive chooser, template IDD_ASKDRIVE */
 #define IDC_DRIVE_NEXT 3

@@ -45,38 +45,40 @@ echo "== Loading and unloading kiv_inst.dll, with its debugger lines"
 wine "$host" --trace load
 
 echo
-echo "== The drive chooser: AskDrive 500, photographed, then cancelled"
+echo "== The drive chooser: AskDrive 500, photographed at 100 % and 200 %, in Hebrew and in Japanese, each cancelled"
 shots="$dist/screenshots"
 mkdir -p "$shots"
 press="$build/bin/dlgpress.exe"
 caption="Kivelstrand Setup"
 # No window manager runs on the display, so let Wine draw the dialog's frame
-# and caption itself. Wine has no "MS Sans Serif" of its own, and the DejaVu
-# face it takes instead is too wide for the template's 61-unit "Minimum
-# Required:" label at 96 dpi; DejaVu Serif at 90 dpi (10-pixel type) shows
-# every label whole. The template stays as it is; the prefix gets its own
-# settings back after the photograph.
+# and caption itself. The fonts are Wine's own, as a user gets them: the
+# dialog sizes its controls to its texts. The density (LogPixels) is set for
+# each photograph; the prefix gets its own settings back afterwards.
 x11key='HKCU\Software\Wine\X11 Driver'
 desktopkey='HKCU\Control Panel\Desktop'
-fontkey='HKCU\Software\Wine\Fonts\Replacements'
 managed=$(reg_value "$x11key" Managed)
 logpixels=$(reg_value "$desktopkey" LogPixels)
-dialogface=$(reg_value "$fontkey" "MS Sans Serif")
 reg_put "$x11key" Managed REG_SZ N
-reg_put "$desktopkey" LogPixels REG_DWORD 90
-reg_put "$fontkey" "MS Sans Serif" REG_SZ "DejaVu Serif"
-wine "$host" --trace AskDrive 500 "$caption" \
-    "Setup will install Kivelstrand on the drive you select below. Choose a drive with enough free space and click Next." &
-chooser=$!
-if wine "$press" "$caption" >/dev/null; then
-    sleep 1
-    import -window root -trim +repage "$shots/askdrive.png" && echo "saved dist/screenshots/askdrive.png"
-    wine "$press" "$caption" 1018 >/dev/null
-fi
-wait "$chooser"
+# shoot NAME DPI LOCALE: the chooser at that density, in the language of that
+# locale (empty: the session's), photographed into NAME.png and cancelled.
+shoot() {
+    reg_put "$desktopkey" LogPixels REG_DWORD "$2"
+    LC_ALL="$3" wine "$host" --trace AskDrive 500 "$caption" \
+        "Setup will install Kivelstrand on the drive you select below. Choose a drive with enough free space and click Next." &
+    chooser=$!
+    if wine "$press" "$caption" >/dev/null; then
+        sleep 1
+        import -window root -trim +repage "$shots/$1.png" && echo "saved dist/screenshots/$1.png"
+        wine "$press" "$caption" 1018 >/dev/null
+    fi
+    wait "$chooser"
+}
+shoot askdrive 96 ""
+shoot askdrive-200 192 ""
+shoot askdrive-he 96 he_IL.UTF-8
+shoot askdrive-ja 96 ja_JP.UTF-8
 reg_put "$x11key" Managed REG_SZ "$managed"
 reg_put "$desktopkey" LogPixels REG_DWORD "$logpixels"
-reg_put "$fontkey" "MS Sans Serif" REG_SZ "$dialogface"
 echo
 echo "== Services: create, start, test and delete the test service"
 svcexe=$(winepath -w "$build/bin/kivtestsvc.exe" 2>/dev/null)
@@ -137,7 +139,7 @@ run_demo 2>&1 | tee "$log"
 
 # The demo fails when a step did not do its work.
 status=0
-for expected in "load -> ok" "AskDrive -> 3" "ServiceCreate -> 1" "ServiceStart -> 1" "ServiceDelete -> 1" \
+for expected in "load -> ok" "AskDrive -> 3" "askdrive-200.png" "askdrive-ja.png" "ServiceCreate -> 1" "ServiceStart -> 1" "ServiceDelete -> 1" \
     "0 warnings" "UninstInitialize -> 0" "END Kivelstrand UN-install log file" \
     "KIV_NT_RemoveService: Removed service KivDemoRender" "status-search.png"; do
     if ! tr -d '\r' < "$log" | grep -q -F -- "$expected"; then

@@ -13,7 +13,7 @@ fi
 
 for pkg in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
            mingw-w64-i686-dev wine wine32 xvfb xauth cmake make googletest imagemagick locales \
-           nsis clang lld llvm libclang-rt-14-dev zip unzip osslsigncode openssl; do
+           nsis clang lld llvm libclang-rt-14-dev zip unzip osslsigncode openssl fonts-ipafont-gothic; do
     have_pkg "$pkg" || need="$need $pkg"
 done
 # The Inno Setup compiler comes from the npm registry; Debian's node and npm
@@ -26,14 +26,15 @@ if [ -n "$need" ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $need
 fi
 
-# The double-byte tests run Wine in a Japanese locale (ANSI code page 932).
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 >/dev/null 2>&1 || echo "warning: could not generate the ja_JP.UTF-8 locale"
-fi
-# The Inno Setup example runs in Japanese on a Western system (code page 1252).
-if ! locale -a 2>/dev/null | grep -qi '^en_US\.utf-\?8$'; then
-    localedef -i en_US -f UTF-8 en_US.UTF-8 >/dev/null 2>&1 || echo "warning: could not generate the en_US.UTF-8 locale"
-fi
+# The double-byte tests run Wine in a Japanese locale (ANSI code page 932);
+# the demo photographs the drive chooser in Japanese (its glyphs from the
+# IPA Gothic font) and in Hebrew, right to left; the Inno Setup example runs
+# in Japanese on a Western system (code page 1252).
+for loc in ja_JP he_IL en_US; do
+    if ! locale -a 2>/dev/null | grep -qi "^$loc\.utf-\?8$"; then
+        localedef -i "$loc" -f UTF-8 "$loc.UTF-8" >/dev/null 2>&1 || echo "warning: could not generate the $loc.UTF-8 locale"
+    fi
+done
 
 # The Inno Setup compiler, pinned, from the npm registry into a cache outside
 # the source tree; ISCC.exe runs from there under Wine. Fetched once.

@@ -185,6 +185,146 @@ void ShowDriveFreeSpace(HWND dialog, int listId, int freeLabelId)
     EnableWindow(GetDlgItem(dialog, IDC_DRIVE_NEXT), free >= DriveRequiredMB);
 }
 
+// Room a push button keeps round its text, in pixels of a 96-DPI screen: its
+// edges and the focus rectangle on each side, and above and below.
+static const int DRIVE_BUTTON_ROOM_X = 8;
+static const int DRIVE_BUTTON_ROOM_Y = 4;
+
+// The widest figure a megabyte label can show.
+static const DWORD DRIVE_WIDEST_MEGABYTES = 0x80000000u;
+
+// The controls in the order a screen reader reads them (the z-order): the
+// frame names the list inside it, each label comes right before the value it
+// names; the tab order stays list, Back, Next, Cancel.
+static const int DRIVE_READING_ORDER[] = {IDC_DRIVE_GROUP,          IDC_DRIVE_LIST,    IDC_DRIVE_BACK,
+                                          IDC_DRIVE_NEXT,           IDC_DRIVE_CANCEL,  IDC_DRIVE_TEXT,
+                                          IDC_DRIVE_REQUIRED_LABEL, IDC_DRIVE_REQUIRED, IDC_DRIVE_FREE_LABEL,
+                                          IDC_DRIVE_FREE};
+
+// The controls fitted to their texts: two labels (one column), their two
+// figures (the next column), the three buttons (one row) and the frame.
+static const int DRIVE_FITTED[] = {IDC_DRIVE_REQUIRED_LABEL, IDC_DRIVE_FREE_LABEL, IDC_DRIVE_REQUIRED,
+                                   IDC_DRIVE_FREE,           IDC_DRIVE_BACK,       IDC_DRIVE_NEXT,
+                                   IDC_DRIVE_CANCEL,         IDC_DRIVE_GROUP};
+static const int FIT_VALUES = 2, FIT_BUTTONS = 4, FIT_GROUP = 7, FIT_COUNT = 8;
+
+static int DriveMax(int a, int b)
+{
+    return a > b ? a : b;
+}
+
+// The control's text on one line in the font the control draws with, and
+// its rectangle in the dialog's client coordinates. Wide, so a translation
+// outside the ANSI code page is measured as it is drawn.
+static void DriveMeasureItem(HDC dc, HWND dialog, int id, SIZE *text, RECT *place)
+{
+    HWND control = GetDlgItem(dialog, id);
+    WCHAR buffer[256];
+    ZeroMemory(buffer, sizeof(buffer));
+    GetWindowTextW(control, buffer, sizeof(buffer) / sizeof(buffer[0]));
+    HFONT font = (HFONT)SendMessageA(control, WM_GETFONT, 0, 0);
+    HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
+    RECT r;
+    SetRectEmpty(&r);
+    DrawTextW(dc, buffer, -1, &r, DT_CALCRECT | DT_SINGLELINE);
+    if (previous != NULL)
+        SelectObject(dc, previous);
+    text->cx = r.right;
+    text->cy = r.bottom;
+    GetWindowRect(control, place);
+    MapWindowPoints(NULL, dialog, (POINT *)place, 2);
+}
+
+// Grows the labels, the figures and the buttons to their texts in their own
+// fonts, moves what stands right of a grown control along, and grows the
+// dialog to hold it all: a translation or a screen's font may need more room
+// than the template gives. Texts that fit change nothing.
+static void FitDriveDialog(HWND dialog)
+{
+    HDC dc = GetDC(dialog);
+    if (dc == NULL)
+        return;
+    // The figures measured at their widest; the real ones are set after.
+    SetMegabytesText(dialog, IDC_DRIVE_REQUIRED, DRIVE_WIDEST_MEGABYTES);
+    SetMegabytesText(dialog, IDC_DRIVE_FREE, DRIVE_WIDEST_MEGABYTES);
+    SIZE text[FIT_COUNT];
+    RECT r[FIT_COUNT];
+    for (int i = 0; i < FIT_COUNT; i++)
+        DriveMeasureItem(dc, dialog, DRIVE_FITTED[i], &text[i], &r[i]);
+    ReleaseDC(dialog, dc);
+    RECT client;
+    SetRectEmpty(&client);
+    GetClientRect(dialog, &client);
+    const UINT dpi = UiWindowDpi(dialog);
+    const int roomX = UiScale(DRIVE_BUTTON_ROOM_X, dpi), roomY = UiScale(DRIVE_BUTTON_ROOM_Y, dpi);
+    // The template's distances: label to figure, figure to frame, button to
+    // button, Cancel to the right edge.
+    const int gap = r[FIT_VALUES].left - r[0].right;
+    const int groupRoom = r[FIT_GROUP].right - DriveMax(r[FIT_VALUES].right, r[FIT_VALUES + 1].right);
+    const int between = r[FIT_BUTTONS + 1].left - r[FIT_BUTTONS].right;
+    const int rightRoom = client.right - r[FIT_GROUP - 1].right;
+
+    // The labels, then the figures' column right of the wider label, then
+    // the frame round the wider figure.
+    int valuesLeft = r[FIT_VALUES].left, valuesRight = 0;
+    for (int i = 0; i < FIT_BUTTONS; i++) {
+        if (i >= FIT_VALUES)
+            OffsetRect(&r[i], valuesLeft - r[i].left, 0);
+        r[i].right = DriveMax(r[i].right, r[i].left + text[i].cx);
+        r[i].bottom = DriveMax(r[i].bottom, r[i].top + text[i].cy);
+        if (i < FIT_VALUES)
+            valuesLeft = DriveMax(valuesLeft, r[i].right + gap);
+        else
+            valuesRight = DriveMax(valuesRight, r[i].right);
+    }
+    const int wider = DriveMax(0, valuesRight + groupRoom - r[FIT_GROUP].right);
+    r[FIT_GROUP].right += wider;
+
+    // The buttons all as wide and as high as the largest needs; Back and
+    // Next keep their distance, Cancel its distance from the right edge.
+    int width = 0, height = 0;
+    for (int i = FIT_BUTTONS; i < FIT_GROUP; i++) {
+        width = DriveMax(width, DriveMax(r[i].right - r[i].left, text[i].cx + 2 * roomX));
+        height = DriveMax(height, DriveMax(r[i].bottom - r[i].top, text[i].cy + 2 * roomY));
+    }
+    const int taller = height - (r[FIT_BUTTONS].bottom - r[FIT_BUTTONS].top);
+    const int clientWidth =
+        DriveMax(client.right + wider, r[FIT_BUTTONS].left + 3 * width + 2 * between + rightRoom);
+    for (int i = FIT_BUTTONS; i < FIT_GROUP; i++) {
+        int left = i < FIT_GROUP - 1 ? r[FIT_BUTTONS].left + (i - FIT_BUTTONS) * (width + between)
+                                     : clientWidth - rightRoom - width;
+        SetRect(&r[i], left, r[i].top, left + width, r[i].top + height);
+    }
+
+    for (int i = 0; i < FIT_COUNT; i++)
+        MoveWindow(GetDlgItem(dialog, DRIVE_FITTED[i]), r[i].left, r[i].top, r[i].right - r[i].left,
+                   r[i].bottom - r[i].top, FALSE);
+    if (clientWidth != client.right || taller > 0) {
+        RECT window;
+        SetRectEmpty(&window);
+        GetWindowRect(dialog, &window);
+        SetWindowPos(dialog, NULL, 0, 0, window.right - window.left + clientWidth - client.right,
+                     window.bottom - window.top + DriveMax(taller, 0), SWP_NOMOVE | SWP_NOZORDER);
+    }
+}
+
+// Puts the controls in reading order without changing the tab order, and
+// gives the list the frame's text as its name, in whatever language the
+// template is: a list shows no text of its own.
+static void OrderDriveDialog(HWND dialog)
+{
+    WCHAR name[64];
+    ZeroMemory(name, sizeof(name));
+    GetDlgItemTextW(dialog, IDC_DRIVE_GROUP, name, sizeof(name) / sizeof(name[0]));
+    SetDlgItemTextW(dialog, IDC_DRIVE_LIST, name);
+    HWND after = HWND_TOP;
+    for (size_t i = 0; i < sizeof(DRIVE_READING_ORDER) / sizeof(DRIVE_READING_ORDER[0]); i++) {
+        HWND control = GetDlgItem(dialog, DRIVE_READING_ORDER[i]);
+        SetWindowPos(control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = control;
+    }
+}
+
 static INT_PTR InitDriveDialog(HWND dialog)
 {
     HWND list = GetDlgItem(dialog, IDC_DRIVE_LIST);
@@ -195,6 +335,8 @@ static INT_PTR InitDriveDialog(HWND dialog)
         EndDialog(dialog, RESULT_NO_DRIVE);
         return FALSE;
     }
+    OrderDriveDialog(dialog);
+    FitDriveDialog(dialog);
     SendMessageA(list, LB_SETCURSEL, 0, 0);
     ShowDriveFreeSpace(dialog, IDC_DRIVE_LIST, IDC_DRIVE_FREE);
     SetMegabytesText(dialog, IDC_DRIVE_REQUIRED, DriveRequiredMB);
@@ -310,8 +452,11 @@ static int AskDriveAs(DWORD requiredMB, void *drive, const void *title, const vo
     const DLGTEMPLATE *dialogTemplate = loaded != NULL ? (const DLGTEMPLATE *)LockResource(loaded) : NULL;
     if (dialogTemplate == NULL)
         return (int)RESULT_NO_DIALOG;
-    INT_PTR result = wide ? DialogBoxIndirectParamW(ModuleInstance, dialogTemplate, NULL, AskDriveDlgProc, 0)
-                          : DialogBoxIndirectParamA(ModuleInstance, dialogTemplate, NULL, AskDriveDlgProc, 0);
+    // Modal to the caller's active window (an installer's wizard), which
+    // takes no input meanwhile; no owner when the thread has none.
+    HWND owner = GetActiveWindow();
+    INT_PTR result = wide ? DialogBoxIndirectParamW(ModuleInstance, dialogTemplate, owner, AskDriveDlgProc, 0)
+                          : DialogBoxIndirectParamA(ModuleInstance, dialogTemplate, owner, AskDriveDlgProc, 0);
     if (result != RESULT_NEXT)
         return (int)result;
 

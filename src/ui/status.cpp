@@ -48,8 +48,28 @@ static const char FORMAT_MSG[] = "Msg %d %d\n";
 static const char FORMAT_ANIM[] = "Anim %d %d\n";
 static const char FORMAT_DLG[] = "Dlg %d %d\n";
 
-// Wrapped text never gets narrower than this, whatever the clip's width.
+// Sizes in pixels of a 96-DPI screen, scaled to the window's DPI: the space
+// left of the clip, between clip and text, right of the text, above and
+// below the clip, and the text control's room around its text; and the width
+// wrapped text never gets narrower than, whatever the clip's width.
+static const int STATUS_MARGIN = 40;
 static const int STATUS_MIN_TEXT_WIDTH = 100;
+
+// From 168 DPI (175 %) the built-in clips are shown from their drawings at
+// twice the scale, resource id plus 100, rather than stretched or tiny.
+static const UINT STATUS_LARGE_CLIP_DPI = 168;
+static const int STATUS_LARGE_CLIP_OFFSET = IDR_AVI_BKW_2X - IDR_AVI_BKW;
+static_assert(IDR_AVI_FILECOPY_2X - IDR_AVI_FILECOPY == STATUS_LARGE_CLIP_OFFSET &&
+                  IDR_AVI_SEARCH_2X - IDR_AVI_SEARCH == STATUS_LARGE_CLIP_OFFSET,
+              "every double-size clip sits at the same distance from its clip");
+
+// WM_DPICHANGED, which the headers hold back for the Windows versions the
+// library is built for; older systems never send it.
+static const UINT MESSAGE_DPI_CHANGED = 0x02E0;
+
+// The scale of the clip the control was last given: 1, or 2 for a
+// double-size drawing.
+static int StatusOpenScale = 0;
 
 struct StatusKeyword {
     const char *name; // NULL matches only a null pointer
@@ -260,7 +280,16 @@ static int StatusClamp(int start, int length, int low, int high)
     return start < low ? low : start;
 }
 
-void LayoutStatusWindow(void)
+// Whether the window shows a built-in clip from its double-size drawing.
+static int StatusLargeClip(UINT dpi)
+{
+    return StatusClipPath[0] == '\0' && StatusClipPathW[0] == L'\0' && dpi >= STATUS_LARGE_CLIP_DPI;
+}
+
+// Lays the window out for its DPI: centred on the screen, or, when the
+// system suggests a place (the window moved to a screen of another density),
+// centred on that place; within the work area either way.
+static void StatusLayout(const RECT *suggested)
 {
     int cx = GetSystemMetrics(SM_CXFULLSCREEN);
     int cy = GetSystemMetrics(SM_CYFULLSCREEN);
@@ -269,48 +298,50 @@ void LayoutStatusWindow(void)
     WCHAR text[512] = {0};
     StatusReadText(text);
 
-    int animW = (int)StatusClipInfo.dwWidth;
-    int animH = (int)StatusClipInfo.dwHeight;
+    UINT dpi = UiWindowDpi(StatusWindow);
+    int scale = StatusLargeClip(dpi) ? 2 : 1;
+    int animW = (int)StatusClipInfo.dwWidth * scale;
+    int animH = (int)StatusClipInfo.dwHeight * scale;
+    int margin = UiScale(STATUS_MARGIN, dpi);
 
     // A work area that cannot be read is taken as the full screen.
     RECT work = {0, 0, cx, cy};
     if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
         SetRect(&work, 0, 0, cx, cy);
     // The widest text whose window still fits the work area.
-    int room = work.right - work.left - animW - 160;
-    if (room < STATUS_MIN_TEXT_WIDTH)
-        room = STATUS_MIN_TEXT_WIDTH;
+    int room = work.right - work.left - animW - 4 * margin;
+    if (room < UiScale(STATUS_MIN_TEXT_WIDTH, dpi))
+        room = UiScale(STATUS_MIN_TEXT_WIDTH, dpi);
 
-    // Measured in the device context's default font, not the dialog's: the
-    // 40-pixel margins leave room for the difference. A line wider than the
-    // room is measured again, wrapped at that width, in the same font: it is
-    // at least as wide as the control's, so the control's lines, broken at
-    // the same width, fit the block measured. (Selecting the control's font
-    // would bring in a DLL of its own for one call, at every load.)
+    // Measured in the font the control draws with, at the window's DPI: a
+    // line wider than the room is measured again, wrapped at that width, and
+    // the control, no narrower, breaks its lines no later.
     RECT rect;
     SetRect(&rect, 0, 0, 10, 10);
     HDC dc = GetWindowDC(StatusText);
+    HFONT font = (HFONT)SendMessageA(StatusText, WM_GETFONT, 0, 0);
+    HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
     StatusMeasure(dc, text, &rect, DT_CALCRECT | DT_SINGLELINE);
     BOOL wrapped = rect.right - rect.left > room;
     if (wrapped) {
         SetRect(&rect, 0, 0, room, 10);
         StatusMeasure(dc, text, &rect, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
     }
+    if (previous != NULL)
+        SelectObject(dc, previous);
     ReleaseDC(StatusText, dc);
 
-    int msgW = rect.right - rect.left + 40;
-    int msgH = rect.bottom - rect.top + 40;
+    int msgW = rect.right - rect.left + margin;
+    int msgH = rect.bottom - rect.top + margin;
     StatusTrace(FORMAT_MSG, msgW, msgH);
     StatusTrace(FORMAT_ANIM, animW, animH);
 
-    int dlgW = animW + msgW + 120;
-    int dlgH = GetSystemMetrics(SM_CYMIN) + animH + 80;
+    int dlgW = animW + msgW + 3 * margin;
+    int dlgH = GetSystemMetrics(SM_CYMIN) + animH + 2 * margin;
     // Integer division truncates toward zero, so a text taller than the clip
     // rises by the truncated half.
-    int animY = 40;
-    int msgY = (animH - msgH) / 2 + 40;
-    int x = (cx - dlgW) / 2;
-    int y = (cy - dlgH) / 2;
+    int animY = margin;
+    int msgY = (animH - msgH) / 2 + margin;
 
     // The text control centres one line only; wrapped lines start at its
     // top, so the control starts where the lines' block is centred against
@@ -320,19 +351,31 @@ void LayoutStatusWindow(void)
     if (wanted != style)
         SetWindowLongA(StatusText, GWL_STYLE, wanted);
     if (wrapped) {
-        int linesH = msgH - 40;
+        int linesH = msgH - margin;
         int contentH = linesH > animH ? linesH : animH;
         dlgH += contentH - animH;
-        animY = 40 + (contentH - animH) / 2;
-        msgY = 40 + (contentH - linesH) / 2;
-        x = StatusClamp(x, dlgW, work.left, work.right);
-        y = StatusClamp((cy - dlgH) / 2, dlgH, work.top, work.bottom);
+        animY = margin + (contentH - animH) / 2;
+        msgY = margin + (contentH - linesH) / 2;
     }
     StatusTrace(FORMAT_DLG, dlgW, dlgH);
 
-    MoveWindow(StatusAnimation, 40, animY, animW, animH, FALSE);
-    MoveWindow(StatusText, animW + 80, msgY, msgW, msgH, FALSE);
+    int x = (cx - dlgW) / 2;
+    int y = (cy - dlgH) / 2;
+    if (suggested != NULL) {
+        x = suggested->left + (suggested->right - suggested->left - dlgW) / 2;
+        y = suggested->top + (suggested->bottom - suggested->top - dlgH) / 2;
+    }
+    x = StatusClamp(x, dlgW, work.left, work.right);
+    y = StatusClamp(y, dlgH, work.top, work.bottom);
+
+    MoveWindow(StatusAnimation, margin, animY, animW, animH, FALSE);
+    MoveWindow(StatusText, animW + 2 * margin, msgY, msgW, msgH, FALSE);
     MoveWindow(StatusWindow, x, y, dlgW, dlgH, FALSE);
+}
+
+void LayoutStatusWindow(void)
+{
+    StatusLayout(NULL);
 }
 
 // Opens the current clip in the animation control and starts it looping.
@@ -340,6 +383,7 @@ void LayoutStatusWindow(void)
 static int StatusOpenClip(void)
 {
     int result = 1;
+    StatusOpenScale = StatusLargeClip(UiWindowDpi(StatusWindow)) ? 2 : 1;
     if (StatusClipPath[0] != '\0' || StatusClipPathW[0] != L'\0') {
         LRESULT opened = StatusClipPath[0] != '\0'
                              ? SendMessageA(StatusAnimation, ACM_OPENA, 0, (LPARAM)StatusClipPath)
@@ -351,7 +395,8 @@ static int StatusOpenClip(void)
     } else {
         // wParam 0: the control finds the resource in the module that created
         // it, which is this library.
-        LPARAM resource = (LPARAM)MAKEINTRESOURCEA(StatusClipId & 0xFFFF);
+        int id = StatusClipId + (StatusOpenScale == 2 ? STATUS_LARGE_CLIP_OFFSET : 0);
+        LPARAM resource = (LPARAM)MAKEINTRESOURCEA(id & 0xFFFF);
         if (SendMessageA(StatusAnimation, ACM_OPENA, 0, resource) == 0) {
             OutputDebugStringA(LINE_ANIMATE_OPEN_RESOURCE_FAILED);
             result = 0;
@@ -386,7 +431,6 @@ static void StatusForgetWindow(void)
 
 INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    (void)lParam;
     switch (message) {
     case WM_INITDIALOG:
         StatusWindow = dialog;
@@ -409,10 +453,31 @@ INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         KillTimer(dialog, STARTUP_TIMER);
         StatusForgetWindow();
         break;
+    case MESSAGE_DPI_CHANGED:
+        // Only a host aware of each screen's DPI gets this: the window moved
+        // to a screen of another density. Laid out again where the system
+        // suggests, with the clip's drawing for that density.
+        if (StatusAnimation == NULL)
+            break;
+        StatusLayout((const RECT *)lParam);
+        if ((StatusLargeClip(UiWindowDpi(dialog)) ? 2 : 1) != StatusOpenScale) {
+            StatusStopClip();
+            StatusOpenClip();
+        }
+        return TRUE;
     default:
         break;
     }
     return FALSE;
+}
+
+// Shows the window and paints it at once: a host that runs a long step
+// right after showing it dispatches no messages, and the window would stay
+// blank until it did.
+static void StatusShow(void)
+{
+    ShowWindow(StatusWindow, SW_SHOW);
+    RedrawWindow(StatusWindow, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 static void StatusSetText(HWND window, const void *text, int wide)
@@ -446,7 +511,7 @@ static int StatusOpenAs(const void *text, const void *title, int wide)
     StatusSetText(StatusWindow, title, wide);
     StatusSetText(StatusText, text, wide);
     LayoutStatusWindow();
-    ShowWindow(StatusWindow, SW_SHOW);
+    StatusShow();
     return result;
 }
 
@@ -463,7 +528,7 @@ static int StatusSetAviAs(const void *name, int wide)
     LayoutStatusWindow();
     if (StatusOpenClip() == 0)
         result = 0;
-    ShowWindow(StatusWindow, SW_SHOW);
+    StatusShow();
     return result;
 }
 

@@ -7,6 +7,16 @@
 #include <windows.h>
 #include <vfw.h>
 
+// ---- Screen density (dpi.cpp) ----
+
+// The DPI the window is drawn at: its own where the system keeps one per
+// window, the system's otherwise; 96 when neither can be read.
+UINT UiWindowDpi(HWND window);
+
+// A size given in pixels of a 96-DPI screen, in pixels at dpi, rounded to
+// the nearest; exactly the given size at 96.
+int UiScale(int pixels, UINT dpi);
+
 // ---- Window lookup by title (winfind.cpp) ----
 
 // The result of the lookup under way: null at the start of every lookup with

@@ -1,5 +1,6 @@
 #include "dialog_driver.h"
 
+#include <oleacc.h>
 #include <string.h>
 
 namespace {
@@ -101,6 +102,27 @@ std::vector<std::string> ListBoxItems(HWND list)
         items.push_back(text.data());
     }
     return items;
+}
+
+std::string AccessibleName(HWND control)
+{
+    IAccessible *object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(control, (DWORD)OBJID_CLIENT, IID_IAccessible, (void **)&object)))
+        return "(no object)";
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::string result;
+    if (object->get_accName(self, &name) == S_OK && name != nullptr) {
+        char text[256] = {0};
+        WideCharToMultiByte(CP_ACP, 0, name, -1, text, sizeof(text) - 1, NULL, NULL);
+        result = text;
+    }
+    SysFreeString(name);
+    object->Release();
+    return result;
 }
 
 void ClickButton(HWND dialog, int id)

@@ -24,6 +24,10 @@ std::string WindowText(HWND window);
 std::string ItemText(HWND dialog, int id);
 std::vector<std::string> ListBoxItems(HWND list);
 
+// The control's accessible name as a screen reader asks for it (oleacc, the
+// client object's name); empty when it has none. COM must be initialised.
+std::string AccessibleName(HWND control);
+
 // Presses a button the way a mouse click does; a disabled button ignores it.
 void ClickButton(HWND dialog, int id);
 

@@ -2,6 +2,7 @@
 // and pressed by a helper thread, over a table of drives.
 #include <gtest/gtest.h>
 
+#include <objbase.h>
 #include <string.h>
 
 #include <algorithm>
@@ -389,6 +390,182 @@ TEST_F(DriveChooser, MissingTemplateOrQuietRunReturnsMinusOne)
             notShown += e.text == "No visible desktop or a quiet run: not shown.\n" ? 1 : 0;
         EXPECT_EQ(quiet ? 1 : 0, notShown);
     }
+}
+
+// ---- keyboard ------------------------------------------------------------
+
+// The control that has the focus in the dialog's thread.
+HWND FocusOf(HWND dialog)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, NULL), &info) ? info.hwndFocus : NULL;
+}
+
+template <typename Done>
+bool WaitUntil(Done done, DWORD boundMs = 3000)
+{
+    for (DWORD start = GetTickCount(); !done(); Sleep(20))
+        if (GetTickCount() - start > boundMs)
+            return false;
+    return true;
+}
+
+// A key as the dialog's own loop gets it: posted to the focused control. A
+// letter with Alt comes as the system character it makes.
+void PressKey(HWND dialog, UINT key, bool alt = false)
+{
+    HWND focus = FocusOf(dialog);
+    if (alt) {
+        PostMessageA(focus, WM_SYSCHAR, key, 0x20000001);
+        return;
+    }
+    PostMessageA(focus, WM_KEYDOWN, key, 0x00000001);
+    PostMessageA(focus, WM_KEYUP, key, 0xC0000001);
+}
+
+// One way through the dialog by keyboard alone, over a drive with room (C:)
+// and one without (E:); 0 for a way that must leave the dialog open.
+TEST_F(DriveChooser, KeyboardAloneReachesEveryControlAndEveryWayOut)
+{
+    struct Row {
+        const char *way;
+        std::vector<UINT> keys; // 'B', 'N', 'C' with Alt; anything else as a key
+        int result;
+    } rows[] = {
+        {"Enter on the list with Next enabled", {VK_RETURN}, 1},
+        {"Enter with Next disabled does nothing", {VK_DOWN, VK_RETURN}, 0},
+        {"arrows down and up again, then Enter", {VK_DOWN, VK_UP, VK_RETURN}, 1},
+        {"Alt+N", {'N'}, 1},
+        {"Alt+B", {'B'}, 2},
+        {"Alt+C", {'C'}, 3},
+        {"Escape", {VK_ESCAPE}, 3},
+    };
+    FakeDrives drives({{"C:\\", DRIVE_FIXED, true, 800 * MB}, {"E:\\", DRIVE_FIXED, true, 10 * MB}});
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.way);
+        std::vector<std::string> faults;
+        bool open = false;
+        DriveRun run = RunAskDrive(300, "Setup", "", [&](HWND dialog, DriveView &view) {
+            HWND list = GetDlgItem(dialog, IDC_DRIVE_LIST);
+            if (FocusOf(dialog) != list)
+                faults.push_back("the focus does not start on the drive list");
+            if (SendMessageA(dialog, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)
+                faults.push_back("the focus is hidden");
+            for (UINT key : row.keys) {
+                bool letter = key >= 'A' && key <= 'Z';
+                PressKey(dialog, letter ? key + 'a' - 'A' : key, letter);
+                if (key == VK_DOWN || key == VK_UP) {
+                    int wanted = key == VK_DOWN ? 1 : 0;
+                    if (!WaitUntil([&] { return SendMessageA(list, LB_GETCURSEL, 0, 0) == wanted; }))
+                        faults.push_back("the arrow did not move the selection");
+                    WaitUntil([&] { return ItemText(dialog, IDC_DRIVE_FREE) == (wanted ? "10 MB" : "800 MB"); });
+                    view = ReadDriveDialog(dialog);
+                    if (view.free != (wanted ? "10 MB" : "800 MB") || view.nextEnabled != (wanted == 0))
+                        faults.push_back("free space or Next not updated: " + view.free);
+                }
+            }
+            open = !WaitForWindowGone(dialog, row.result == 0 ? 500 : 3000);
+            if (open)
+                ClickButton(dialog, IDC_DRIVE_CANCEL);
+        });
+        ASSERT_TRUE(run.view.shown);
+        EXPECT_EQ(std::vector<std::string>{}, faults);
+        EXPECT_EQ(row.result == 0, open);
+        EXPECT_EQ(row.result == 0 ? 3 : row.result, run.result);
+    }
+
+    // Tab goes round the buttons in order and back to the list.
+    std::vector<int> visited;
+    FakeDrives one(OneDrive());
+    RunAskDrive(1, "Setup", "", [&](HWND dialog, DriveView &) {
+        for (int i = 0; i < 4; i++) {
+            HWND before = FocusOf(dialog);
+            PressKey(dialog, VK_TAB);
+            WaitUntil([&] { return FocusOf(dialog) != before; });
+            visited.push_back(GetDlgCtrlID(FocusOf(dialog)));
+        }
+        ClickButton(dialog, IDC_DRIVE_CANCEL);
+    });
+    std::vector<int> order = {IDC_DRIVE_BACK, IDC_DRIVE_NEXT, IDC_DRIVE_CANCEL, IDC_DRIVE_LIST};
+    EXPECT_EQ(order, visited);
+}
+
+// ---- owner --------------------------------------------------------------
+
+// An installer's wizard active on the calling thread owns the dialog and
+// takes no input while it is open; without one the dialog has no owner.
+TEST_F(DriveChooser, CallersActiveWindowOwnsTheDialogAndWaitsForIt)
+{
+    FakeDrives drives(OneDrive());
+    for (bool wizard : {true, false}) {
+        SCOPED_TRACE(wizard ? "an active wizard" : "no active window");
+        HWND window = NULL;
+        if (wizard) {
+            window = CreateWindowExA(0, "STATIC", "Wizard", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 200, NULL,
+                                     NULL, NULL, NULL);
+            ASSERT_NE(nullptr, window);
+            SetActiveWindow(window);
+            ASSERT_EQ(window, GetActiveWindow());
+        }
+        HWND owner = (HWND)-1;
+        bool enabled = true;
+        DriveRun run = RunAskDrive(1, "Setup", "", [&](HWND dialog, DriveView &) {
+            owner = GetWindow(dialog, GW_OWNER);
+            enabled = window != NULL && IsWindowEnabled(window);
+            ClickButton(dialog, IDC_DRIVE_CANCEL);
+        });
+        ASSERT_TRUE(run.view.shown);
+        EXPECT_EQ(window, owner);
+        EXPECT_FALSE(enabled) << "the wizard takes no input meanwhile";
+        if (window != NULL) {
+            EXPECT_TRUE(IsWindowEnabled(window)) << "and takes it again afterwards";
+            DestroyWindow(window);
+        }
+    }
+}
+
+// ---- screen readers -----------------------------------------------------
+
+// The buttons, labels and figures are named by their texts; a figure comes
+// right after the label that names it, and the list right after the frame
+// whose text it carries as its name. (The prompt's edit has no label: a
+// reader gives its text as its value, which Wine's oleacc does not.)
+TEST_F(DriveChooser, EveryControlHasAnAccessibleNameAndLabelsComeFirst)
+{
+    CoInitialize(NULL);
+    FakeDrives drives(OneDrive(1234 * MB));
+    struct Row {
+        int id;
+        const char *name;
+        int namedBy; // the control right before it, 0 for none to check
+    } rows[] = {
+        {IDC_DRIVE_LIST, "Selection", IDC_DRIVE_GROUP},
+        {IDC_DRIVE_BACK, "< Back", 0},
+        {IDC_DRIVE_NEXT, "Next >", 0},
+        {IDC_DRIVE_CANCEL, "Cancel", 0},
+        {IDC_DRIVE_REQUIRED_LABEL, "Minimum Required:", 0},
+        {IDC_DRIVE_REQUIRED, "500 MB", IDC_DRIVE_REQUIRED_LABEL},
+        {IDC_DRIVE_FREE_LABEL, "Free space:", 0},
+        {IDC_DRIVE_FREE, "1234 MB", IDC_DRIVE_FREE_LABEL},
+    };
+    std::vector<std::string> names, before;
+    DriveRun run = RunAskDrive(500, "Setup", "Where shall it go?", [&](HWND dialog, DriveView &) {
+        for (const Row &row : rows) {
+            HWND control = GetDlgItem(dialog, row.id);
+            names.push_back(AccessibleName(control));
+            before.push_back(row.namedBy == 0 ? "" : std::to_string(GetDlgCtrlID(GetWindow(control, GW_HWNDPREV))));
+        }
+        ClickButton(dialog, IDC_DRIVE_CANCEL);
+    });
+    ASSERT_TRUE(run.view.shown);
+    ASSERT_EQ(sizeof(rows) / sizeof(rows[0]), names.size());
+    for (size_t i = 0; i < names.size(); i++) {
+        SCOPED_TRACE(rows[i].id);
+        EXPECT_EQ(rows[i].name, names[i]);
+        EXPECT_EQ(rows[i].namedBy == 0 ? "" : std::to_string(rows[i].namedBy), before[i]);
+    }
+    CoUninitialize();
 }
 
 TEST(DriveChooserReal, ListsTheMachinesLocalDrives)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <string.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "dialog_driver.h"
 #include "kiv_inst.h"
 #include "process.h"
 #include "status_hooks.h"
@@ -26,13 +28,6 @@ const UINT_PTR STARTUP_TIMER = 19980706;
 HWND FindStatus(const char *title = TITLE)
 {
     return FindWindowA("#32770", title);
-}
-
-std::string WindowText(HWND hwnd)
-{
-    char text[512] = {0};
-    GetWindowTextA(hwnd, text, sizeof(text));
-    return text;
 }
 
 SIZE ClientSize(HWND hwnd)
@@ -636,6 +631,27 @@ TEST_F(StatusWindowTest, TextWiderThanTheWorkAreaWrapsWithinIt)
     EXPECT_EQ(SS_CENTERIMAGE, GetWindowLongA(control, GWL_STYLE) & (SS_CENTERIMAGE | SS_EDITCONTROL));
 }
 
+// A per-monitor-aware host's window moved to a screen of another density:
+// laid out again, centred on the place the system suggests.
+TEST_F(StatusWindowTest, DpiChangeLaysTheWindowOutAgainWhereTheSystemSuggests)
+{
+    ASSERT_EQ(1, FakeStatusOpen("Moved", TITLE));
+    HWND dialog = FindStatus();
+    ASSERT_NE(nullptr, dialog);
+    RECT before = {};
+    GetWindowRect(dialog, &before);
+    RECT suggested = {100, 120, 100 + before.right - before.left, 120 + before.bottom - before.top};
+    StatusWatch watch;
+    const UINT dpiChanged = 0x02E0;
+    SendMessageA(dialog, dpiChanged, MAKEWPARAM(96, 96), (LPARAM)&suggested);
+    EXPECT_EQ(3, watch.Count("MoveWindow"));
+    RECT after = {};
+    GetWindowRect(dialog, &after);
+    EXPECT_EQ(100, after.left);
+    EXPECT_EQ(120, after.top);
+    EXPECT_TRUE(watch.AnimateMessages().empty()) << "the clip's drawing still suits the density";
+}
+
 TEST_F(StatusWindowTest, OpenShowsCaptionTextAndNoSystemMenu)
 {
     ASSERT_EQ(1, FakeStatusOpen("Copying files, please wait...", TITLE));
@@ -645,6 +661,10 @@ TEST_F(StatusWindowTest, OpenShowsCaptionTextAndNoSystemMenu)
     EXPECT_EQ(nullptr, GetParent(dialog)) << "a top-level window without owner";
     EXPECT_EQ(TITLE, WindowText(dialog));
     EXPECT_EQ("Copying files, please wait...", WindowText(GetDlgItem(dialog, 1000)));
+    // What a screen reader reads.
+    CoInitialize(NULL);
+    EXPECT_EQ("Copying files, please wait...", AccessibleName(GetDlgItem(dialog, 1000)));
+    CoUninitialize();
     LONG style = GetWindowLongA(dialog, GWL_STYLE);
     EXPECT_EQ(0, style & WS_SYSMENU);
     EXPECT_NE(0, style & WS_CAPTION);
@@ -688,6 +708,17 @@ TEST_F(StatusWindowTest, SecondOpenChangesCaptionAndTextAndKeepsTheClipRunning)
     FakeStatusClose();
     PumpMessages(50);
     EXPECT_FALSE(IsWindow(dialog));
+}
+
+// An uninstaller runs its step right after the open and dispatches nothing:
+// the text and the clip are on the screen all the same.
+TEST_F(StatusWindowTest, OpenPaintsTextAndClipWithoutTheHostDispatching)
+{
+    ASSERT_EQ(1, FakeStatusOpen("Uninstalling the render service, please wait...", TITLE));
+    HWND dialog = FindStatus();
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_GT(DistinctColours(Snapshot(GetDlgItem(dialog, 1000))), 1u) << "the text is drawn";
+    EXPECT_TRUE(IsPicture(Snapshot(GetDlgItem(dialog, 102)))) << "the clip's frame is drawn";
 }
 
 TEST_F(StatusWindowTest, CloseWithNoWindowDoesNothing)

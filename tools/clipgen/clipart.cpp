@@ -112,18 +112,20 @@ bool PaintPolygon(const Vec *v, int n, double x, double y, Rgb fill, Rgb line, d
 
 typedef void (*ShadeFn)(const void *scene, double x, double y, Rgb *out);
 
-// Renders one w*h frame into 8-bit RGB triples appended to *rgb. Pixel (x,y)
-// covers [x,x+1) by [y,y+1), y growing downwards.
-void Render(int w, int h, ShadeFn shade, const void *scene, Bytes *rgb)
+// Renders one frame of a w*h scene, drawn 'scale' times as large, into 8-bit
+// RGB triples appended to *rgb. Pixel (x,y) covers the scene's [x,x+1) by
+// [y,y+1) divided by the scale, y growing downwards: a larger drawing is the
+// same scene sampled finer, not a smaller one's pixels repeated.
+void Render(int w, int h, int scale, ShadeFn shade, const void *scene, Bytes *rgb)
 {
-    const double inv = 1.0 / (kSs * kSs);
-    for (int y = 0; y < h; y++) {
-        for (int x = 0; x < w; x++) {
+    const double inv = 1.0 / (kSs * kSs), step = 1.0 / scale;
+    for (int y = 0; y < h * scale; y++) {
+        for (int x = 0; x < w * scale; x++) {
             double r = 0.0, g = 0.0, b = 0.0;
             for (int sy = 0; sy < kSs; sy++) {
                 for (int sx = 0; sx < kSs; sx++) {
                     Rgb c;
-                    shade(scene, x + (sx + 0.5) / kSs, y + (sy + 0.5) / kSs, &c);
+                    shade(scene, (x + (sx + 0.5) / kSs) * step, (y + (sy + 0.5) / kSs) * step, &c);
                     r += c.r;
                     g += c.g;
                     b += c.b;
@@ -342,7 +344,7 @@ void Reduce(int w, int h, uint32_t usPerFrame, const std::vector<Bytes> &rgbFram
     for (size_t i = 0; i < rgbFrames.size(); i++)
         all.insert(all.end(), rgbFrames[i].begin(), rgbFrames[i].end());
     out->width = w;
-    out->height = h;
+    out->height = h; // of the drawing, the scale included
     out->usPerFrame = usPerFrame;
     out->palette.assign((size_t)colours, 0);
     BuildPalette(all, forced, forcedCount, colours, out->palette.data());
@@ -407,6 +409,7 @@ const Rgb kWordShadow = {178, 174, 166};
 const Rgb kThread = {200, 150, 30};
 
 struct MarkScene {
+    int scale;                    // drawing pixels per scene pixel
     int sw, sh;                   // sample grid size
     Bytes text, halo, shadow;     // masks on the sample grid
     double textTop, textBottom;   // for the fill gradient
@@ -457,10 +460,12 @@ double WordWidthCells()
     return w;
 }
 
-void SetUpMark(MarkScene *s)
+void SetUpMark(MarkScene *s, int scale)
 {
-    s->sw = kMarkW * kSs;
-    s->sh = kMarkH * kSs;
+    const int grid = kSs * scale; // samples per scene pixel
+    s->scale = scale;
+    s->sw = kMarkW * grid;
+    s->sh = kMarkH * grid;
     double originX = (kMarkW - WordWidthCells() * kFontScale) / 2.0;
     double originY = 15.0; // upper part: the ribbon sweeps below and through it
     s->textTop = originY;
@@ -468,11 +473,11 @@ void SetUpMark(MarkScene *s)
     s->text.assign((size_t)s->sw * s->sh, 0);
     for (int j = 0; j < s->sh; j++)
         for (int i = 0; i < s->sw; i++)
-            s->text[(size_t)j * s->sw + i] = InWord((i + 0.5) / kSs, (j + 0.5) / kSs, originX, originY);
+            s->text[(size_t)j * s->sw + i] = InWord((i + 0.5) / grid, (j + 0.5) / grid, originX, originY);
 
     // A clear margin round the letters keeps them readable over the ribbon,
     // and an offset copy gives them a little lift off the page.
-    const int r = (int)(1.6 * kSs), off = (int)(1.25 * kSs);
+    const int r = (int)(1.6 * grid), off = (int)(1.25 * grid);
     s->halo.assign(s->text.size(), 0);
     s->shadow.assign(s->text.size(), 0);
     for (int j = 0; j < s->sh; j++) {
@@ -555,7 +560,8 @@ void ThreadAt(double x, double y, bool behindRibbon, Rgb *c)
 void ShadeMark(const void *scene, double x, double y, Rgb *out)
 {
     const MarkScene *s = (const MarkScene *)scene;
-    size_t at = (size_t)(int)(y * kSs) * s->sw + (size_t)(int)(x * kSs);
+    const int grid = kSs * s->scale;
+    size_t at = (size_t)(int)(y * grid) * s->sw + (size_t)(int)(x * grid);
     if (s->text[at]) {
         double t = Clamp((y - s->textTop) / (s->textBottom - s->textTop), 0.0, 1.0);
         *out = Mix(kWordTop, kWordBottom, t);
@@ -572,19 +578,19 @@ void ShadeMark(const void *scene, double x, double y, Rgb *out)
         *out = Shade(*out, 0.84);
 }
 
-void DrawMark(ClipPictures *out)
+void DrawMark(int scale, ClipPictures *out)
 {
     MarkScene scene;
-    SetUpMark(&scene);
+    SetUpMark(&scene, scale);
     std::vector<Bytes> frames(kMarkFrames);
     for (int i = 0; i < kMarkFrames; i++) {
         // From end to end once a loop; at both ends the ribbon is thin, so the
         // jump back is no bigger a change than a step.
         scene.light = kLightFrom + (i + 0.5) * (kLightTo - kLightFrom) / kMarkFrames;
-        Render(kMarkW, kMarkH, ShadeMark, &scene, &frames[i]);
+        Render(kMarkW, kMarkH, scale, ShadeMark, &scene, &frames[i]);
     }
     const uint32_t forced[] = {Pack(kDialog), Pack(kWordTop), Pack(kWordBottom), Pack(kWordShadow)};
-    Reduce(kMarkW, kMarkH, 200000, frames, forced, 4, 256, out);
+    Reduce(kMarkW * scale, kMarkH * scale, 200000, frames, forced, 4, 256, out);
 }
 
 // ---------------------------------------------------------------------------
@@ -675,7 +681,7 @@ void ShadeCopy(const void *scene, double x, double y, Rgb *out)
     *out = c;
 }
 
-void DrawCopy(ClipPictures *out)
+void DrawCopy(int scale, ClipPictures *out)
 {
     std::vector<Bytes> frames(kCopyFrames);
     const double x0 = kFolderLeft[0] + 19.0, x1 = kFolderLeft[1] + 19.0;
@@ -691,11 +697,11 @@ void DrawCopy(ClipPictures *out)
         s.py = y0 - peak * 4.0 * e * (1.0 - e);
         double slope = -peak * 4.0 * (1.0 - 2.0 * e) / (x1 - x0);
         s.angle = std::atan(slope) * 1.2 + 0.08 * std::sin(4 * kPi * e);
-        Render(kCopyW, kCopyH, ShadeCopy, &s, &frames[i]);
+        Render(kCopyW, kCopyH, scale, ShadeCopy, &s, &frames[i]);
     }
     const uint32_t forced[] = {Pack(kDialog), Pack(kFolderLine), Pack(kFolderBack), Pack(kFolderFront),
                                Pack(kPaper), Pack(kPaperLine), Pack(kInk), Pack(kGroundShadow)};
-    Reduce(kCopyW, kCopyH, 100000, frames, forced, 8, 16, out);
+    Reduce(kCopyW * scale, kCopyH * scale, 100000, frames, forced, 8, 16, out);
 }
 
 // ---------------------------------------------------------------------------
@@ -795,32 +801,34 @@ void ShadeFind(const void *scene, double x, double y, Rgb *out)
     *out = c;
 }
 
-void DrawFind(ClipPictures *out)
+void DrawFind(int scale, ClipPictures *out)
 {
     std::vector<Bytes> frames(kFindFrames);
     for (int i = 0; i < kFindFrames; i++) {
         double a = 2 * kPi * i / kFindFrames; // one turn of an ellipse per loop
         FindScene s = {31.0 - 9.0 * std::cos(a), 22.0 - 7.0 * std::sin(a)};
-        Render(kFindW, kFindH, ShadeFind, &s, &frames[i]);
+        Render(kFindW, kFindH, scale, ShadeFind, &s, &frames[i]);
     }
     const uint32_t forced[] = {Pack(kDialog), Pack(kPaper), Pack(kPageEdge), Pack(kText), Pack(kTitle),
                                Pack(kRim),    Pack(kHandle), Pack(kPageShadow)};
-    Reduce(kFindW, kFindH, 166666, frames, forced, 8, 17, out);
+    Reduce(kFindW * scale, kFindH * scale, 166666, frames, forced, 8, 17, out);
 }
 
 } // namespace
 
 bool DrawClip(int resourceId, ClipPictures *out)
 {
-    switch (resourceId) {
+    // The double-size drawings carry the id of their clip plus 100.
+    const int scale = resourceId > 200 ? 2 : 1;
+    switch (resourceId - 100 * (scale - 1)) {
     case 102:
-        DrawCopy(out);
+        DrawCopy(scale, out);
         return true;
     case 107:
-        DrawMark(out);
+        DrawMark(scale, out);
         return true;
     case 109:
-        DrawFind(out);
+        DrawFind(scale, out);
         return true;
     }
     return false;

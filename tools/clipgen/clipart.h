@@ -14,7 +14,9 @@ struct ClipPictures {
     std::vector<std::vector<uint8_t>> frames;  // palette indices, top row first
 };
 
-// The clip of resource 102, 107 or 109; false for any other id.
+// The clip of resource 102, 107 or 109, or the same scene drawn at twice the
+// scale for resource 202, 207 or 209 (for screens of twice the pixel density);
+// false for any other id.
 bool DrawClip(int resourceId, ClipPictures *out);
 
 #endif

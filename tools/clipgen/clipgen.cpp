@@ -1,7 +1,9 @@
 // clipgen: writes the animation clips that kiv_inst.dll embeds as "AVI"
 // resources for the common animation control.
 //
-//   clipgen OUTDIR                          clip102.avi, clip107.avi, clip109.avi
+//   clipgen OUTDIR                          clip102.avi, clip107.avi, clip109.avi and
+//                                           their double-size drawings clip202.avi,
+//                                           clip207.avi, clip209.avi
 //   clipgen --test-clip W H FRAMES OUTFILE  a plain moving-bar RLE8 clip
 //   clipgen --unplayable OUTFILE            a well-formed AVI the control refuses
 //
@@ -405,6 +407,9 @@ size_t WriteRleClip(const std::string &path, int w, int h, uint32_t usPerFrame, 
 // ---------------------------------------------------------------------------
 // Test clips
 
+// What the built-in clips may take together, in bytes.
+const size_t kMaxClipsTotal = 192 * 1024;
+
 // Every frame is held in memory while the clip is coded.
 const int64_t kMaxTestPixels = (int64_t)1 << 26;
 
@@ -472,7 +477,7 @@ int Usage()
 int main(int argc, char **argv)
 {
     if (argc == 2 && argv[1][0] != '-') {
-        static const int ids[] = {102, 107, 109};
+        static const int ids[] = {102, 107, 109, 202, 207, 209};
         size_t total = 0;
         for (int id : ids) {
             ClipPictures clip;
@@ -487,6 +492,11 @@ int main(int argc, char **argv)
             total += size;
         }
         printf("clips together: %u bytes\n", (unsigned)total);
+        // They ship inside the library, which every host maps whole.
+        if (total > kMaxClipsTotal) {
+            fprintf(stderr, "clipgen: the clips together exceed %u bytes\n", (unsigned)kMaxClipsTotal);
+            return 1;
+        }
         return 0;
     }
     if (argc == 6 && strcmp(argv[1], "--test-clip") == 0) {
