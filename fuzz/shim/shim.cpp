@@ -302,6 +302,11 @@ BOOL ReportEventA(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCSTR *, LPVOID
     return FALSE;
 }
 
+BOOL ReportEventW(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR *, LPVOID)
+{
+    return FALSE;
+}
+
 BOOL DeregisterEventSource(HANDLE)
 {
     return TRUE;

@@ -48,6 +48,20 @@ static inline HRESULT StringCchLengthA(const char *s, size_t cchMax, size_t *len
     return S_OK;
 }
 
+static inline HRESULT StringCchLengthW(const WCHAR *s, size_t cchMax, size_t *length)
+{
+    if (s == NULL || cchMax > STRSAFE_MAX_CCH)
+        return STRSAFE_E_INVALID_PARAMETER;
+    size_t n = 0;
+    while (n < cchMax && s[n] != 0)
+        n++;
+    if (n == cchMax)
+        return STRSAFE_E_INVALID_PARAMETER;
+    if (length != NULL)
+        *length = n;
+    return S_OK;
+}
+
 static inline HRESULT StringCchPrintfA(char *dst, size_t cch, const char *format, ...)
 {
     if (cch == 0 || cch > STRSAFE_MAX_CCH)

@@ -115,6 +115,8 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD code, DWORD language, LP
 HANDLE RegisterEventSourceA(LPCSTR server, LPCSTR source);
 BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD id, PSID sid, WORD count, DWORD dataSize,
                   LPCSTR *strings, LPVOID data);
+BOOL ReportEventW(HANDLE source, WORD type, WORD category, DWORD id, PSID sid, WORD count, DWORD dataSize,
+                  LPCWSTR *strings, LPVOID data);
 BOOL DeregisterEventSource(HANDLE source);
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, HKEY *result);
 LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD *reserved, DWORD *type, BYTE *data, DWORD *size);
