@@ -11,7 +11,9 @@ wine_session_start "$build"
 
 rm -rf "$build/test-results"
 mkdir -p "$build/test-results"
-(cd "$build" && ctest --output-on-failure --timeout 900 "$@")
+# Two at a time, one per core: the entries that share the desktop take turns
+# through their lock (tests/CMakeLists.txt), the rest run beside them.
+(cd "$build" && ctest --output-on-failure --timeout 900 --parallel "${KIV_TEST_JOBS:-2}" "$@")
 status=$?
 
 # One closing line for the whole run, counted from GoogleTest's reports.
