@@ -101,12 +101,17 @@ TEST_F(CheckScript, CleanScriptPrintsTheRunAndNoWarning)
 }
 
 // A Unicode script's names come out whole, in UTF-8 where the output is no
-// console.
+// console; the script lies in a folder of such a name, given by the wide
+// command line.
 TEST_F(CheckScript, UnicodeScriptPrintsItsNamesWhole)
 {
     const std::wstring name = L"Kivelstrand \x141\xf3d\x17a \x6771\x4eac";
-    ChildRun run = Check(Utf16File(L"[ServiceDelete]\r\nService0=" + name + L"\r\n[CustomCommand]\r\nCommand0=\"C:\\" +
-                                   name + L"\\a.exe\" /q\r\n"));
+    std::wstring folder = Wide(dir_.path()) + name;
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+    std::wstring script = folder + L"\\kivunins.ini";
+    ASSERT_TRUE(WriteFileBytes(script, Utf16File(L"[ServiceDelete]\r\nService0=" + name +
+                                                 L"\r\n[CustomCommand]\r\nCommand0=\"C:\\" + name + L"\\a.exe\" /q\r\n")));
+    ChildRun run = RunProcess(L"\"" + Wide(BinPath("kivhost.exe")) + L"\" check-script \"" + script + L"\"");
     EXPECT_EQ(0u, run.exitCode) << run.output;
     EXPECT_TRUE(Has(run, "remove service: " + Utf8(name) + "\r\n")) << run.output;
     EXPECT_TRUE(Has(run, "start command: \"C:\\" + Utf8(name) + "\\a.exe\" /q\r\n")) << run.output;

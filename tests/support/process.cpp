@@ -36,8 +36,10 @@ static DWORD WINAPI ReaderThread(LPVOID param)
     return 0;
 }
 
+// A wide command line, when given, is started as it is; otherwise the narrow
+// one in the ANSI code page.
 static ChildRun Run(const std::string &commandLine, DWORD timeoutMs, const char *currentDirectory,
-                    bool debug)
+                    bool debug, const std::wstring *wideLine = NULL)
 {
     ChildRun run;
     SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
@@ -56,7 +58,19 @@ static ChildRun Run(const std::string &commandLine, DWORD timeoutMs, const char 
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     DWORD flags = debug ? DEBUG_ONLY_THIS_PROCESS : 0;
-    if (!CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, flags, NULL, currentDirectory, &si, &pi)) {
+    std::vector<wchar_t> wide;
+    if (wideLine != NULL)
+        wide.assign(wideLine->c_str(), wideLine->c_str() + wideLine->size() + 1);
+    STARTUPINFOW siW = {};
+    siW.cb = sizeof(siW);
+    siW.dwFlags = si.dwFlags;
+    siW.hStdInput = si.hStdInput;
+    siW.hStdOutput = si.hStdOutput;
+    siW.hStdError = si.hStdError;
+    BOOL created = wideLine != NULL
+                       ? CreateProcessW(NULL, wide.data(), NULL, NULL, TRUE, flags, NULL, NULL, &siW, &pi)
+                       : CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, flags, NULL, currentDirectory, &si, &pi);
+    if (!created) {
         CloseHandle(writePipe);
         CloseHandle(readPipe);
         return run;
@@ -122,6 +136,11 @@ static ChildRun Run(const std::string &commandLine, DWORD timeoutMs, const char 
 ChildRun RunProcess(const std::string &commandLine, DWORD timeoutMs, const char *currentDirectory)
 {
     return Run(commandLine, timeoutMs, currentDirectory, false);
+}
+
+ChildRun RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
+{
+    return Run(std::string(), timeoutMs, NULL, false, &commandLine);
 }
 
 ChildRun RunUnderDebugger(const std::string &commandLine, DWORD timeoutMs)

@@ -24,6 +24,8 @@ struct ChildRun {
 // Runs commandLine (exactly as given) and waits up to timeoutMs.
 ChildRun RunProcess(const std::string &commandLine, DWORD timeoutMs = 60000,
                     const char *currentDirectory = NULL);
+// The same from a wide command line, passed on exactly.
+ChildRun RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 60000);
 
 // Runs commandLine as a debuggee and records every OUTPUT_DEBUG_STRING_EVENT.
 ChildRun RunUnderDebugger(const std::string &commandLine, DWORD timeoutMs = 60000);

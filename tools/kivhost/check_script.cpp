@@ -329,13 +329,14 @@ static void CheckList(const WCHAR *path, bool unicode, const ListKind &kind, lon
         Warn("[%s] %s is missing, so the keys after it are never read", kind.section, key);
 }
 
-int CheckScript(const char *file)
+int CheckScript(const WCHAR *file)
 {
-    WCHAR wideFile[MAX_PATH], path[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, file, -1, wideFile, MAX_PATH);
-    DWORD n = GetFullPathNameW(wideFile, MAX_PATH, path, NULL);
+    WCHAR path[MAX_PATH];
+    DWORD n = GetFullPathNameW(file, MAX_PATH, path, NULL);
     if (n == 0 || n >= MAX_PATH || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
-        fprintf(stderr, "kivhost: cannot read the script %s\n", file);
+        char shown[SECTION_LINE_BYTES];
+        ToEscapedText(file, shown, SECTION_LINE_BYTES, TRUE);
+        fprintf(stderr, "kivhost: cannot read the script %s\n", shown);
         return 2;
     }
     char *buffer = (char *)calloc(SECTION_BUFFER, 1);

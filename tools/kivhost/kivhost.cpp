@@ -578,7 +578,19 @@ int main(int argc, char **argv)
             fprintf(stderr, "kivhost: check-script takes FILE\n");
             return 2;
         }
-        return CheckScript(argv[i + 1]);
+        // The file's name from the wide command line, so that a folder
+        // outside the ANSI code page is found too.
+        int count = 0;
+        LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+        if (wide == NULL || count != argc) {
+            fprintf(stderr, "kivhost: cannot read the command line\n");
+            if (wide != NULL)
+                LocalFree(wide);
+            return 2;
+        }
+        int status = CheckScript(wide[i + 1]);
+        LocalFree(wide);
+        return status;
     }
     if (i < argc && strncmp(argv[i], "-c", 2) == 0) {
         INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
