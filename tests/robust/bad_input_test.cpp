@@ -474,4 +474,71 @@ TEST(BadInput, FakeStatusSetAviWithOddNamesWhileClosed)
     EXPECT_EQ(1, FakeStatusSetAvi(nullptr)) << "expected the default clip back";
 }
 
+// ---- the wide siblings -------------------------------------------------------
+
+struct WideRow {
+    const char *label;
+    bool null;
+    std::wstring text;
+};
+
+// Besides the lengths of the narrow table: halves of surrogate pairs and
+// control characters, which go to the system as given, never converted.
+std::vector<WideRow> WideTexts()
+{
+    return {
+        {"null", true, L""},
+        {"empty", false, L""},
+        {"1023 characters", false, std::wstring(1023, L'\u6771')},
+        {"1024 characters", false, std::wstring(1024, L'k')},
+        {"65536 characters", false, std::wstring(65536, L'k')},
+        {"lone high surrogate at the end", false, L"Kiv\xD83D"},
+        {"lone low surrogate first", false, L"\xDE00Kiv"},
+        {"control characters", false, L"Kiv\x01\x1b\x7f\x85\r\n"},
+    };
+}
+
+// A wide text in guarded memory: its UTF-16 bytes and one more zero byte,
+// which with the guard's own terminator make the wide terminator, ending
+// right before the no-access page.
+class WideRowText {
+public:
+    explicit WideRowText(const WideRow &row)
+        : guarded_(std::string((const char *)row.text.c_str(), row.text.size() * sizeof(wchar_t)) + '\0'),
+          null_(row.null)
+    {
+    }
+    const wchar_t *get() const { return null_ ? nullptr : (const wchar_t *)guarded_.get(); }
+private:
+    GuardedText guarded_;
+    bool null_;
+};
+
+TEST(BadInput, WideExportsTakeEveryOddTextSafely)
+{
+    RegisterAnimationClass();
+    for (const WideRow &row : WideTexts()) {
+        SCOPED_TRACE(row.label);
+        Outlets outlets;
+        WideRowText text(row);
+        EXPECT_EQ(0, ServiceExistsW(text.get())) << "expected 0: no such service";
+        EXPECT_EQ(0, ServiceIsRunningW(text.get()));
+        EXPECT_EQ(0, ServiceStartW(text.get()));
+        EXPECT_EQ(0, ServiceStopW(text.get()));
+        EXPECT_EQ(0, ServiceDeleteW(text.get()));
+        EXPECT_EQ(0u, Count(Outlet::Sleep)) << "expected no wait for a service that never opened";
+        EXPECT_EQ(0u, Count(Outlet::Box));
+        // Windows without text exist, so the empty title may find one.
+        if (!row.text.empty() || row.null) {
+            EXPECT_EQ(nullptr, GetWindowByTitleW(NULL, text.get()));
+        }
+        EXPECT_EQ(1, FakeStatusSetAviW(text.get())) << "expected only a selection while closed";
+        EXPECT_EQ(1, FakeStatusOpenW(text.get(), text.get()));
+        EXPECT_EQ(1, FakeStatusClose());
+        Dispatch(50);
+        FakeStatusSetAviW(NULL);
+        EXPECT_TRUE(ProcessHeapValid());
+    }
+}
+
 } // namespace

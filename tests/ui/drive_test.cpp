@@ -184,6 +184,21 @@ TEST_F(DriveChooser, OverlongTitleAndTextAreCutTo1023Characters)
     ASSERT_TRUE(run.view.shown);
     EXPECT_EQ(title.substr(0, 1023), run.view.caption);
     EXPECT_EQ(text.substr(0, 1023), run.view.text);
+
+    // Wide: 1,023 characters too, but a pair the cut would split goes whole.
+    std::wstring wideTitle(1500, L'T'), wideText(1500, L'e');
+    wideTitle[1022] = 0xD83D; // a pair across the cut
+    wideTitle[1023] = 0xDE00;
+    wideText[1021] = 0xD83D; // a pair just inside it
+    wideText[1022] = 0xDE00;
+    std::wstring caption, prompt;
+    run = RunAskDriveW(1, wideTitle.c_str(), wideText.c_str(), [&](HWND dialog, DriveView &) {
+        caption = WideText(dialog);
+        prompt = WideText(GetDlgItem(dialog, IDC_DRIVE_TEXT));
+        ClickButton(dialog, IDC_DRIVE_CANCEL);
+    });
+    EXPECT_EQ(wideTitle.substr(0, 1022), caption);
+    EXPECT_EQ(wideText.substr(0, 1023), prompt);
 }
 
 TEST_F(DriveChooser, NextFollowsFreeAgainstRequiredComparedUnsigned)
