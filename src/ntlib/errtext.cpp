@@ -171,7 +171,9 @@ void KIV_NT_LogErrorLine(const WCHAR *text, DWORD code)
     KIV_NT_LogAppend(line);
 }
 
-WCHAR *KIV_NT_NarrowToWide(const char *text, int limit)
+// The narrow text in a heap buffer of limit + 1 wide characters, cut after
+// limit characters; NULL when the heap refuses.
+static WCHAR *NarrowToWide(const char *text, int limit)
 {
     if (limit < 0)
         return NULL;
@@ -199,7 +201,7 @@ WCHAR *KIV_NT_NarrowToWide(const char *text, int limit)
 
 void KIV_NT_LogText(const char *text, int limit)
 {
-    WCHAR *wide = KIV_NT_NarrowToWide(text, limit);
+    WCHAR *wide = NarrowToWide(text, limit);
     if (wide == NULL)
         return;
     KIV_NT_LogAppend(wide);
@@ -208,7 +210,7 @@ void KIV_NT_LogText(const char *text, int limit)
 
 void KIV_NT_LogError(const char *text, DWORD code, int limit)
 {
-    WCHAR *wide = KIV_NT_NarrowToWide(text, limit);
+    WCHAR *wide = NarrowToWide(text, limit);
     if (wide == NULL)
         return;
     // A missing text shows as "(null)", like a missing system text.

@@ -47,11 +47,6 @@ void KIV_NT_LogAppend(const WCHAR *text);
 // Appends "<text> error! <first line of the code's system text>".
 void KIV_NT_LogErrorLine(const WCHAR *text, DWORD code);
 
-// The narrow text (none: the empty one) widened into a block of limit + 1
-// wide characters from the general-purpose heap, cut after limit characters;
-// NULL when the heap refuses. Release it with free.
-WCHAR *KIV_NT_NarrowToWide(const char *text, int limit);
-
 // Narrow entries: at most limit characters of text are kept.
 void KIV_NT_LogText(const char *text, int limit);
 void KIV_NT_LogError(const char *text, DWORD code, int limit);
