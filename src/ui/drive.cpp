@@ -18,7 +18,7 @@ char DriveText[DRIVE_TEXT_BUFFER];
 WCHAR DriveTitleW[DRIVE_TEXT_BUFFER];
 WCHAR DriveTextW[DRIVE_TEXT_BUFFER];
 int DriveWide = 0;
-LANGID DriveLanguage = 0;
+WCHAR DriveUnitText[DRIVE_UNIT_CHARS];
 
 static const char STEP_DRIVE_LIST[] = "Getting drive list";
 static const char STEP_ADD_DRIVE[] = "Adding drive to list";
@@ -142,32 +142,40 @@ static LANGID ChooseDriveLanguage(void)
     return candidates[3];
 }
 
-// The unit after the numbers in the chooser's language: string IDS_DRIVE_UNIT
-// of its block, each entry a length and that many characters.
-static void DriveUnit(WCHAR *unit, size_t size)
+// A resource in the language given, as FindInLanguage finds it: its bytes
+// and their count, or NULL when it is missing.
+static const void *LoadInLanguage(WORD type, WORD id, LANGID language, DWORD *size)
 {
-    StringCchCopyW(unit, size, DEFAULT_UNIT);
-    HRSRC found = FindInLanguage(STRING_RESOURCE, IDS_DRIVE_UNIT / 16 + 1, DriveLanguage);
+    HRSRC found = FindInLanguage(type, id, language);
     HGLOBAL loaded = found != NULL ? LoadResource(ModuleInstance, found) : NULL;
-    const WCHAR *entry = loaded != NULL ? (const WCHAR *)LockResource(loaded) : NULL;
+    *size = loaded != NULL ? SizeofResource(ModuleInstance, found) : 0;
+    return loaded != NULL ? LockResource(loaded) : NULL;
+}
+
+// Takes the unit after the numbers in the chooser's language into
+// DriveUnitText: string IDS_DRIVE_UNIT of its block, each entry a length and
+// that many characters. "MB" where the language has none.
+static void TakeDriveUnit(LANGID language)
+{
+    StringCchCopyW(DriveUnitText, DRIVE_UNIT_CHARS, DEFAULT_UNIT);
+    DWORD size = 0;
+    const WCHAR *entry = (const WCHAR *)LoadInLanguage(STRING_RESOURCE, IDS_DRIVE_UNIT / 16 + 1, language, &size);
     if (entry == NULL)
         return;
-    const WCHAR *end = entry + SizeofResource(ModuleInstance, found) / sizeof(WCHAR);
+    const WCHAR *end = entry + size / sizeof(WCHAR);
     for (int i = 0; i < IDS_DRIVE_UNIT % 16 && entry < end; i++)
         entry += 1 + *entry;
     if (entry < end && *entry != 0 && entry + 1 + *entry <= end)
-        StringCchCopyNW(unit, size, entry + 1, *entry);
+        StringCchCopyNW(DriveUnitText, DRIVE_UNIT_CHARS, entry + 1, *entry);
 }
 
 // Sets a label to a number of megabytes, written as a signed number, and the
 // unit in the chooser's language.
 static void SetMegabytesText(HWND dialog, int labelId, DWORD megabytes)
 {
-    WCHAR unit[SHORT_TEXT];
-    DriveUnit(unit, SHORT_TEXT);
     WCHAR text[SHORT_TEXT];
     ZeroMemory(text, sizeof(text));
-    StringCchPrintfW(text, SHORT_TEXT, MEGABYTES_FORMAT, (int)megabytes, unit);
+    StringCchPrintfW(text, SHORT_TEXT, MEGABYTES_FORMAT, (int)megabytes, DriveUnitText);
     SetDlgItemTextW(dialog, labelId, text);
 }
 
@@ -446,12 +454,13 @@ static int AskDriveAs(DWORD requiredMB, void *drive, const void *title, const vo
     }
 
     // The template in the chooser's language; English is always there.
-    DriveLanguage = ChooseDriveLanguage();
-    HRSRC found = FindInLanguage(DIALOG_RESOURCE, IDD_ASKDRIVE, DriveLanguage);
-    HGLOBAL loaded = found != NULL ? LoadResource(ModuleInstance, found) : NULL;
-    const DLGTEMPLATE *dialogTemplate = loaded != NULL ? (const DLGTEMPLATE *)LockResource(loaded) : NULL;
+    LANGID language = ChooseDriveLanguage();
+    DWORD size = 0;
+    const DLGTEMPLATE *dialogTemplate =
+        (const DLGTEMPLATE *)LoadInLanguage(DIALOG_RESOURCE, IDD_ASKDRIVE, language, &size);
     if (dialogTemplate == NULL)
         return (int)RESULT_NO_DIALOG;
+    TakeDriveUnit(language);
     // Modal to the caller's active window (an installer's wizard), which
     // takes no input meanwhile; no owner when the thread has none.
     HWND owner = GetActiveWindow();

@@ -47,8 +47,10 @@ extern char DriveText[DRIVE_TEXT_BUFFER];
 extern WCHAR DriveTitleW[DRIVE_TEXT_BUFFER];
 extern WCHAR DriveTextW[DRIVE_TEXT_BUFFER];
 extern int DriveWide;
-// The language of the chooser's dialog and unit, chosen as it opens.
-extern LANGID DriveLanguage;
+// The unit after the numbers ("MB") in the language of the chooser's
+// dialog, taken as it opens.
+#define DRIVE_UNIT_CHARS 16
+extern WCHAR DriveUnitText[DRIVE_UNIT_CHARS];
 
 INT_PTR CALLBACK AskDriveDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Adds every drive that is not remote, removable or a CD drive to the list;

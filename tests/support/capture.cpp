@@ -85,8 +85,10 @@ HANDLE WINAPI CapturedRegisterEventSourceA(LPCSTR server, LPCSTR source)
     return FAKE_SOURCE;
 }
 
-BOOL WINAPI CapturedReportEventA(HANDLE source, WORD type, WORD category, DWORD id, PSID sid,
-                                 WORD count, DWORD, LPCSTR *strings, LPVOID)
+// Keeps one record, its strings already as the journal holds them, and
+// answers as the capture was told to.
+BOOL RecordReport(HANDLE source, WORD type, WORD category, DWORD id, PSID sid, bool wide,
+                  std::vector<std::string> strings)
 {
     JournalEntry e = Entry(Outlet::EventReport);
     e.handle = source;
@@ -94,8 +96,8 @@ BOOL WINAPI CapturedReportEventA(HANDLE source, WORD type, WORD category, DWORD 
     e.category = category;
     e.eventId = id;
     e.hasSid = sid != NULL;
-    for (WORD i = 0; i < count && strings != NULL; i++)
-        e.strings.push_back(strings[i] ? strings[i] : "(null)");
+    e.wide = wide;
+    e.strings = std::move(strings);
     Append(e);
     if (g_failReports) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -104,24 +106,22 @@ BOOL WINAPI CapturedReportEventA(HANDLE source, WORD type, WORD category, DWORD 
     return TRUE;
 }
 
+BOOL WINAPI CapturedReportEventA(HANDLE source, WORD type, WORD category, DWORD id, PSID sid,
+                                 WORD count, DWORD, LPCSTR *strings, LPVOID)
+{
+    std::vector<std::string> kept;
+    for (WORD i = 0; i < count && strings != NULL; i++)
+        kept.push_back(strings[i] ? strings[i] : "(null)");
+    return RecordReport(source, type, category, id, sid, false, std::move(kept));
+}
+
 BOOL WINAPI CapturedReportEventW(HANDLE source, WORD type, WORD category, DWORD id, PSID sid,
                                  WORD count, DWORD, LPCWSTR *strings, LPVOID)
 {
-    JournalEntry e = Entry(Outlet::EventReport);
-    e.handle = source;
-    e.type = type;
-    e.category = category;
-    e.eventId = id;
-    e.hasSid = sid != NULL;
-    e.wide = true;
+    std::vector<std::string> kept;
     for (WORD i = 0; i < count && strings != NULL; i++)
-        e.strings.push_back(strings[i] ? Utf8(strings[i]) : "(null)");
-    Append(e);
-    if (g_failReports) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return TRUE;
+        kept.push_back(strings[i] ? Utf8(strings[i]) : "(null)");
+    return RecordReport(source, type, category, id, sid, true, std::move(kept));
 }
 
 BOOL WINAPI CapturedDeregisterEventSource(HANDLE source)
