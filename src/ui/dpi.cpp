@@ -32,20 +32,6 @@ UINT UiWindowDpi(HWND window)
     return dpi != 0 ? dpi : (UINT)UI_BASE_DPI;
 }
 
-void UiMeasureText(HDC dc, HWND control, const void *text, int wide, RECT *rect, UINT format)
-{
-    // The control's own font: a dialog's font differs from the device
-    // context's default, and a text measured in another font is cut.
-    HFONT font = (HFONT)SendMessageA(control, WM_GETFONT, 0, 0);
-    HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
-    if (wide)
-        DrawTextW(dc, (const WCHAR *)text, -1, rect, format);
-    else
-        DrawTextA(dc, (const char *)text, -1, rect, format);
-    if (previous != NULL)
-        SelectObject(dc, previous);
-}
-
 int UiScale(int pixels, UINT dpi)
 {
     return MulDiv(pixels, (int)dpi, UI_BASE_DPI);

@@ -230,9 +230,13 @@ static void DriveMeasureItem(HDC dc, HWND dialog, int id, SIZE *text, RECT *plac
     WCHAR buffer[256];
     ZeroMemory(buffer, sizeof(buffer));
     GetWindowTextW(control, buffer, sizeof(buffer) / sizeof(buffer[0]));
+    HFONT font = (HFONT)SendMessageA(control, WM_GETFONT, 0, 0);
+    HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
     RECT r;
     SetRectEmpty(&r);
-    UiMeasureText(dc, control, buffer, 1, &r, DT_CALCRECT | DT_SINGLELINE);
+    DrawTextW(dc, buffer, -1, &r, DT_CALCRECT | DT_SINGLELINE);
+    if (previous != NULL)
+        SelectObject(dc, previous);
     text->cx = r.right;
     text->cy = r.bottom;
     GetWindowRect(control, place);

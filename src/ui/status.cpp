@@ -246,7 +246,7 @@ void SelectAvi(const char *name)
     SelectAviAs(name, 0);
 }
 
-// The text control's text, read in the kind it was set in (and measured so): a
+// The text control's text, read and measured in the kind it was set in: a
 // buffer of 512 wide characters holds either (511 characters or bytes).
 static void StatusReadText(WCHAR *text)
 {
@@ -254,6 +254,14 @@ static void StatusReadText(WCHAR *text)
         GetWindowTextW(StatusText, text, 511);
     else
         GetWindowTextA(StatusText, (char *)text, 511);
+}
+
+static void StatusMeasure(HDC dc, const WCHAR *text, RECT *rect, UINT format)
+{
+    if (StatusTextWide)
+        DrawTextW(dc, text, -1, rect, format);
+    else
+        DrawTextA(dc, (const char *)text, -1, rect, format);
 }
 
 static void StatusTrace(const char *format, int a, int b)
@@ -311,12 +319,16 @@ static void StatusLayout(const RECT *suggested)
     RECT rect;
     SetRect(&rect, 0, 0, 10, 10);
     HDC dc = GetWindowDC(StatusText);
-    UiMeasureText(dc, StatusText, text, StatusTextWide, &rect, DT_CALCRECT | DT_SINGLELINE);
+    HFONT font = (HFONT)SendMessageA(StatusText, WM_GETFONT, 0, 0);
+    HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
+    StatusMeasure(dc, text, &rect, DT_CALCRECT | DT_SINGLELINE);
     BOOL wrapped = rect.right - rect.left > room;
     if (wrapped) {
         SetRect(&rect, 0, 0, room, 10);
-        UiMeasureText(dc, StatusText, text, StatusTextWide, &rect, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
+        StatusMeasure(dc, text, &rect, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
     }
+    if (previous != NULL)
+        SelectObject(dc, previous);
     ReleaseDC(StatusText, dc);
 
     int msgW = rect.right - rect.left + margin;

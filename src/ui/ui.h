@@ -17,10 +17,6 @@ UINT UiWindowDpi(HWND window);
 // the nearest; exactly the given size at 96.
 int UiScale(int pixels, UINT dpi);
 
-// Measures a narrow or a wide text (wide nonzero) as DrawText does with
-// format, in the font the control draws with, on dc.
-void UiMeasureText(HDC dc, HWND control, const void *text, int wide, RECT *rect, UINT format);
-
 // ---- Window lookup by title (winfind.cpp) ----
 
 // The result of the lookup under way: null at the start of every lookup with
