@@ -6,12 +6,14 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "capture.h"
 #include "dialog_driver.h"
 #include "drive_fakes.h"
+#include "import_hook.h"
 #include "kiv_inst.h"
 #include "process.h"
 #include "resource.h"
@@ -374,26 +376,40 @@ TEST_F(DriveChooser, CentredByClientAreaAndScreenTraced)
     EXPECT_EQ(1, CountLines(screen));
 }
 
-TEST_F(DriveChooser, MissingTemplateOrQuietRunReturnsMinusOne)
+BOOL WINAPI InSessionZero(DWORD processId, DWORD *session)
+{
+    (void)processId;
+    *session = 0;
+    return TRUE;
+}
+
+TEST_F(DriveChooser, MissingTemplateQuietRunOrSessionZeroReturnsMinusOne)
 {
     // Detaching clears the module instance, so the template cannot be found;
-    // a quiet run shows no dialog that waits for a person.
+    // a quiet run and a process in session 0, which nobody sees, show no
+    // dialog that waits for a person.
     typedef BOOL(WINAPI * EntryPoint)(HINSTANCE, DWORD, LPVOID);
     EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
     ASSERT_NE(nullptr, entry);
     FakeDrives drives(OneDrive());
-    for (bool quiet : {false, true}) {
-        SCOPED_TRACE(quiet ? "KIV_INST_QUIET=1" : "no template");
+    enum Case { NoTemplate, Quiet, SessionZero };
+    for (Case c : {NoTemplate, Quiet, SessionZero}) {
+        SCOPED_TRACE(c == NoTemplate ? "no template" : c == Quiet ? "KIV_INST_QUIET=1" : "session 0");
         journal::Clear();
-        if (quiet)
+        std::unique_ptr<ImportHook> session;
+        if (c == Quiet)
             SetEnvironmentVariableA("KIV_INST_QUIET", "1");
-        else
+        else if (c == NoTemplate)
             entry(KivModule(), DLL_PROCESS_DETACH, nullptr);
-        DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_NEXT));
-        if (quiet)
-            SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
         else
+            session.reset(new ImportHook(KivModule(), NULL, "ProcessIdToSessionId", (void *)InSessionZero));
+        ASSERT_TRUE(session == nullptr || session->installed());
+        DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_NEXT));
+        if (c == Quiet)
+            SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
+        else if (c == NoTemplate)
             entry(KivModule(), DLL_PROCESS_ATTACH, nullptr);
+        session.reset();
         EXPECT_EQ(-1, run.result);
         EXPECT_FALSE(run.view.shown);
         EXPECT_FALSE(run.shownByHook);
@@ -403,8 +419,17 @@ TEST_F(DriveChooser, MissingTemplateOrQuietRunReturnsMinusOne)
         int notShown = 0;
         for (const JournalEntry &e : journal::Of(Outlet::Debug))
             notShown += e.text == "No visible desktop or a quiet run: not shown.\n" ? 1 : 0;
-        EXPECT_EQ(quiet ? 1 : 0, notShown);
+        EXPECT_EQ(c == NoTemplate ? 0 : 1, notShown);
     }
+
+    // A session that cannot be read leaves the decision to the station: the
+    // dialog is shown.
+    FailingImport unreadable(KivModule(), NULL, "ProcessIdToSessionId", 8, FALSE, ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(unreadable.installed());
+    DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_NEXT));
+    EXPECT_TRUE(run.view.shown);
+    EXPECT_EQ(1, run.result);
+    EXPECT_LT(0, unreadable.calls());
 }
 
 // ---- keyboard ------------------------------------------------------------
