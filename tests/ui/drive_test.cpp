@@ -568,9 +568,10 @@ TEST_F(DriveChooser, CallersActiveWindowOwnsTheDialogAndWaitsForIt)
 // ---- screen readers -----------------------------------------------------
 
 // The buttons, labels and figures are named by their texts; a figure comes
-// right after the label that names it, and the list right after the frame
-// whose text it carries as its name. (The prompt's edit has no label: a
-// reader gives its text as its value, which Wine's oleacc does not.)
+// right after the label that names it, and the list right after the label
+// that carries the frame's text, which it carries as its own text too. (The
+// prompt's edit has no label: a reader gives its text as its value, which
+// Wine's oleacc does not.)
 TEST_F(DriveChooser, EveryControlHasAnAccessibleNameAndLabelsComeFirst)
 {
     CoInitialize(NULL);
@@ -580,7 +581,7 @@ TEST_F(DriveChooser, EveryControlHasAnAccessibleNameAndLabelsComeFirst)
         const char *name;
         int namedBy; // the control right before it, 0 for none to check
     } rows[] = {
-        {IDC_DRIVE_LIST, "Selection", IDC_DRIVE_GROUP},
+        {IDC_DRIVE_LIST, "Selection", IDC_DRIVE_LIST_LABEL},
         {IDC_DRIVE_BACK, "< Back", 0},
         {IDC_DRIVE_NEXT, "Next >", 0},
         {IDC_DRIVE_CANCEL, "Cancel", 0},
@@ -606,6 +607,62 @@ TEST_F(DriveChooser, EveryControlHasAnAccessibleNameAndLabelsComeFirst)
         EXPECT_EQ(rows[i].namedBy == 0 ? "" : std::to_string(rows[i].namedBy), before[i]);
     }
     CoUninitialize();
+}
+
+// Windows names a list, as Wine's oleacc does not, from the static text
+// right before it in the z-order, and ignores the list's own text and a group
+// box there; a static is named by its own text. So right before the list
+// stands a static with the frame's text, of no size so it shows nothing, and
+// right before each figure the static label that says what it is, in every
+// language, mirrored or not, narrow or wide.
+TEST_F(DriveChooser, ListAndFiguresHaveTheirLabelRightBeforeThemInZOrder)
+{
+    FakeDrives drives(OneDrive());
+    struct Row {
+        const char *what;
+        LANGID language;
+        bool wide;
+    } rows[] = {
+        {"English, narrow", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), false},
+        {"German, wide", MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), true},
+        {"Arabic, narrow", MAKELANGID(LANG_ARABIC, SUBLANG_DEFAULT), false},
+    };
+    // Each named control, and the control whose text its label carries.
+    const int named[][2] = {{IDC_DRIVE_LIST, IDC_DRIVE_GROUP},
+                            {IDC_DRIVE_REQUIRED, IDC_DRIVE_REQUIRED_LABEL},
+                            {IDC_DRIVE_FREE, IDC_DRIVE_FREE_LABEL}};
+    LCID before = GetThreadLocale();
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(SetThreadLocale(MAKELCID(row.language, SORT_DEFAULT)));
+        std::vector<std::string> faults;
+        auto check = [&](HWND dialog, DriveView &) {
+            for (const auto &pair : named) {
+                std::string where = std::to_string(pair[0]) + ": ";
+                HWND label = GetWindow(GetDlgItem(dialog, pair[0]), GW_HWNDPREV);
+                char className[32] = {0};
+                GetClassNameA(label, className, sizeof(className));
+                std::wstring text = WideText(label), wanted = WideText(GetDlgItem(dialog, pair[1]));
+                if (_stricmp(className, "Static") != 0)
+                    faults.push_back(where + "the window before is a " + className);
+                if ((GetWindowLongW(label, GWL_STYLE) & (WS_VISIBLE | SS_TYPEMASK)) != (WS_VISIBLE | SS_LEFT))
+                    faults.push_back(where + "the label is no visible text");
+                if (wanted.empty() || text != wanted)
+                    faults.push_back(where + "the label reads " + Utf8(text) + ", not " + Utf8(wanted));
+            }
+            // The list's label shows nothing: the dialog looks as it did.
+            RECT r = {};
+            HWND listLabel = GetDlgItem(dialog, IDC_DRIVE_LIST_LABEL);
+            GetWindowRect(listLabel, &r);
+            if (listLabel == NULL || !IsRectEmpty(&r) || (GetWindowLongW(listLabel, GWL_STYLE) & WS_TABSTOP))
+                faults.push_back("the list's label takes room or a tab stop");
+            ClickButton(dialog, IDC_DRIVE_CANCEL);
+        };
+        DriveRun run = row.wide ? RunAskDriveW(500, L"Setup", L"", check) : RunAskDrive(500, "Setup", "", check);
+        SetThreadLocale(before);
+        ASSERT_TRUE(run.view.shown);
+        EXPECT_EQ(std::vector<std::string>{}, faults);
+    }
 }
 
 TEST(DriveChooserReal, ListsTheMachinesLocalDrives)
