@@ -91,6 +91,8 @@ TEST(Fonts, StatusWindowTextFollowsTheKindOfItsText)
     ASSERT_EQ(1, FakeStatusOpenW(L"\u6771\u4eac", L"Kiv font test"));
     linked = FontOf(text);
     EXPECT_EQ(LINKED_FACE, FaceOf(linked).name);
+    ASSERT_EQ(1, FakeStatusOpenW(L"\u5927\u962a", L"Kiv font test"));
+    EXPECT_EQ(linked, FontOf(text)) << "one linked font per window, however often it opens";
     FakeStatusClose();
     PumpUntilGone(dialog);
     EXPECT_FALSE(IsWindow(dialog));
