@@ -29,6 +29,8 @@
 #define IDC_DRIVE_CANCEL 1018
 #define IDC_DRIVE_FREE_LABEL 1019
 #define IDC_DRIVE_REQUIRED_LABEL 1020
+/* Made at run time, not in the template: the list's label for screen readers */
+#define IDC_DRIVE_LIST_LABEL 1021
 
 /* String table */
 #define IDS_DLL_ERROR 1

@@ -27,9 +27,10 @@ void ReportLastErrorAs(int wide, int showBox, const char *message);
 // install, or a deployment that asked for no window that waits for a person.
 int QuietRun(void);
 
-// Nonzero when a message box can be answered: not a quiet run, and the
-// process's window station is visible (a service or a deployment running as
-// SYSTEM has one that nobody sees, where a box would wait for ever).
+// Nonzero when a message box can be answered: not a quiet run, not a
+// process in session 0, and the process's window station is visible (a
+// service or a deployment running as SYSTEM has one that nobody sees, where a
+// box would wait for ever).
 int CanShowBox(void);
 
 #endif

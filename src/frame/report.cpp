@@ -20,6 +20,13 @@ int CanShowBox(void)
 {
     if (QuietRun())
         return 0;
+    // Since Vista nobody sees session 0, yet a process there on the
+    // interactive station (started by a service allowed to interact with
+    // the desktop) reads that station as visible. A session that cannot be
+    // read leaves the decision to the station.
+    DWORD session = 0;
+    if (ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0)
+        return 0;
     // A station whose flags cannot be read may be one nobody sees: no box,
     // since a box there would hold the install for ever.
     USEROBJECTFLAGS flags;

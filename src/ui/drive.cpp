@@ -201,13 +201,13 @@ static const int DRIVE_BUTTON_ROOM_Y = 4;
 // The widest figure a megabyte label can show.
 static const DWORD DRIVE_WIDEST_MEGABYTES = 0x80000000u;
 
-// The controls in the order a screen reader reads them (the z-order): the
-// frame names the list inside it, each label comes right before the value it
-// names; the tab order stays list, Back, Next, Cancel.
-static const int DRIVE_READING_ORDER[] = {IDC_DRIVE_GROUP,          IDC_DRIVE_LIST,    IDC_DRIVE_BACK,
-                                          IDC_DRIVE_NEXT,           IDC_DRIVE_CANCEL,  IDC_DRIVE_TEXT,
-                                          IDC_DRIVE_REQUIRED_LABEL, IDC_DRIVE_REQUIRED, IDC_DRIVE_FREE_LABEL,
-                                          IDC_DRIVE_FREE};
+// The controls in the order a screen reader reads them (the z-order): each
+// label comes right before the list or value it names; the tab order stays
+// list, Back, Next, Cancel.
+static const int DRIVE_READING_ORDER[] = {IDC_DRIVE_GROUP,      IDC_DRIVE_LIST_LABEL,     IDC_DRIVE_LIST,
+                                          IDC_DRIVE_BACK,       IDC_DRIVE_NEXT,           IDC_DRIVE_CANCEL,
+                                          IDC_DRIVE_TEXT,       IDC_DRIVE_REQUIRED_LABEL, IDC_DRIVE_REQUIRED,
+                                          IDC_DRIVE_FREE_LABEL, IDC_DRIVE_FREE};
 
 // The controls fitted to their texts: two labels (one column), their two
 // figures (the next column), the three buttons (one row) and the frame.
@@ -316,15 +316,27 @@ static void FitDriveDialog(HWND dialog)
     }
 }
 
-// Puts the controls in reading order without changing the tab order, and
-// gives the list the frame's text as its name, in whatever language the
-// template is: a list shows no text of its own.
-static void OrderDriveDialog(HWND dialog)
+// Names the list by the frame's text, in whatever language the template is.
+// Windows' screen readers ignore a list's own text and name it from the
+// static text right before it in the z-order; the frame is a group box,
+// which does not count. So a static of no size, which shows nothing, carries
+// the frame's text there; readers that do go by the list's text (Wine's)
+// find the same words in it.
+static void LabelDriveList(HWND dialog)
 {
     WCHAR name[64];
     ZeroMemory(name, sizeof(name));
     GetDlgItemTextW(dialog, IDC_DRIVE_GROUP, name, sizeof(name) / sizeof(name[0]));
     SetDlgItemTextW(dialog, IDC_DRIVE_LIST, name);
+    HWND label = CreateWindowExW(0, L"Static", name, WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0, 0, 0, dialog,
+                                 (HMENU)(INT_PTR)IDC_DRIVE_LIST_LABEL, ModuleInstance, NULL);
+    if (label != NULL)
+        SendMessageW(label, WM_SETFONT, (WPARAM)SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
+}
+
+// Puts the controls in reading order without changing the tab order.
+static void OrderDriveDialog(HWND dialog)
+{
     HWND after = HWND_TOP;
     for (size_t i = 0; i < sizeof(DRIVE_READING_ORDER) / sizeof(DRIVE_READING_ORDER[0]); i++) {
         HWND control = GetDlgItem(dialog, DRIVE_READING_ORDER[i]);
@@ -343,6 +355,10 @@ static INT_PTR InitDriveDialog(HWND dialog)
         EndDialog(dialog, RESULT_NO_DRIVE);
         return FALSE;
     }
+    LabelDriveList(dialog);
+    // Before the fitting, which measures each text in its control's font.
+    if (DriveWide)
+        UiUseLinkedFont(dialog, 1);
     OrderDriveDialog(dialog);
     FitDriveDialog(dialog);
     SendMessageA(list, LB_SETCURSEL, 0, 0);
@@ -392,6 +408,8 @@ INT_PTR CALLBACK AskDriveDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     (void)lParam;
     if (message == WM_INITDIALOG)
         return InitDriveDialog(dialog);
+    if (message == WM_DESTROY)
+        UiDropLinkedFont(dialog);
     if (message != WM_COMMAND)
         return FALSE;
 

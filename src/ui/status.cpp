@@ -452,6 +452,7 @@ INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     case WM_DESTROY:
         KillTimer(dialog, STARTUP_TIMER);
         StatusForgetWindow();
+        UiDropLinkedFont(dialog);
         break;
     case MESSAGE_DPI_CHANGED:
         // Only a host aware of each screen's DPI gets this: the window moved
@@ -508,6 +509,7 @@ static int StatusOpenAs(const void *text, const void *title, int wide)
     }
     ShowWindow(StatusWindow, SW_HIDE);
     StatusTextWide = wide;
+    UiUseLinkedFont(StatusWindow, wide);
     StatusSetText(StatusWindow, title, wide);
     StatusSetText(StatusText, text, wide);
     LayoutStatusWindow();

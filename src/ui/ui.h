@@ -17,6 +17,19 @@ UINT UiWindowDpi(HWND window);
 // the nearest; exactly the given size at 96.
 int UiScale(int pixels, UINT dpi);
 
+// ---- Fonts (font.cpp) ----
+
+// Draws every control of the window in "MS Shell Dlg", a face Windows links
+// for every script, at the size and weight of the window's own font, when
+// wide is nonzero: for texts that came through a wide export. The font is
+// made once per window and kept with it. wide zero gives the controls the
+// window's own font back and deletes the linked one.
+void UiUseLinkedFont(HWND window, int wide);
+
+// Deletes the window's linked font, if it has one: call it as the window
+// goes.
+void UiDropLinkedFont(HWND window);
+
 // ---- Window lookup by title (winfind.cpp) ----
 
 // The result of the lookup under way: null at the start of every lookup with

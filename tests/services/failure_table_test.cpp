@@ -2,8 +2,9 @@
 // for the service control manager: which calls are made, in which order and
 // how often, what each failure reports (box or not, with which system text)
 // and what the export returns. Pauses are recorded, never waited. Every row
-// runs three times: as it is, quiet (KIV_INST_QUIET=1), and on a window
-// station whose flags cannot be read; in the last two only the boxes go.
+// runs five times: as it is, quiet (KIV_INST_QUIET=1), on a window station
+// whose flags cannot be read, in session 0, and where the session cannot be
+// read; only the boxes go, in the second to the fourth.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "import_hook.h"
 #include "kiv_inst.h"
 #include "scm_session.h"
 
@@ -97,21 +99,40 @@ struct QuietRun {
     ~QuietRun() { SetEnvironmentVariableA("KIV_INST_QUIET", NULL); }
 };
 
-// The three ways a row runs: boxes shown; quiet; and on a window station
-// whose flags cannot be read, which may be one nobody sees, so no box either.
-enum class BoxMode { Shown, Quiet, StationUnreadable };
+// The ways a row runs: boxes shown; quiet; on a window station whose flags
+// cannot be read, which may be one nobody sees, so no box either; in session
+// 0, which nobody sees however visible its station reads, so no box; and
+// where the session cannot be read, which leaves the station to decide.
+enum class BoxMode { Shown, Quiet, StationUnreadable, SessionZero, SessionUnreadable };
+
+BOOL WINAPI InSessionZero(DWORD processId, DWORD *session)
+{
+    (void)processId;
+    *session = 0;
+    return TRUE;
+}
 
 void RunRowOnce(const Row &row, BoxMode mode)
 {
-    static const char *const names[] = {"boxes shown", "KIV_INST_QUIET=1", "station flags unreadable"};
+    static const char *const names[] = {"boxes shown", "KIV_INST_QUIET=1", "station flags unreadable",
+                                        "session 0", "session unreadable"};
     SCOPED_TRACE(names[(int)mode]);
-    bool quiet = mode != BoxMode::Shown;
+    bool quiet = mode != BoxMode::Shown && mode != BoxMode::SessionUnreadable;
     QuietRun environment(mode == BoxMode::Quiet);
     std::unique_ptr<FailingImport> station;
     if (mode == BoxMode::StationUnreadable) {
         station.reset(new FailingImport(KivModule(), NULL, "GetUserObjectInformationA", 20, FALSE,
                                         ERROR_ACCESS_DENIED));
         ASSERT_TRUE(station->installed());
+    }
+    if (mode == BoxMode::SessionUnreadable) {
+        station.reset(new FailingImport(KivModule(), NULL, "ProcessIdToSessionId", 8, FALSE, ERROR_ACCESS_DENIED));
+        ASSERT_TRUE(station->installed());
+    }
+    std::unique_ptr<ImportHook> sessionZero;
+    if (mode == BoxMode::SessionZero) {
+        sessionZero.reset(new ImportHook(KivModule(), NULL, "ProcessIdToSessionId", (void *)InSessionZero));
+        ASSERT_TRUE(sessionZero->installed());
     }
     // A quiet run is a run whose every box was answered with OK at once:
     // the same calls, lines, records and result, only the boxes left out.
@@ -156,6 +177,8 @@ void RunRow(const Row &row)
     RunRowOnce(row, BoxMode::Shown);
     RunRowOnce(row, BoxMode::Quiet);
     RunRowOnce(row, BoxMode::StationUnreadable);
+    RunRowOnce(row, BoxMode::SessionZero);
+    RunRowOnce(row, BoxMode::SessionUnreadable);
 }
 
 int Start()

@@ -126,6 +126,38 @@ std::wstring Mnemonics(const std::string &text)
     return found;
 }
 
+// The letters beyond ASCII that a language's own keyboard gives on a key of
+// its own, without Shift or a dead key, in lower case. Latin-script languages
+// keep their mnemonics to ASCII letters: each word has one.
+const struct BaseLayout {
+    WORD language;
+    const wchar_t *letters;
+} BASE_LAYOUTS[] = {
+    {0x0401, L"ضصثقفغعهخحجدذشسيبلاتنمكطئءؤرىةوزظ"},
+    {0x0402, L"абвгдежзийклмнопрстуфхцчшщъьюя"},
+    {0x040D, L"אבגדהוזחטיכךלמםנןסעפףצץקרשת"},
+    {0x0419, L"абвгдеёжзийклмнопрстуфхцчшщъыьэюя"},
+    {0x0422, L"абвгдеєжзиіїйклмнопрстуфхцчшщьюя"},
+    {0x042B, L"աբգդեզէըթժիլխծկհձղճմյնշոչպջռսվտրցւփքօֆ"},
+};
+
+// Whether a mnemonic can be typed as it is matched: the key gives the
+// letter's lower case, which must upper-case back to the mnemonic (a Turkish
+// dotted capital I does not: its key gives "i", which Windows upper-cases to
+// "I"), and must be an ASCII letter or one of the language's own keys.
+bool TypedWithoutShiftOrDeadKey(WORD language, wchar_t mnemonic)
+{
+    wchar_t lower = (wchar_t)(ULONG_PTR)CharLowerW((LPWSTR)(ULONG_PTR)mnemonic);
+    if ((wchar_t)(ULONG_PTR)CharUpperW((LPWSTR)(ULONG_PTR)lower) != mnemonic)
+        return false;
+    if (lower >= L'a' && lower <= L'z')
+        return true;
+    for (const BaseLayout &layout : BASE_LAYOUTS)
+        if (layout.language == language)
+            return wcschr(layout.letters, lower) != NULL;
+    return false;
+}
+
 // A forgotten script, or one under the wrong LANGUAGE, shows here first.
 TEST(DriveTemplate, ExactlyTheShippedLanguages)
 {
@@ -180,6 +212,8 @@ TEST(DriveTemplate, EveryLanguageIsTheEnglishLayout)
             EXPECT_EQ(button ? 1u : 0u, own.size()) << item.title.text;
             if (button && own.size() == 1) {
                 EXPECT_TRUE(IsCharAlphaW(own[0])) << item.title.text;
+                EXPECT_TRUE(TypedWithoutShiftOrDeadKey(language.id, own[0]))
+                    << item.title.text << ": the mnemonic needs Shift or a dead key";
             }
             mnemonics += own;
         }
@@ -211,6 +245,24 @@ TEST(DriveTemplate, TextsWordForWord)
                   u8"空き容量:", u8"必要な容量:", "MB"}},
         {0x040D, {u8"בחירת מיקום יעד", u8"< ה&קודם", u8"&הבא >", u8"&ביטול", u8"בחירה", u8"שטח פנוי:",
                   u8"מינימום נדרש:", "MB"}},
+        {0x0401, {u8"اختيار موقع الوجهة", u8"< ال&سابق", u8"ال&تالي >", u8"إل&غاء", u8"التحديد",
+                  u8"المساحة الحرة:", u8"الحد الأدنى المطلوب:", "MB"}},
+        {0x042B, {u8"Ընտրեք տեղադրման վայրը", u8"< &Հետ", u8"Հ&աջորդը >", u8"&Չեղարկել", u8"Ընտրություն",
+                  u8"Ազատ տեղ:", u8"Պահանջվում է:", u8"ՄԲ"}},
+        {0x040F, {u8"Veldu uppsetningarstað", "< &Til baka", u8"Á&fram >", u8"&Hætta við", "Val", u8"Laust pláss:",
+                  u8"Lágmarksþörf:", "MB"}},
+        {0x041B, {u8"Vyberte cieľové umiestnenie", u8"< &Späť", u8"Ď&alej >", u8"&Zrušiť", u8"Výber",
+                  u8"Voľné miesto:", u8"Potrebné miesto:", "MB"}},
+        {0x041F, {u8"Hedef Konumu Seçin", "< &Geri", u8"İ&leri >", u8"İ&ptal", u8"Seçim", u8"Boş alan:",
+                  "Gereken alan:", "MB"}},
+        {0x0414, {u8"Velg målplassering", "< &Tilbake", "&Neste >", "&Avbryt", "Valg", "Ledig plass:",
+                  "Plass som trengs:", "MB"}},
+        {0x0406, {u8"Vælg destinationsplacering", "< &Tilbage", u8"&Næste >", "&Annuller", "Valg",
+                  "Ledig plads:", u8"Nødvendig plads:", "MB"}},
+        {0x0416, {"Escolher o local de destino", "< &Voltar", u8"&Avançar >", "&Cancelar", u8"Seleção",
+                  u8"Espaço livre:", u8"Espaço necessário:", "MB"}},
+        {0x0816, {u8"Escolher a localização de destino", "< &Anterior", "&Seguinte >", "&Cancelar", u8"Seleção",
+                  u8"Espaço livre:", u8"Espaço necessário:", "MB"}},
     };
     const WORD ids[] = {1017, 3, 1018, 1016, 1019, 1020};
     const std::string dll = BinPath("kiv_inst.dll");

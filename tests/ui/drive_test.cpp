@@ -6,12 +6,14 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "capture.h"
 #include "dialog_driver.h"
 #include "drive_fakes.h"
+#include "import_hook.h"
 #include "kiv_inst.h"
 #include "process.h"
 #include "resource.h"
@@ -374,26 +376,40 @@ TEST_F(DriveChooser, CentredByClientAreaAndScreenTraced)
     EXPECT_EQ(1, CountLines(screen));
 }
 
-TEST_F(DriveChooser, MissingTemplateOrQuietRunReturnsMinusOne)
+BOOL WINAPI InSessionZero(DWORD processId, DWORD *session)
+{
+    (void)processId;
+    *session = 0;
+    return TRUE;
+}
+
+TEST_F(DriveChooser, MissingTemplateQuietRunOrSessionZeroReturnsMinusOne)
 {
     // Detaching clears the module instance, so the template cannot be found;
-    // a quiet run shows no dialog that waits for a person.
+    // a quiet run and a process in session 0, which nobody sees, show no
+    // dialog that waits for a person.
     typedef BOOL(WINAPI * EntryPoint)(HINSTANCE, DWORD, LPVOID);
     EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
     ASSERT_NE(nullptr, entry);
     FakeDrives drives(OneDrive());
-    for (bool quiet : {false, true}) {
-        SCOPED_TRACE(quiet ? "KIV_INST_QUIET=1" : "no template");
+    enum Case { NoTemplate, Quiet, SessionZero };
+    for (Case c : {NoTemplate, Quiet, SessionZero}) {
+        SCOPED_TRACE(c == NoTemplate ? "no template" : c == Quiet ? "KIV_INST_QUIET=1" : "session 0");
         journal::Clear();
-        if (quiet)
+        std::unique_ptr<ImportHook> session;
+        if (c == Quiet)
             SetEnvironmentVariableA("KIV_INST_QUIET", "1");
-        else
+        else if (c == NoTemplate)
             entry(KivModule(), DLL_PROCESS_DETACH, nullptr);
-        DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_NEXT));
-        if (quiet)
-            SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
         else
+            session.reset(new ImportHook(KivModule(), NULL, "ProcessIdToSessionId", (void *)InSessionZero));
+        ASSERT_TRUE(session == nullptr || session->installed());
+        DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_NEXT));
+        if (c == Quiet)
+            SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
+        else if (c == NoTemplate)
             entry(KivModule(), DLL_PROCESS_ATTACH, nullptr);
+        session.reset();
         EXPECT_EQ(-1, run.result);
         EXPECT_FALSE(run.view.shown);
         EXPECT_FALSE(run.shownByHook);
@@ -403,8 +419,17 @@ TEST_F(DriveChooser, MissingTemplateOrQuietRunReturnsMinusOne)
         int notShown = 0;
         for (const JournalEntry &e : journal::Of(Outlet::Debug))
             notShown += e.text == "No visible desktop or a quiet run: not shown.\n" ? 1 : 0;
-        EXPECT_EQ(quiet ? 1 : 0, notShown);
+        EXPECT_EQ(c == NoTemplate ? 0 : 1, notShown);
     }
+
+    // A session that cannot be read leaves the decision to the station: the
+    // dialog is shown.
+    FailingImport unreadable(KivModule(), NULL, "ProcessIdToSessionId", 8, FALSE, ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(unreadable.installed());
+    DriveRun run = RunAskDrive(1, "Setup", "", Click(IDC_DRIVE_NEXT));
+    EXPECT_TRUE(run.view.shown);
+    EXPECT_EQ(1, run.result);
+    EXPECT_LT(0, unreadable.calls());
 }
 
 // ---- keyboard ------------------------------------------------------------
@@ -543,9 +568,10 @@ TEST_F(DriveChooser, CallersActiveWindowOwnsTheDialogAndWaitsForIt)
 // ---- screen readers -----------------------------------------------------
 
 // The buttons, labels and figures are named by their texts; a figure comes
-// right after the label that names it, and the list right after the frame
-// whose text it carries as its name. (The prompt's edit has no label: a
-// reader gives its text as its value, which Wine's oleacc does not.)
+// right after the label that names it, and the list right after the label
+// that carries the frame's text, which it carries as its own text too. (The
+// prompt's edit has no label: a reader gives its text as its value, which
+// Wine's oleacc does not.)
 TEST_F(DriveChooser, EveryControlHasAnAccessibleNameAndLabelsComeFirst)
 {
     CoInitialize(NULL);
@@ -555,7 +581,7 @@ TEST_F(DriveChooser, EveryControlHasAnAccessibleNameAndLabelsComeFirst)
         const char *name;
         int namedBy; // the control right before it, 0 for none to check
     } rows[] = {
-        {IDC_DRIVE_LIST, "Selection", IDC_DRIVE_GROUP},
+        {IDC_DRIVE_LIST, "Selection", IDC_DRIVE_LIST_LABEL},
         {IDC_DRIVE_BACK, "< Back", 0},
         {IDC_DRIVE_NEXT, "Next >", 0},
         {IDC_DRIVE_CANCEL, "Cancel", 0},
@@ -581,6 +607,62 @@ TEST_F(DriveChooser, EveryControlHasAnAccessibleNameAndLabelsComeFirst)
         EXPECT_EQ(rows[i].namedBy == 0 ? "" : std::to_string(rows[i].namedBy), before[i]);
     }
     CoUninitialize();
+}
+
+// Windows names a list, as Wine's oleacc does not, from the static text
+// right before it in the z-order, and ignores the list's own text and a group
+// box there; a static is named by its own text. So right before the list
+// stands a static with the frame's text, of no size so it shows nothing, and
+// right before each figure the static label that says what it is, in every
+// language, mirrored or not, narrow or wide.
+TEST_F(DriveChooser, ListAndFiguresHaveTheirLabelRightBeforeThemInZOrder)
+{
+    FakeDrives drives(OneDrive());
+    struct Row {
+        const char *what;
+        LANGID language;
+        bool wide;
+    } rows[] = {
+        {"English, narrow", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), false},
+        {"German, wide", MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), true},
+        {"Arabic, narrow", MAKELANGID(LANG_ARABIC, SUBLANG_DEFAULT), false},
+    };
+    // Each named control, and the control whose text its label carries.
+    const int named[][2] = {{IDC_DRIVE_LIST, IDC_DRIVE_GROUP},
+                            {IDC_DRIVE_REQUIRED, IDC_DRIVE_REQUIRED_LABEL},
+                            {IDC_DRIVE_FREE, IDC_DRIVE_FREE_LABEL}};
+    LCID before = GetThreadLocale();
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(SetThreadLocale(MAKELCID(row.language, SORT_DEFAULT)));
+        std::vector<std::string> faults;
+        auto check = [&](HWND dialog, DriveView &) {
+            for (const auto &pair : named) {
+                std::string where = std::to_string(pair[0]) + ": ";
+                HWND label = GetWindow(GetDlgItem(dialog, pair[0]), GW_HWNDPREV);
+                char className[32] = {0};
+                GetClassNameA(label, className, sizeof(className));
+                std::wstring text = WideText(label), wanted = WideText(GetDlgItem(dialog, pair[1]));
+                if (_stricmp(className, "Static") != 0)
+                    faults.push_back(where + "the window before is a " + className);
+                if ((GetWindowLongW(label, GWL_STYLE) & (WS_VISIBLE | SS_TYPEMASK)) != (WS_VISIBLE | SS_LEFT))
+                    faults.push_back(where + "the label is no visible text");
+                if (wanted.empty() || text != wanted)
+                    faults.push_back(where + "the label reads " + Utf8(text) + ", not " + Utf8(wanted));
+            }
+            // The list's label shows nothing: the dialog looks as it did.
+            RECT r = {};
+            HWND listLabel = GetDlgItem(dialog, IDC_DRIVE_LIST_LABEL);
+            GetWindowRect(listLabel, &r);
+            if (listLabel == NULL || !IsRectEmpty(&r) || (GetWindowLongW(listLabel, GWL_STYLE) & WS_TABSTOP))
+                faults.push_back("the list's label takes room or a tab stop");
+            ClickButton(dialog, IDC_DRIVE_CANCEL);
+        };
+        DriveRun run = row.wide ? RunAskDriveW(500, L"Setup", L"", check) : RunAskDrive(500, "Setup", "", check);
+        SetThreadLocale(before);
+        ASSERT_TRUE(run.view.shown);
+        EXPECT_EQ(std::vector<std::string>{}, faults);
+    }
 }
 
 TEST(DriveChooserReal, ListsTheMachinesLocalDrives)
