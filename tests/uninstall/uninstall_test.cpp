@@ -16,6 +16,8 @@ namespace {
 
 const std::string RULE = "=====================================\r\n";
 const std::string UTF8_MARK = "\xEF\xBB\xBF";
+// Behind the value of a listed service that the manager does not know.
+const std::string NO_SERVICE = "\r\nNo service has this name (error 1060), nothing removed";
 
 std::string Block(const std::string &logName, const std::vector<std::pair<std::string, std::string>> &services,
                   const std::vector<std::pair<std::string, std::string>> &commands)
@@ -153,7 +155,7 @@ TEST(UninstallRun, AllFiftyKeysAreReadAndNoMore)
         std::string value = "KivTestNone_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(i);
         script += "Service" + std::to_string(i) + "=" + value + "\r\n";
         if (i < 50)
-            expected.push_back({"Service" + std::to_string(i), value});
+            expected.push_back({"Service" + std::to_string(i), value + NO_SERVICE});
     }
     hook.Script(script);
     ChildRun run = hook.Run();
@@ -317,7 +319,7 @@ TEST(UninstallRun, LogKeepsItsEncodingAcrossRuns)
         }
         ChildRun run = hook.Run();
         EXPECT_EQ(0u, run.exitCode) << run.output;
-        EXPECT_EQ(row.log + Block(hook.LogName(), {{"Service0", row.value}, {"Service1", "NOT_FOUND"}},
+        EXPECT_EQ(row.log + Block(hook.LogName(), {{"Service0", row.value + NO_SERVICE}, {"Service1", "NOT_FOUND"}},
                                   {{"Command0", "NOT_FOUND"}}),
                   hook.Log());
     }
@@ -391,7 +393,8 @@ TEST(UninstallInProcess, StatusAroundEachStepStartersRemovedAndModuleInstanceCle
         EXPECT_NE(std::string::npos,
                   records[i].strings[0].find("KIV_NT_RemoveService(" + names[i] + "): OpenService"));
     }
-    EXPECT_EQ(Block(hook.LogName(), {{"Service0", "KivTestNone_x"}, {"Service1", ""}, {"Service2", "NOT_FOUND"}},
+    EXPECT_EQ(Block(hook.LogName(),
+                    {{"Service0", "KivTestNone_x" + NO_SERVICE}, {"Service1", ""}, {"Service2", "NOT_FOUND"}},
                     {{"Command0", "kivnone_nothing.exe"}, {"Command1", "NOT_FOUND"}}),
               hook.Log());
 
@@ -417,7 +420,7 @@ TEST(UninstallInProcess, QuietRunShowsNoStatusWindow)
     SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
     EXPECT_TRUE(g_windowTexts.empty()) << "expected no status window, first text: "
                                        << (g_windowTexts.empty() ? "" : g_windowTexts[0]);
-    EXPECT_EQ(Block(hook.LogName(), {{"Service0", "KivTestNone_q"}, {"Service1", "NOT_FOUND"}},
+    EXPECT_EQ(Block(hook.LogName(), {{"Service0", "KivTestNone_q" + NO_SERVICE}, {"Service1", "NOT_FOUND"}},
                     {{"Command0", "kivnone_nothing.exe"}, {"Command1", "NOT_FOUND"}}),
               hook.Log());
     EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
