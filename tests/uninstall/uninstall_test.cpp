@@ -2,6 +2,10 @@
 // script, and in this process with the command line and outlets intercepted.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -485,6 +489,232 @@ TEST(UninstallInProcess, UnicodeScriptActsOnNamesOutsideTheAnsiCodePage)
     for (int i = 0; i < 100 && marker.empty(); i++, Sleep(100))
         ReadFileBytes(folder + L"kivmark.txt", &marker);
     EXPECT_EQ(std::string((const char *)command.data(), command.size() * sizeof(wchar_t)), marker);
+}
+
+// ---- commands as written, and folders the hook may trust ------------------
+
+std::vector<std::string> g_winExecLines;
+UINT WINAPI RecordWinExec(LPCSTR line, UINT)
+{
+    g_winExecLines.push_back(line);
+    return 33;
+}
+
+// What CreateProcessW was given; nothing is started.
+std::vector<std::pair<std::wstring, std::wstring>> g_processes;
+BOOL WINAPI RecordCreateProcessW(LPCWSTR program, LPWSTR line, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                                 DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
+{
+    g_processes.push_back({program ? program : L"(null)", line ? line : L"(null)"});
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
+// One run in this process, with its commands recorded instead of started.
+void RunRecordingCommands(HookFolder &hook)
+{
+    g_winExecLines.clear();
+    g_processes.clear();
+    {
+        WideCommandLine commandLine(KivModule(), "kivhost.exe -c\"" + hook.dir().file("kiv_inst.dll") + "\"");
+        ImportHook winExec(KivModule(), NULL, "WinExec", (void *)RecordWinExec);
+        ImportHook create(KivModule(), NULL, "CreateProcessW", (void *)RecordCreateProcessW);
+        EventCapture events;
+        ASSERT_TRUE(winExec.installed() && create.installed());
+        ASSERT_TRUE(SetEnvironmentVariableA("KIV_INST_QUIET", "1"));
+        EXPECT_EQ(0, UninstInitialize(0, KivModule()));
+        SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
+    }
+    EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
+    entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
+}
+
+// The profile reader takes quotes around a whole value away; the hook reads
+// commands as written, so the line its author quoted starts so.
+TEST(UninstallCommands, AnsiCommandsStartExactlyAsWritten)
+{
+    HookFolder hook;
+    hook.Script("[CustomCommand]\r\nCommand0=\"C:\\dir x\\prog.exe\"\r\nCommand1=  \"C:\\a.exe\" \"arg\"  \r\n"
+                "command2=\"x\" y \"z\"\r\nCommand3=\"NOT_FOUND\"\r\nCommand4=NOT_FOUND\r\n");
+    RunRecordingCommands(hook);
+    std::vector<std::string> expected = {"\"C:\\dir x\\prog.exe\"", "\"C:\\a.exe\" \"arg\"", "\"x\" y \"z\"",
+                                         "\"NOT_FOUND\""};
+    EXPECT_EQ(expected, g_winExecLines);
+    EXPECT_TRUE(g_processes.empty()) << "expected an ANSI script's commands through WinExec only";
+    EXPECT_EQ(Block(hook.LogName(), {{"Service0", "NOT_FOUND"}},
+                    {{"Command0", expected[0]}, {"Command1", expected[1]}, {"Command2", expected[2]},
+                     {"Command3", expected[3]}, {"Command4", "NOT_FOUND"}}),
+              hook.Log());
+}
+
+// A Unicode script's command names its program by an absolute path, which
+// is handed over as the program; anything the system would search for is
+// skipped with a line that says so.
+TEST(UninstallCommands, UnicodeCommandsNameTheirProgramByAbsolutePath)
+{
+    const struct {
+        const wchar_t *command;
+        const wchar_t *program; // NULL: skipped
+    } rows[] = {
+        {L"\"C:\\dir x\\prog.exe\" \"arg\"", L"C:\\dir x\\prog.exe"},
+        {L"\"C:\\dir x\\prog.exe\"", L"C:\\dir x\\prog.exe"},
+        {L"C:\\kiv\\clean.exe /q", L"C:\\kiv\\clean.exe"},
+        {L"\\\\srv\\share\\clean.cmd", L"\\\\srv\\share\\clean.cmd"},
+        {L"cmd.exe /c del x", NULL},
+        {L"\"notepad\" x.txt", NULL},
+        {L"bin\\clean.exe", NULL},
+        {L"\\kiv\\clean.exe", NULL},
+        {L"\"C:\\dir x\\prog.exe", NULL},
+    };
+    std::wstring script = L"[CustomCommand]\r\n";
+    std::vector<std::pair<std::string, std::string>> logged;
+    std::vector<std::pair<std::wstring, std::wstring>> started;
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); i++) {
+        std::string key = "Command" + std::to_string(i);
+        script += Wide(key) + L"=" + rows[i].command + L"\r\n";
+        std::string value = Utf8(rows[i].command);
+        if (rows[i].program == NULL)
+            value += "\r\nCommand does not name its program by an absolute path, skipped";
+        else
+            started.push_back({rows[i].program, rows[i].command});
+        logged.push_back({key, value});
+    }
+    logged.push_back({"Command" + std::to_string(logged.size()), "NOT_FOUND"});
+    HookFolder hook;
+    hook.Script(Utf16File(script));
+    RunRecordingCommands(hook);
+    EXPECT_EQ(started, g_processes);
+    EXPECT_TRUE(g_winExecLines.empty());
+    EXPECT_EQ(UTF8_MARK + Block(hook.LogName(), {{"Service0", "NOT_FOUND"}}, logged), hook.Log());
+}
+
+// A quoted program path with a blank and nothing behind it: started, and
+// given its command line with the quotes its author wrote.
+TEST(UninstallCommands, QuotedPathWithBlanksReachesTheProgramWhole)
+{
+    HookFolder hook;
+    std::string folder = hook.dir().file("dir x");
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+    ASSERT_TRUE(CopyFileA(BinPath("kivmark.exe").c_str(), (folder + "\\kivmark.exe").c_str(), FALSE));
+    std::string command = "\"" + folder + "\\kivmark.exe\"";
+    hook.Script("[CustomCommand]\r\nCommand0=" + command + "\r\n");
+    ChildRun run = hook.Run();
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    std::string marker;
+    for (int i = 0; i < 100 && marker.empty(); i++, Sleep(100))
+        ReadFileBytes(folder + "\\kivmark.txt", &marker);
+    std::wstring wide = Wide(command);
+    EXPECT_EQ(std::string((const char *)wide.data(), wide.size() * sizeof(wchar_t)), marker);
+    DeleteFileA((folder + "\\kivmark.txt").c_str());
+    DeleteFileA((folder + "\\kivmark.exe").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+// The security a test gives each handle the hook asks about, in turn: the
+// folder's, then the script's. An empty text makes the call fail.
+std::vector<std::string> g_descriptors;
+size_t g_descriptorCalls;
+DWORD WINAPI FakeGetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID *owner, PSID *group,
+                                 PACL *dacl, PACL *sacl, PSECURITY_DESCRIPTOR *descriptor)
+{
+    size_t call = g_descriptorCalls++;
+    const std::string &text = g_descriptors.at(call < g_descriptors.size() ? call : g_descriptors.size() - 1);
+    if (text.empty())
+        return ERROR_ACCESS_DENIED;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(text.c_str(), SDDL_REVISION_1, descriptor, NULL))
+        return GetLastError();
+    BOOL present = FALSE, defaulted = FALSE;
+    GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+    GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+    if (!present)
+        *dacl = NULL;
+    if (group != NULL)
+        *group = NULL;
+    if (sacl != NULL)
+        *sacl = NULL;
+    return ERROR_SUCCESS;
+}
+
+// Wine enforces no access rights, so the rights are given through the
+// hook's import: a folder or script others may write is never read, and the
+// run logs why beside the library.
+TEST(UninstallTrust, FolderOthersMayWriteIsNotActedOn)
+{
+    const char *const PROTECTED = "O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+    const char *const WRITABLE = "others than administrators, SYSTEM and this account may write it or its script";
+    const struct {
+        const char *what;
+        std::vector<std::string> descriptors; // folder, script
+        const char *reason;                   // NULL: acted on
+    } rows[] = {
+        {"protected folder and script", {PROTECTED, PROTECTED}, NULL},
+        {"inherit-only write for users", {"O:BAD:(A;;FA;;;BA)(A;OICIIO;FA;;;BU)", PROTECTED}, NULL},
+        {"users may add files to the folder", {"O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;;0x2;;;BU)", PROTECTED},
+         WRITABLE},
+        {"users may write the script", {PROTECTED, "O:BAD:(A;;FA;;;BA)(A;;FW;;;BU)"}, WRITABLE},
+        {"everyone has it all", {"O:BAD:(A;;GA;;;WD)", PROTECTED}, WRITABLE},
+        // A descriptor without an access list: as a null one, it lets everybody in.
+        {"no access list", {"O:BA", PROTECTED}, WRITABLE},
+        {"owned by users", {"O:BUD:(A;;FA;;;BA)", PROTECTED}, "it or its script belongs to another account"},
+        {"rights unreadable", {""}, "its or its script's access rights cannot be read"},
+    };
+    const std::string libraryLog = BinPath("kivuninslog.txt");
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        HookFolder hook;
+        hook.Script("[ServiceDelete]\r\nService0=KivTestNone_t\r\n[CustomCommand]\r\nCommand0=C:\\kiv\\x.exe\r\n");
+        DeleteFileA(libraryLog.c_str());
+        g_descriptors = row.descriptors;
+        g_descriptorCalls = 0;
+        {
+            ImportHook security(KivModule(), NULL, "GetSecurityInfo", (void *)FakeGetSecurityInfo);
+            ASSERT_TRUE(security.installed());
+            RunRecordingCommands(hook);
+        }
+        if (row.reason == NULL) {
+            EXPECT_EQ(2u, g_descriptorCalls) << "expected the folder and the script judged";
+            EXPECT_EQ(std::vector<std::string>{"C:\\kiv\\x.exe"}, g_winExecLines);
+            EXPECT_EQ(Block(hook.LogName(), {{"Service0", "KivTestNone_t" + NO_SERVICE}, {"Service1", "NOT_FOUND"}},
+                            {{"Command0", "C:\\kiv\\x.exe"}, {"Command1", "NOT_FOUND"}}),
+                      hook.Log());
+            continue;
+        }
+        EXPECT_TRUE(g_winExecLines.empty()) << "expected no command started";
+        EXPECT_EQ("", hook.Log()) << "expected no log in the refused folder";
+        std::string log;
+        ASSERT_TRUE(ReadFileBytes(libraryLog, &log)) << "expected the log beside the library";
+        std::string block = Block(libraryLog, {{"Service0", "NOT_FOUND"}}, {{"Command0", "NOT_FOUND"}});
+        std::string refused = "Script folder " + hook.dir().path() + " refused: " + row.reason + "\r\n";
+        block.insert(block.find("Section is ServiceDelete"), refused);
+        EXPECT_EQ(block, log);
+        DeleteFileA(libraryLog.c_str());
+    }
+}
+
+// The library's own folder is the engine's choice and is not judged, nor is
+// a folder the running account made (every other test here runs in one).
+TEST(UninstallTrust, LibrarysOwnFolderIsNotJudged)
+{
+    const std::string script = BinPath("kivunins.ini"), log = BinPath("kivuninslog.txt");
+    ASSERT_TRUE(WriteFileBytes(script, "[CustomCommand]\r\nCommand0=C:\\kiv\\own.exe\r\n"));
+    g_descriptors = {"O:BUD:(A;;GA;;;WD)"};
+    g_descriptorCalls = 0;
+    g_winExecLines.clear();
+    {
+        WideCommandLine commandLine(KivModule(), "kivhost.exe -c\"" + BinPath("kiv_inst.dll") + "\"");
+        ImportHook security(KivModule(), NULL, "GetSecurityInfo", (void *)FakeGetSecurityInfo);
+        ImportHook winExec(KivModule(), NULL, "WinExec", (void *)RecordWinExec);
+        EventCapture events;
+        ASSERT_TRUE(SetEnvironmentVariableA("KIV_INST_QUIET", "1"));
+        EXPECT_EQ(0, UninstInitialize(0, KivModule()));
+        SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
+    }
+    EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
+    entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
+    DeleteFileA(script.c_str());
+    DeleteFileA(log.c_str());
+    EXPECT_EQ(0u, g_descriptorCalls);
+    EXPECT_EQ(std::vector<std::string>{"C:\\kiv\\own.exe"}, g_winExecLines);
 }
 
 } // namespace
