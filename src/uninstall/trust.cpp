@@ -4,6 +4,7 @@
 #include "uninstall/uninstall.h"
 
 #include <aclapi.h>
+#include <strsafe.h>
 
 // A SID of up to six sub-authorities, laid out as the system lays one out.
 struct FixedSid {
@@ -97,10 +98,18 @@ HookTrust CheckHookFolder(const WCHAR *directory, const WCHAR *script, HANDLE *p
     PSID user = CurrentUser(userBuffer);
     if (user == NULL)
         return TRUST_UNREADABLE;
+    // The folder by its own name: a trailing backslash would ask for what a
+    // link leads to rather than for the link. A root keeps its backslash.
+    WCHAR name[UNINST_TEXT_SIZE] = {0};
+    if (FAILED(StringCchCopyW(name, UNINST_TEXT_SIZE, directory)))
+        return TRUST_UNREADABLE;
+    size_t length = (size_t)lstrlenW(name);
+    if (length > 3 && name[length - 1] == L'\\')
+        name[length - 1] = L'\0';
     // The link itself, not what it leads to: a link somebody else made is
     // theirs. Without delete sharing the folder cannot be renamed or
     // replaced while the run reads from it.
-    HANDLE folder = CreateFileW(directory, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+    HANDLE folder = CreateFileW(name, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (folder == INVALID_HANDLE_VALUE)
         return TRUST_UNREADABLE;

@@ -154,10 +154,11 @@ static DWORD CopySectionValue(const WCHAR *sectionText, const WCHAR *key, WCHAR 
 // Reads one numbered key: through the profile reader, from the section as
 // written when sectionText is given, from nothing when there is no script.
 // wide gets the value as read, and for an ANSI script value its ANSI form
-// (both UNINST_TEXT_SIZE). Logs the key and the value. A value the reader may have cut is logged and skipped, and so is,
-// in an ANSI script, one the ANSI code page cannot hold, and in a Unicode
-// one, one with a character no name or command has: acted on, it could name
-// another service or run another command.
+// (both UNINST_TEXT_SIZE). Logs the key and the value. A value the reader
+// may have cut is logged and skipped, and so is, in an ANSI script, one the
+// ANSI code page cannot hold, and in a Unicode one, one with a character no
+// name or command has: acted on, it could name another service or run
+// another command.
 static ListEntry ReadListEntry(const WCHAR *script, const WCHAR *sectionText, BOOL unicode, const WCHAR *section,
                                const char *keyFormat, int index, char *value, WCHAR *wide)
 {
