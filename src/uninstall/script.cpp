@@ -107,9 +107,9 @@ const WCHAR *FindSectionValue(const WCHAR *section, const WCHAR *key, size_t *le
 {
     size_t keyLength = (size_t)lstrlenW(key);
     for (const WCHAR *line = section; *line != L'\0'; line += lstrlenW(line) + 1) {
-        const WCHAR *equals = wcschr(line, L'=');
+        const WCHAR *equals = line + wcscspn(line, L"=");
         // Windows hands over comment lines in a section too.
-        if (equals == NULL || *line == L';')
+        if (*equals == L'\0' || *line == L';')
             continue;
         const WCHAR *name = line, *nameEnd = equals;
         TrimBlanks(&name, &nameEnd);
@@ -135,9 +135,9 @@ size_t CommandProgram(const WCHAR *line, const WCHAR **program, BOOL *closed)
         return (size_t)(end - line);
     }
     *program = line + 1;
-    const WCHAR *close = wcschr(line + 1, L'"');
-    *closed = close != NULL;
-    return close != NULL ? (size_t)(close - (line + 1)) : (size_t)lstrlenW(line + 1);
+    size_t length = wcscspn(line + 1, L"\"");
+    *closed = line[1 + length] == L'"';
+    return length;
 }
 
 int IsAbsoluteProgram(const WCHAR *program, size_t length)

@@ -32,8 +32,6 @@ static const size_t TOKEN_USER_BYTES = sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZ
 
 static bool IsTrusted(PSID sid, PSID user)
 {
-    if (!IsValidSid(sid))
-        return false;
     return EqualSid(sid, (PSID)&SYSTEM_SID) || EqualSid(sid, (PSID)&ADMINISTRATORS_SID) ||
            EqualSid(sid, (PSID)&TRUSTED_INSTALLER_SID) || (user != NULL && EqualSid(sid, user));
 }
@@ -65,12 +63,11 @@ HookTrust JudgeSecurity(PSID owner, PACL dacl, PSID user)
     return TRUST_KEPT;
 }
 
-// The account running the hook: the thread's while it impersonates one.
+// The account running the hook: the uninstaller's own.
 static PSID CurrentUser(BYTE *buffer)
 {
     HANDLE token = NULL;
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) &&
-        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
         return NULL;
     DWORD needed = 0;
     BOOL read = GetTokenInformation(token, TokenUser, buffer, (DWORD)TOKEN_USER_BYTES, &needed);

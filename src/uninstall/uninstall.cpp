@@ -67,9 +67,9 @@ static const char LOG_NO_SERVICE_LINE[] = "No service has this name (error 1060)
 // Why the script of a folder given by "-c" is not read, with the folder.
 static const char *const LOG_REFUSED_LINES[] = {
     NULL,
-    "Script folder %s refused: its or its script's access rights cannot be read\n",
-    "Script folder %s refused: it or its script belongs to another account\n",
-    "Script folder %s refused: others than administrators, SYSTEM and this account may write it or its script\n",
+    "Script folder %s refused: its rights cannot be read\n",
+    "Script folder %s refused: owned by another account\n",
+    "Script folder %s refused: others may write it\n",
 };
 
 // A Unicode log: UTF-8 behind its byte-order mark, so that its ASCII lines

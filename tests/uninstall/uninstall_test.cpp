@@ -641,7 +641,7 @@ DWORD WINAPI FakeGetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, P
 TEST(UninstallTrust, FolderOthersMayWriteIsNotActedOn)
 {
     const char *const PROTECTED = "O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
-    const char *const WRITABLE = "others than administrators, SYSTEM and this account may write it or its script";
+    const char *const WRITABLE = "others may write it";
     const struct {
         const char *what;
         std::vector<std::string> descriptors; // folder, script
@@ -655,8 +655,8 @@ TEST(UninstallTrust, FolderOthersMayWriteIsNotActedOn)
         {"everyone has it all", {"O:BAD:(A;;GA;;;WD)", PROTECTED}, WRITABLE},
         // A descriptor without an access list: as a null one, it lets everybody in.
         {"no access list", {"O:BA", PROTECTED}, WRITABLE},
-        {"owned by users", {"O:BUD:(A;;FA;;;BA)", PROTECTED}, "it or its script belongs to another account"},
-        {"rights unreadable", {""}, "its or its script's access rights cannot be read"},
+        {"owned by users", {"O:BUD:(A;;FA;;;BA)", PROTECTED}, "owned by another account"},
+        {"rights unreadable", {""}, "its rights cannot be read"},
     };
     const std::string libraryLog = BinPath("kivuninslog.txt");
     for (const auto &row : rows) {
