@@ -510,13 +510,14 @@ BOOL WINAPI RecordCreateProcessW(LPCWSTR program, LPWSTR line, LPSECURITY_ATTRIB
     return FALSE;
 }
 
-// One run in this process, with its commands recorded instead of started.
-void RunRecordingCommands(HookFolder &hook)
+// One quiet run in this process for the library path given, with its
+// commands recorded instead of started.
+void RunRecordingCommands(const std::string &library)
 {
     g_winExecLines.clear();
     g_processes.clear();
     {
-        WideCommandLine commandLine(KivModule(), "kivhost.exe -c\"" + hook.dir().file("kiv_inst.dll") + "\"");
+        WideCommandLine commandLine(KivModule(), "kivhost.exe -c\"" + library + "\"");
         ImportHook winExec(KivModule(), NULL, "WinExec", (void *)RecordWinExec);
         ImportHook create(KivModule(), NULL, "CreateProcessW", (void *)RecordCreateProcessW);
         EventCapture events;
@@ -536,7 +537,7 @@ TEST(UninstallCommands, AnsiCommandsStartExactlyAsWritten)
     HookFolder hook;
     hook.Script("[CustomCommand]\r\nCommand0=\"C:\\dir x\\prog.exe\"\r\nCommand1=  \"C:\\a.exe\" \"arg\"  \r\n"
                 "command2=\"x\" y \"z\"\r\nCommand3=\"NOT_FOUND\"\r\nCommand4=NOT_FOUND\r\n");
-    RunRecordingCommands(hook);
+    RunRecordingCommands(hook.dir().file("kiv_inst.dll"));
     std::vector<std::string> expected = {"\"C:\\dir x\\prog.exe\"", "\"C:\\a.exe\" \"arg\"", "\"x\" y \"z\"",
                                          "\"NOT_FOUND\""};
     EXPECT_EQ(expected, g_winExecLines);
@@ -582,7 +583,7 @@ TEST(UninstallCommands, UnicodeCommandsNameTheirProgramByAbsolutePath)
     logged.push_back({"Command" + std::to_string(logged.size()), "NOT_FOUND"});
     HookFolder hook;
     hook.Script(Utf16File(script));
-    RunRecordingCommands(hook);
+    RunRecordingCommands(hook.dir().file("kiv_inst.dll"));
     EXPECT_EQ(started, g_processes);
     EXPECT_TRUE(g_winExecLines.empty());
     EXPECT_EQ(UTF8_MARK + Block(hook.LogName(), {{"Service0", "NOT_FOUND"}}, logged), hook.Log());
@@ -669,7 +670,7 @@ TEST(UninstallTrust, FolderOthersMayWriteIsNotActedOn)
         {
             ImportHook security(KivModule(), NULL, "GetSecurityInfo", (void *)FakeGetSecurityInfo);
             ASSERT_TRUE(security.installed());
-            RunRecordingCommands(hook);
+            RunRecordingCommands(hook.dir().file("kiv_inst.dll"));
         }
         if (row.reason == NULL) {
             EXPECT_EQ(2u, g_descriptorCalls) << "expected the folder and the script judged";
@@ -699,18 +700,10 @@ TEST(UninstallTrust, LibrarysOwnFolderIsNotJudged)
     ASSERT_TRUE(WriteFileBytes(script, "[CustomCommand]\r\nCommand0=C:\\kiv\\own.exe\r\n"));
     g_descriptors = {"O:BUD:(A;;GA;;;WD)"};
     g_descriptorCalls = 0;
-    g_winExecLines.clear();
     {
-        WideCommandLine commandLine(KivModule(), "kivhost.exe -c\"" + BinPath("kiv_inst.dll") + "\"");
         ImportHook security(KivModule(), NULL, "GetSecurityInfo", (void *)FakeGetSecurityInfo);
-        ImportHook winExec(KivModule(), NULL, "WinExec", (void *)RecordWinExec);
-        EventCapture events;
-        ASSERT_TRUE(SetEnvironmentVariableA("KIV_INST_QUIET", "1"));
-        EXPECT_EQ(0, UninstInitialize(0, KivModule()));
-        SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
+        RunRecordingCommands(BinPath("kiv_inst.dll"));
     }
-    EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
-    entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
     DeleteFileA(script.c_str());
     DeleteFileA(log.c_str());
     EXPECT_EQ(0u, g_descriptorCalls);
