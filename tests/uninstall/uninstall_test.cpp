@@ -710,4 +710,50 @@ TEST(UninstallTrust, LibrarysOwnFolderIsNotJudged)
     EXPECT_EQ(std::vector<std::string>{"C:\\kiv\\own.exe"}, g_winExecLines);
 }
 
+// The folder and the script are opened as themselves, never through a
+// link, and the folder without delete sharing, so that it cannot be moved
+// away and replaced while the run reads its script. (Wine lets a folder be
+// renamed all the same: the test checks how the hook opens it.)
+struct FileOpen {
+    std::wstring name;
+    DWORD share, flags;
+};
+std::vector<FileOpen> g_opens;
+void *g_realCreateFile;
+HANDLE WINAPI RecordCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE model)
+{
+    g_opens.push_back({name, share, flags});
+    typedef HANDLE(WINAPI * Open)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    return ((Open)g_realCreateFile)(name, access, share, security, disposition, flags, model);
+}
+
+TEST(UninstallTrust, FolderAndScriptAreOpenedAsThemselves)
+{
+    HookFolder hook;
+    hook.Script("[ServiceDelete]\r\nService0=KivTestNone_p\r\n");
+    g_opens.clear();
+    {
+        ImportHook open(KivModule(), NULL, "CreateFileW", (void *)RecordCreateFileW);
+        g_realCreateFile = open.original();
+        ASSERT_TRUE(open.installed());
+        RunRecordingCommands(hook.dir().file("kiv_inst.dll"));
+    }
+    std::wstring folder = Wide(hook.dir().path());
+    folder.pop_back();
+    const FileOpen *folderOpen = NULL, *scriptOpen = NULL;
+    for (const FileOpen &open : g_opens) {
+        if (open.name == folder && folderOpen == NULL)
+            folderOpen = &open;
+        if (open.name == Wide(hook.dir().file("kivunins.ini")) && scriptOpen == NULL)
+            scriptOpen = &open;
+    }
+    ASSERT_NE(nullptr, folderOpen) << "expected the folder opened by its name without a trailing backslash";
+    ASSERT_NE(nullptr, scriptOpen);
+    EXPECT_EQ((DWORD)(FILE_SHARE_READ | FILE_SHARE_WRITE), folderOpen->share);
+    EXPECT_EQ((DWORD)(FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT), folderOpen->flags);
+    EXPECT_NE(0u, scriptOpen->flags & FILE_FLAG_OPEN_REPARSE_POINT);
+    EXPECT_LT(folderOpen, scriptOpen) << "expected the folder judged first";
+}
+
 } // namespace
