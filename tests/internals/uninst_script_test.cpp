@@ -1,6 +1,6 @@
-// How the hook reads a command as written, which program a Unicode command
-// names, whether a folder's security leaves it to trusted accounts, and the
-// ANSI form of a name that its buffer must hold terminated.
+// How the hook reads a command as written, whether a folder's security
+// leaves it to trusted accounts, and the ANSI form of a name that its buffer
+// must hold terminated.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -56,41 +56,6 @@ TEST(UninstScript, ValueAsWrittenKeepsItsQuotes)
         }
         ASSERT_NE((const WCHAR *)NULL, value);
         EXPECT_EQ(std::wstring(row.value), std::wstring(value, length));
-    }
-}
-
-TEST(UninstScript, ProgramOfACommandAndWhetherItIsAbsolute)
-{
-    const struct {
-        const wchar_t *line;
-        const wchar_t *program;
-        BOOL closed;
-        int absolute;
-    } rows[] = {
-        {L"\"C:\\dir x\\prog.exe\" \"arg\"", L"C:\\dir x\\prog.exe", TRUE, 1},
-        {L"C:\\kiv\\clean.exe /q", L"C:\\kiv\\clean.exe", TRUE, 1},
-        {L"\\\\srv\\share\\a.cmd", L"\\\\srv\\share\\a.cmd", TRUE, 1},
-        // Searched for, or relative to a current folder or drive.
-        {L"cmd.exe /c x", L"cmd.exe", TRUE, 0},
-        {L"\"notepad\" x.txt", L"notepad", TRUE, 0},
-        {L"bin\\clean.exe", L"bin\\clean.exe", TRUE, 0},
-        {L"C:clean.exe", L"C:clean.exe", TRUE, 0},
-        {L"\\kiv\\clean.exe", L"\\kiv\\clean.exe", TRUE, 0},
-        {L"\\\\\\x", L"\\\\\\x", TRUE, 0},
-        {L"1:\\x.exe", L"1:\\x.exe", TRUE, 0},
-        // An unquoted path with blanks names its first part only.
-        {L"C:\\dir x\\prog.exe", L"C:\\dir", TRUE, 1},
-        {L"\"C:\\dir x\\prog.exe", L"C:\\dir x\\prog.exe", FALSE, 1},
-        {L"", L"", TRUE, 0},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(row.line)));
-        const WCHAR *program = NULL;
-        BOOL closed = 2;
-        size_t length = CommandProgram(row.line, &program, &closed);
-        EXPECT_EQ(std::wstring(row.program), std::wstring(program, length));
-        EXPECT_EQ(row.closed, closed);
-        EXPECT_EQ(row.absolute, IsAbsoluteProgram(program, length));
     }
 }
 

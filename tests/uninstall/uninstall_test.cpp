@@ -565,6 +565,8 @@ TEST(UninstallCommands, UnicodeCommandsNameTheirProgramByAbsolutePath)
         {L"\"notepad\" x.txt", NULL},
         {L"bin\\clean.exe", NULL},
         {L"\\kiv\\clean.exe", NULL},
+        {L"C:clean.exe", NULL},
+        {L"\\\\\\x.exe", NULL},
         {L"\"C:\\dir x\\prog.exe", NULL},
     };
     std::wstring script = L"[CustomCommand]\r\n";
