@@ -183,6 +183,9 @@ TEST_F(CheckScript, EachMistakeIsWarnedAbout)
         {"misspelt section", "[ServiceDelet]\r\nService0=M\r\n", "[ServiceDelet] looks like a misspelling",
          "remove service: M\n"},
         {"odd key", "[ServiceDelete]\r\nService01=P\r\n", "Service01 is not a key", "remove service: P\n"},
+        // A section name longer than any value is read whole, not past its end.
+        {"long section name", "[" + std::string(600, 's') + "]\r\nService0=L\r\n",
+         "Service0 belongs in section [ServiceDelete]", "remove service: L\n"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);

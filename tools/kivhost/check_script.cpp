@@ -169,8 +169,10 @@ static const ListKind *ListOfKey(const char *key, size_t keyLength, long *index)
 static long ScanSection(const WCHAR *path, const char *section, const ListKind *list, char *buffer)
 {
     long highest = -1;
-    WCHAR wideSection[VALUE_SIZE];
-    MultiByteToWideChar(CP_UTF8, 0, section, -1, wideSection, VALUE_SIZE);
+    // Room for a name as long as the list of names it came from: a converter
+    // given too little room leaves its buffer without a terminator.
+    static WCHAR wideSection[SECTION_BUFFER / 4];
+    MultiByteToWideChar(CP_UTF8, 0, section, -1, wideSection, SECTION_BUFFER / 4);
     ReadUtf8List(buffer, path, wideSection);
     for (const char *line = buffer; *line != '\0'; line += strlen(line) + 1) {
         const char *equals = strchr(line, '=');
