@@ -43,6 +43,7 @@ typedef void *HMODULE;
 typedef void *HKEY;
 typedef void *HLOCAL;
 typedef void *PSID;
+typedef struct _ACL *PACL;
 typedef void *LSA_HANDLE;
 typedef void *SC_HANDLE;
 typedef void *SC_LOCK;

@@ -245,3 +245,17 @@ void GetDirectoryPartW(const WCHAR *path, WCHAR *directory, size_t directorySize
     if (split != NULL)
         CopyDirectory(directory, directorySize, path, split);
 }
+
+void ToNarrowName(const WCHAR *wide, char *text, size_t size)
+{
+    if (text == NULL || size == 0)
+        return;
+    text[0] = '\0';
+    // Room for any name the hook forms, at three bytes a character: a
+    // converter given too little room fills it without a terminator.
+    char whole[3 * UNINST_TEXT_SIZE];
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, whole, (int)sizeof(whole), NULL, NULL);
+    if (bytes <= 0)
+        return;
+    KIV_NT_CopyWholeChars(text, size, whole, (size_t)bytes - 1);
+}

@@ -60,3 +60,92 @@ void ToEscapedText(const WCHAR *wide, char *text, size_t size, BOOL utf8)
         units = 1;
     }
 }
+
+// A section as the reader hands it over whole: starting at this many
+// characters and doubling, up to the last size tried.
+static const DWORD SECTION_FIRST_CHARS = 16 * 1024;
+static const DWORD SECTION_LAST_CHARS = 4 * 1024 * 1024;
+
+WCHAR *ReadScriptSection(const WCHAR *script, const WCHAR *section)
+{
+    HANDLE heap = GetProcessHeap();
+    for (DWORD chars = SECTION_FIRST_CHARS; chars <= SECTION_LAST_CHARS; chars *= 2) {
+        WCHAR *text = (WCHAR *)HeapAlloc(heap, HEAP_ZERO_MEMORY, chars * sizeof(WCHAR));
+        if (text == NULL)
+            return NULL;
+        // A section that fills the buffer to its last two characters may
+        // have been cut, and a cut line may hold a cut command.
+        DWORD read = GetPrivateProfileSectionW(section, text, chars, script);
+        if (read < chars - 2)
+            return text;
+        HeapFree(heap, 0, text);
+    }
+    return NULL;
+}
+
+void FreeScriptSection(WCHAR *text)
+{
+    if (text != NULL)
+        HeapFree(GetProcessHeap(), 0, text);
+}
+
+static bool IsBlankW(WCHAR c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+// The text between start and end without the blanks around it.
+static void TrimBlanks(const WCHAR **start, const WCHAR **end)
+{
+    while (*start < *end && IsBlankW(**start))
+        (*start)++;
+    while (*end > *start && IsBlankW((*end)[-1]))
+        (*end)--;
+}
+
+const WCHAR *FindSectionValue(const WCHAR *section, const WCHAR *key, size_t *length)
+{
+    size_t keyLength = (size_t)lstrlenW(key);
+    for (const WCHAR *line = section; *line != L'\0'; line += lstrlenW(line) + 1) {
+        const WCHAR *equals = line + wcscspn(line, L"=");
+        // Windows hands over comment lines in a section too.
+        if (*equals == L'\0' || *line == L';')
+            continue;
+        const WCHAR *name = line, *nameEnd = equals;
+        TrimBlanks(&name, &nameEnd);
+        if ((size_t)(nameEnd - name) != keyLength ||
+            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name, (int)keyLength, key, (int)keyLength) != CSTR_EQUAL)
+            continue;
+        const WCHAR *value = equals + 1, *valueEnd = value + lstrlenW(value);
+        TrimBlanks(&value, &valueEnd);
+        *length = (size_t)(valueEnd - value);
+        return value;
+    }
+    return NULL;
+}
+
+size_t CommandProgram(const WCHAR *line, const WCHAR **program, BOOL *closed)
+{
+    *closed = TRUE;
+    if (*line != L'"') {
+        *program = line;
+        const WCHAR *end = line;
+        while (*end != L'\0' && !IsBlankW(*end))
+            end++;
+        return (size_t)(end - line);
+    }
+    *program = line + 1;
+    size_t length = wcscspn(line + 1, L"\"");
+    *closed = line[1 + length] == L'"';
+    return length;
+}
+
+int IsAbsoluteProgram(const WCHAR *program, size_t length)
+{
+    // A drive letter and its root, or a share: nothing the system would
+    // look for along its search path or below the current folder.
+    WCHAR letter = (WCHAR)(program[0] | 0x20);
+    bool drive = length > 3 && letter >= L'a' && letter <= L'z' && program[1] == L':' && program[2] == L'\\';
+    bool share = length > 2 && program[0] == L'\\' && program[1] == L'\\' && program[2] != L'\\';
+    return drive || share;
+}

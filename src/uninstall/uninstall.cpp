@@ -61,6 +61,16 @@ static const char LOG_END[] = "END Kivelstrand UN-install log file\n";
 static const char LOG_CUT_LINE[] = "Value may be cut (511 characters or more), skipped\n";
 static const char LOG_NOT_ANSI_LINE[] = "Value is not in the ANSI code page, skipped\n";
 static const char LOG_UNSAFE_LINE[] = "Value has a control character or half a surrogate pair, skipped\n";
+static const char LOG_NOT_ABSOLUTE_LINE[] = "Command does not name its program by an absolute path, skipped\n";
+static const char LOG_SECTION_UNREAD_LINE[] = "Section cannot be read whole, its commands skipped\n";
+static const char LOG_NO_SERVICE_LINE[] = "No service has this name (error 1060), nothing removed\n";
+// Why the script of a folder given by "-c" is not read, with the folder.
+static const char *const LOG_REFUSED_LINES[] = {
+    NULL,
+    "Script folder %s refused: its rights cannot be read\n",
+    "Script folder %s refused: owned by another account\n",
+    "Script folder %s refused: others may write it\n",
+};
 
 // A Unicode log: UTF-8 behind its byte-order mark, so that its ASCII lines
 // are those of an ANSI log byte for byte.
@@ -126,21 +136,44 @@ static int ToAnsi(const WCHAR *wide, char *text, int size, BOOL *unrepresentable
     return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, text, size, NULL, unrepresentable);
 }
 
-// Reads one numbered key: wide gets the value as read, and for an ANSI
-// script value its ANSI form (both UNINST_TEXT_SIZE). Logs the key and the
-// value. A value the reader may have cut is logged and skipped, and so is,
-// in an ANSI script, one the ANSI code page cannot hold, and in a Unicode
-// one, one with a character no name or command has: acted on, it could name
-// another service or run another command.
-static ListEntry ReadListEntry(const WCHAR *script, BOOL unicode, const WCHAR *section, const char *keyFormat,
-                               int index, char *value, WCHAR *wide)
+// A command's value as written (its first VALUE_MAX_CHARS characters, or
+// NOT_FOUND for a missing key), so that quotes around the whole of it stay;
+// its whole length.
+static DWORD CopySectionValue(const WCHAR *sectionText, const WCHAR *key, WCHAR *wide)
+{
+    size_t length = 0;
+    const WCHAR *value = FindSectionValue(sectionText, key, &length);
+    if (value == NULL) {
+        StringCchCopyW(wide, UNINST_TEXT_SIZE, NOT_FOUND_W);
+        return (DWORD)lstrlenW(NOT_FOUND_W);
+    }
+    StringCchCopyNW(wide, UNINST_TEXT_SIZE, value, length < (size_t)VALUE_MAX_CHARS ? length : VALUE_MAX_CHARS);
+    return (DWORD)length;
+}
+
+// Reads one numbered key: through the profile reader, from the section as
+// written when sectionText is given, from nothing when there is no script.
+// wide gets the value as read, and for an ANSI script value its ANSI form
+// (both UNINST_TEXT_SIZE). Logs the key and the value. A value the reader
+// may have cut is logged and skipped, and so is, in an ANSI script, one the
+// ANSI code page cannot hold, and in a Unicode one, one with a character no
+// name or command has: acted on, it could name another service or run
+// another command.
+static ListEntry ReadListEntry(const WCHAR *script, const WCHAR *sectionText, BOOL unicode, const WCHAR *section,
+                               const char *keyFormat, int index, char *value, WCHAR *wide)
 {
     char key[UNINST_TEXT_SIZE] = {0};
     StringCchPrintfA(key, UNINST_TEXT_SIZE, keyFormat, index);
     WCHAR wideKey[UNINST_TEXT_SIZE] = {0};
     MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, UNINST_TEXT_SIZE);
     ZeroMemory(wide, UNINST_TEXT_SIZE * sizeof(WCHAR));
-    DWORD length = GetPrivateProfileStringW(section, wideKey, NOT_FOUND_W, wide, UNINST_TEXT_SIZE, script);
+    DWORD length;
+    if (script[0] == L'\0')
+        length = CopySectionValue(L"", wideKey, wide);
+    else if (sectionText != NULL)
+        length = CopySectionValue(sectionText, wideKey, wide);
+    else
+        length = GetPrivateProfileStringW(section, wideKey, NOT_FOUND_W, wide, UNINST_TEXT_SIZE, script);
     bool cut = length >= (DWORD)VALUE_MAX_CHARS;
 
     ZeroMemory(value, UNINST_TEXT_SIZE);
@@ -218,10 +251,39 @@ static void DeleteConfigFile()
     DeleteFileA(config);
 }
 
+// A listed service that failed to go: whether the manager knows no service
+// by that name, which a name turned into a look-alike by an encoding gives.
+static bool ServiceMissing(const char *name, const WCHAR *wide)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    if (manager == NULL)
+        return false;
+    SC_HANDLE service = wide != NULL ? OpenServiceW(manager, wide, SERVICE_QUERY_STATUS)
+                                     : OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
+    bool missing = service == NULL && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+    if (service != NULL)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return missing;
+}
+
+// The program of a Unicode command line, when it names one by an absolute
+// path: program (UNINST_TEXT_SIZE) gets it. Nothing is searched for, so no
+// copy in the uninstaller's or the current folder can stand in for it.
+static bool AbsoluteProgram(const WCHAR *commandLine, WCHAR *program)
+{
+    const WCHAR *start = NULL;
+    BOOL closed = FALSE;
+    size_t length = CommandProgram(commandLine, &start, &closed);
+    if (!closed || !IsAbsoluteProgram(start, length))
+        return false;
+    return SUCCEEDED(StringCchCopyNW(program, UNINST_TEXT_SIZE, start, length));
+}
+
 // Starts a command line as WinExec does with SW_HIDE: hidden, nothing
-// inherited; but not waited for at all. CreateProcessW may write into the
-// line, which is the caller's own buffer.
-static void StartWide(WCHAR *commandLine)
+// inherited; but not waited for at all, and its program given by name.
+// CreateProcessW may write into the line, which is the caller's own buffer.
+static void StartWide(const WCHAR *program, WCHAR *commandLine)
 {
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
@@ -230,7 +292,7 @@ static void StartWide(WCHAR *commandLine)
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof(process));
-    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    if (!CreateProcessW(program, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
         return;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -238,29 +300,40 @@ static void StartWide(WCHAR *commandLine)
 
 // One list of the script: each usable value under the status window,
 // removed as a service or started as a command, in the script's own form.
-static void RunList(const WCHAR *script, BOOL unicode, const WCHAR *section, const char *keyFormat,
-                    const char *statusFormat, BOOL commands)
+// Commands (sectionText given) are read as written, services through the
+// profile reader.
+static void RunList(const WCHAR *script, const WCHAR *sectionText, BOOL unicode, const WCHAR *section,
+                    const char *keyFormat, const char *statusFormat)
 {
+    BOOL commands = sectionText != NULL;
     char value[UNINST_TEXT_SIZE];
     WCHAR wide[UNINST_TEXT_SIZE];
+    WCHAR program[UNINST_TEXT_SIZE];
     for (int i = 0; i < LIST_LIMIT; i++) {
-        ListEntry entry = ReadListEntry(script, unicode, section, keyFormat, i, value, wide);
+        ListEntry entry = ReadListEntry(script, sectionText, unicode, section, keyFormat, i, value, wide);
         if (entry == ENTRY_END)
             break;
         if (entry == ENTRY_SKIP)
             continue;
+        if (commands && unicode && !AbsoluteProgram(wide, program)) {
+            LogText(LOG_NOT_ABSOLUTE_LINE);
+            continue;
+        }
         StatusOpen(statusFormat, unicode ? NULL : value, wide);
         // An ANSI script acts through the ANSI calls, as ever; a Unicode one
         // by the very names it holds.
+        BOOL removed = TRUE;
         if (commands && unicode)
-            StartWide(wide);
+            StartWide(program, wide);
         else if (commands)
             WinExec(value, SW_HIDE);
         else if (unicode)
-            KIV_NT_RemoveServiceW(wide);
+            removed = KIV_NT_RemoveServiceW(wide);
         else
-            KIV_NT_RemoveService(value);
+            removed = KIV_NT_RemoveService(value);
         StatusClose();
+        if (!removed && ServiceMissing(value, unicode ? wide : NULL))
+            LogText(LOG_NO_SERVICE_LINE);
     }
 }
 
@@ -283,20 +356,31 @@ static void LibraryDirectory(WCHAR *directory)
     GetDirectoryPartW(path, directory, UNINST_TEXT_SIZE);
 }
 
-// The hook's files: in the directory of the path behind "-c"; without one
-// (no option, an empty path, no backslash, a folder too long for the names)
-// beside the library itself, so that an uninstaller started without the
-// option still finds the product's script. Bare names (an empty directory)
-// only when even the library's folder does not fit.
-static void FindHookFiles(WCHAR *script, WCHAR *logName)
+// Beside the library itself; bare names (an empty directory) only when
+// even the library's folder does not fit.
+static void UseLibraryFolder(WCHAR *script, WCHAR *logName)
 {
     WCHAR directory[UNINST_TEXT_SIZE] = {0};
-    GetUninstDirectoryW(GetCommandLineW(), directory, UNINST_TEXT_SIZE);
-    if (directory[0] != L'\0' && FormFileNames(directory, script, logName))
-        return;
     LibraryDirectory(directory);
     if (!FormFileNames(directory, script, logName))
         FormFileNames(L"", script, logName);
+}
+
+// The hook's files: in the directory of the path behind "-c"; without one
+// (no option, an empty path, no backslash, a folder too long for the names)
+// beside the library itself, so that an uninstaller started without the
+// option still finds the product's script. True when the files are those of
+// a folder other than the library's, which must be judged before use.
+static bool FindHookFiles(WCHAR *directory, WCHAR *script, WCHAR *logName)
+{
+    GetUninstDirectoryW(GetCommandLineW(), directory, UNINST_TEXT_SIZE);
+    if (directory[0] != L'\0' && FormFileNames(directory, script, logName)) {
+        WCHAR own[UNINST_TEXT_SIZE] = {0};
+        LibraryDirectory(own);
+        return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, directory, -1, own, -1) != CSTR_EQUAL;
+    }
+    UseLibraryFolder(script, logName);
+    return false;
 }
 
 extern "C" int KIV_API UninstInitialize(DWORD unused, HINSTANCE instance)
@@ -304,26 +388,50 @@ extern "C" int KIV_API UninstInitialize(DWORD unused, HINSTANCE instance)
     (void)unused;
     ModuleInstance = instance;
 
+    WCHAR directory[UNINST_TEXT_SIZE] = {0};
     WCHAR script[UNINST_TEXT_SIZE] = {0};
     WCHAR logName[UNINST_TEXT_SIZE] = {0};
-    FindHookFiles(script, logName);
+    HANDLE pin = INVALID_HANDLE_VALUE;
+    HookTrust trust = TRUST_KEPT;
+    if (FindHookFiles(directory, script, logName))
+        trust = CheckHookFolder(directory, script, &pin);
+    // A folder others could write gives no script to act on; the run logs
+    // why beside the library, whose folder the engine chose.
+    if (trust != TRUST_KEPT) {
+        UseLibraryFolder(script, logName);
+        script[0] = L'\0';
+    }
 
     // Any script but one saved as UTF-16 LE is read as ANSI, as always.
-    BOOL unicode = LOWORD(ScriptHead(script)) == SCRIPT_UTF16LE_MARK;
+    BOOL unicode = script[0] != L'\0' && LOWORD(ScriptHead(script)) == SCRIPT_UTF16LE_MARK;
     OpenLog(logName, unicode);
-    char narrowLogName[UNINST_TEXT_SIZE] = {0};
-    WideCharToMultiByte(CP_ACP, 0, logName, -1, narrowLogName, UNINST_TEXT_SIZE, NULL, NULL);
+    char narrowName[UNINST_TEXT_SIZE] = {0};
+    ToNarrowName(logName, narrowName, UNINST_TEXT_SIZE);
     LogText(LOG_RULE);
     LogText(LOG_BEGIN);
-    LogLine(LOG_NAME_LINE, unicode ? NULL : narrowLogName, logName);
+    LogLine(LOG_NAME_LINE, unicode ? NULL : narrowName, logName);
+    if (trust != TRUST_KEPT) {
+        ToNarrowName(directory, narrowName, UNINST_TEXT_SIZE);
+        LogLine(LOG_REFUSED_LINES[trust], narrowName, directory);
+    }
     LogLine(LOG_SECTION_LINE, SERVICE_SECTION, NULL);
 
-    RunList(script, unicode, SERVICE_SECTION_W, SERVICE_KEY_FORMAT, SERVICE_STATUS_FORMAT, FALSE);
+    RunList(script, NULL, unicode, SERVICE_SECTION_W, SERVICE_KEY_FORMAT, SERVICE_STATUS_FORMAT);
+    // The commands as written, read before the folder is let go: a command
+    // may remove it.
+    WCHAR *commands = script[0] != L'\0' ? ReadScriptSection(script, COMMAND_SECTION_W) : NULL;
+    if (pin != INVALID_HANDLE_VALUE)
+        CloseHandle(pin);
     RemoveProcessStarters();
     DeleteConfigFile();
 
     LogLine(LOG_SECTION_LINE, COMMAND_SECTION, NULL);
-    RunList(script, unicode, COMMAND_SECTION_W, COMMAND_KEY_FORMAT, COMMAND_STATUS_FORMAT, TRUE);
+    if (commands != NULL || script[0] == L'\0')
+        RunList(script, commands != NULL ? commands : L"", unicode, COMMAND_SECTION_W, COMMAND_KEY_FORMAT,
+                COMMAND_STATUS_FORMAT);
+    else
+        LogText(LOG_SECTION_UNREAD_LINE);
+    FreeScriptSection(commands);
 
     ModuleInstance = NULL;
     if (UninstallLog != NULL) {

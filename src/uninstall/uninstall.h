@@ -62,4 +62,40 @@ int HasUnsafeChar(const WCHAR *text);
 #define UNINST_ESCAPED_SIZE(units) (8 * (units) + 1)
 void ToEscapedText(const WCHAR *wide, char *text, size_t size, BOOL utf8);
 
+// A section of the script as written, "key=value" lines that end in an empty
+// one, from the process heap; NULL when it cannot be read whole. Freed with
+// FreeScriptSection.
+WCHAR *ReadScriptSection(const WCHAR *script, const WCHAR *section);
+void FreeScriptSection(WCHAR *text);
+
+// The value of the first line whose key matches key (in any letter case),
+// as written: blanks around it trimmed, quotes kept. NULL for no such key;
+// length gets the value's length in characters.
+const WCHAR *FindSectionValue(const WCHAR *section, const WCHAR *key, size_t *length);
+
+// The program a command line names: the text inside its leading quotes, or
+// up to its first blank. program gets its start; closed is FALSE for an
+// opening quote without its closing one. Returns its length.
+size_t CommandProgram(const WCHAR *line, const WCHAR **program, BOOL *closed);
+
+// 1 for a path the system takes as it is: a drive and its root, or a share.
+int IsAbsoluteProgram(const WCHAR *program, size_t length);
+
+// The wide name in the ANSI code page, always terminated within size bytes
+// and cut after a whole character when its ANSI form is longer.
+void ToNarrowName(const WCHAR *wide, char *text, size_t size);
+
+// Whether the security of a folder or file leaves it to the hook's trusted
+// accounts: administrators, SYSTEM, the installer service of Windows and
+// user, the account running the hook. Inherit-only entries do not apply to
+// the object itself; a missing or null DACL lets everybody write.
+enum HookTrust { TRUST_KEPT, TRUST_UNREADABLE, TRUST_OTHER_OWNER, TRUST_OTHERS_WRITE };
+HookTrust JudgeSecurity(PSID owner, PACL dacl, PSID user);
+
+// Judges a hook folder and its script from handles opened on them without
+// following links. While the folder is trusted, pin gets a handle that keeps
+// it from being renamed or deleted (close it with CloseHandle), else
+// INVALID_HANDLE_VALUE.
+HookTrust CheckHookFolder(const WCHAR *directory, const WCHAR *script, HANDLE *pin);
+
 #endif

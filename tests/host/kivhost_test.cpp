@@ -82,7 +82,7 @@ TEST_F(CheckScript, CleanScriptPrintsTheRunAndNoWarning)
 {
     ChildRun run = Check("[ServiceDelete]\r\nService0=KivRender\r\nService1=KivLicense\r\n"
                          "[CustomCommand]\r\nCommand0=C:\\kiv\\cleanup.exe /quiet\r\n"
-                         "Command1=\"C:\\Program Files\\Kiv\\a.exe\" \"x y\"\r\nCommand2=\\\\srv\\k\\b.cmd\r\n"
+                         "Command1=\"C:\\Program Files\\Kiv\\a.exe\" \"x y\" /q\r\nCommand2=\\\\srv\\k\\b.cmd\r\n"
                          "Command3=C:\\kiv\\tool.exe C:\\Program Files\\x.exe\r\n"
                          "Command4=C:\\kiv\\tool.exe " + std::string(494, 'x') + "\r\n"); // 510 bytes: read whole
     EXPECT_EQ(0u, run.exitCode) << run.output;
@@ -155,15 +155,37 @@ TEST_F(CheckScript, EachMistakeIsWarnedAbout)
         {"blanks unquoted", "[CustomCommand]\r\nCommand0=C:\\Program Files\\X\\y.exe -a\r\n",
          "the program C:\\Program Files\\X\\y.exe holds blanks without quotes, so the system tries "
          "C:\\Program.exe first", nullptr},
-        // The reader takes away quotes around the whole value.
-        {"whole value quoted", "[CustomCommand]\r\nCommand0=\"C:\\Kiv Tools\\y.bat\"\r\n",
-         "tries C:\\Kiv.exe first", nullptr},
+        // The reader takes away quotes around the whole value: the run
+        // starts a command as written, but removes a service without them.
+        {"whole command quoted", "[CustomCommand]\r\nCommand0=\"C:\\Kiv Tools\\y.bat\"\r\n",
+         "Command0: quotes around the whole value are taken off by the system's profile reader; the run starts "
+         "the command as written", nullptr},
+        {"whole command quoted with quoted arguments", "[CustomCommand]\r\nCommand0=\"C:\\k\\a.exe\" \"x\"\r\n",
+         "Command0: quotes around the whole value", nullptr},
+        {"whole service quoted", "[ServiceDelete]\r\nService0= \"Kiv Render\" \r\n",
+         "Service0: quotes around the whole value are taken off by the system's profile reader; the run removes "
+         "the service Kiv Render", nullptr},
+        // Under WOW64 a 32-bit uninstaller reaches SysWOW64 by that name.
+        {"System32 program", "[CustomCommand]\r\nCommand0=\"C:\\Windows\\System32\\sc.exe\" delete KivX\r\n",
+         "Command0: the command names a System32 path, which a 32-bit uninstaller on 64-bit Windows reaches as "
+         "SysWOW64 (the 32-bit tools); %windir%\\Sysnative\\ reaches the 64-bit ones", nullptr},
+        {"System32 argument", "[CustomCommand]\r\nCommand0=C:\\k\\a.exe C:\\WINDOWS\\system32\r\n",
+         "Command0: the command names a System32 path", nullptr},
+        // A Unicode script's command must name its program by an absolute path.
+        {"bare program in a Unicode script", Utf16File(L"[CustomCommand]\r\nCommand0=cmd.exe /c x\r\n"),
+         "Command0: the command does not name its program by an absolute path (in quotes when it holds blanks); "
+         "in a Unicode script the run skips it", nullptr},
+        {"unquoted blanks in a Unicode script", Utf16File(L"[CustomCommand]\r\nCommand0=\"C:\\a b.exe\r\n"),
+         "in a Unicode script the run skips it", nullptr},
         {"past 49", "[ServiceDelete]\r\nService50=Z\r\n", "Service50: only", "remove service: Z\n"},
         {"other section", "[Setup]\r\nService0=Q\r\n", "Service0 belongs in section [ServiceDelete]",
          "remove service: Q\n"},
         {"misspelt section", "[ServiceDelet]\r\nService0=M\r\n", "[ServiceDelet] looks like a misspelling",
          "remove service: M\n"},
         {"odd key", "[ServiceDelete]\r\nService01=P\r\n", "Service01 is not a key", "remove service: P\n"},
+        // A section name longer than any value is read whole, not past its end.
+        {"long section name", "[" + std::string(600, 's') + "]\r\nService0=L\r\n",
+         "Service0 belongs in section [ServiceDelete]", "remove service: L\n"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);

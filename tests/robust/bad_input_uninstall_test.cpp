@@ -23,19 +23,32 @@ const char LOG_NAME[] = "kivuninslog.txt";
 const char SCRIPT_NAME[] = "kivunins.ini";
 const char HOOK_CAPTION[] = "Uninstall";
 const char MISSING_SCRIPT_SERVICE[] = "KivRobustHookNoService";
+const char NO_SERVICE_LINE[] = "No service has this name (error 1060), nothing removed\r\n";
 
-// The script names the hook reads from, in order, in the ANSI code page.
+// The script names the hook reads from, in order, in the ANSI code page:
+// a value at a time (services), a section at a time (commands).
 std::vector<std::string> g_scriptNames;
 void *g_realProfileRead;
-DWORD WINAPI RecordProfileRead(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR value, DWORD size,
-                               LPCWSTR file)
+void *g_realSectionRead;
+void RecordScriptName(LPCWSTR file)
 {
     char name[2048] = "(null)";
     if (file != NULL)
         WideCharToMultiByte(CP_ACP, 0, file, -1, name, sizeof(name), NULL, NULL);
     g_scriptNames.push_back(name);
+}
+DWORD WINAPI RecordProfileRead(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR value, DWORD size,
+                               LPCWSTR file)
+{
+    RecordScriptName(file);
     typedef DWORD(WINAPI * Read)(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD, LPCWSTR);
     return ((Read)g_realProfileRead)(section, key, fallback, value, size, file);
+}
+DWORD WINAPI RecordSectionRead(LPCWSTR section, LPWSTR text, DWORD size, LPCWSTR file)
+{
+    RecordScriptName(file);
+    typedef DWORD(WINAPI * Read)(LPCWSTR, LPWSTR, DWORD, LPCWSTR);
+    return ((Read)g_realSectionRead)(section, text, size, file);
 }
 
 typedef BOOL(WINAPI *EntryPoint)(HINSTANCE, DWORD, LPVOID);
@@ -63,8 +76,11 @@ HookRun RunHook(const std::string &commandLine, HINSTANCE instance)
         EventCapture events;
         WideCommandLine command(KivModule(), commandLine);
         ImportHook profile(KivModule(), NULL, "GetPrivateProfileStringW", (void *)RecordProfileRead);
+        ImportHook sections(KivModule(), NULL, "GetPrivateProfileSectionW", (void *)RecordSectionRead);
         g_realProfileRead = profile.original();
-        EXPECT_TRUE(command.installed() && profile.installed()) << "expected both imports intercepted";
+        g_realSectionRead = sections.original();
+        EXPECT_TRUE(command.installed() && profile.installed() && sections.installed())
+            << "expected the imports intercepted";
         run.result = UninstInitialize(0, instance);
         HWND window = FindWindowA(NULL, HOOK_CAPTION);
         run.windowShown = window != NULL;
@@ -122,7 +138,7 @@ TEST(BadInputUninstall, InstanceHandlesThatNameNoModule)
         std::string log;
         ASSERT_TRUE(ReadFileBytes(dir.file(LOG_NAME), &log)) << "expected the log written whatever the instance";
         EXPECT_EQ(std::string("Section is ServiceDelete\r\nKey name is Service0\r\nValue is ") +
-                      MISSING_SCRIPT_SERVICE + "\r\nKey name is Service1\r\nValue is NOT_FOUND\r\n",
+                      MISSING_SCRIPT_SERVICE + "\r\n" + NO_SERVICE_LINE + "Key name is Service1\r\nValue is NOT_FOUND\r\n",
                   ServiceSection(log));
         EXPECT_TRUE(ProcessHeapValid());
     }
@@ -145,6 +161,7 @@ TEST(BadInputUninstall, OverLongLibraryPathsFallBackToTheLibrarysFolder)
 
         EXPECT_EQ(0, run.result);
         ASSERT_EQ(2u, run.scriptNames.size()) << "expected one read in each section of a missing script";
+        // The second is the commands' section, read whole.
         EXPECT_EQ(script, run.scriptNames[0]) << "expected the script beside the library";
         EXPECT_EQ(script, run.scriptNames[1]);
         std::string log;
@@ -174,7 +191,7 @@ TEST(BadInputUninstall, ScriptValuesOf511CharactersAndMoreAreSkipped)
                             (cut ? "Value may be cut (511 characters or more), skipped\r\n" : "");
         std::string log;
         ASSERT_TRUE(ReadFileBytes(dir.file(LOG_NAME), &log));
-        EXPECT_EQ("Section is ServiceDelete\r\nKey name is Service0\r\n" + lines +
+        EXPECT_EQ("Section is ServiceDelete\r\nKey name is Service0\r\n" + lines + (cut ? "" : NO_SERVICE_LINE) +
                       "Key name is Service1\r\nValue is NOT_FOUND\r\n",
                   ServiceSection(log));
         EXPECT_NE(std::string::npos, log.find("Key name is Command0\r\n" + lines + "Key name is Command1\r\n"));
@@ -185,6 +202,30 @@ TEST(BadInputUninstall, ScriptValuesOf511CharactersAndMoreAreSkipped)
         }
         EXPECT_TRUE(ProcessHeapValid());
     }
+}
+
+// Commands are read with their whole section, as written: a section far
+// longer than the reader's first buffer is read whole, the command behind
+// its many other lines is found, and values with stray quotes go as written.
+TEST(BadInputUninstall, LongCommandSectionIsReadWhole)
+{
+    std::string script = "[CustomCommand]\r\n";
+    for (int i = 0; i < 3000; i++)
+        script += "Other" + std::to_string(i) + "=" + std::string(100, 'o') + "\r\n";
+    const std::string commands[] = {"kivnone_a.exe \"", "\"kivnone b.exe", "\"\"", "kivnone_c.exe \"x\"\"y\""};
+    for (int i = 0; i < 4; i++)
+        script += "Command" + std::to_string(i) + "=" + commands[i] + "\r\n";
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.file(SCRIPT_NAME), script));
+    HookRun run = RunHook(HookLine(dir.file("kiv_inst.dll")), KivModule());
+    EXPECT_EQ(0, run.result);
+    std::string log;
+    ASSERT_TRUE(ReadFileBytes(dir.file(LOG_NAME), &log));
+    std::string expected = "Section is CustomCommand\r\n";
+    for (int i = 0; i < 4; i++)
+        expected += "Key name is Command" + std::to_string(i) + "\r\nValue is " + commands[i] + "\r\n";
+    EXPECT_NE(std::string::npos, log.find(expected + "Key name is Command4\r\nValue is NOT_FOUND\r\n")) << log;
+    EXPECT_TRUE(ProcessHeapValid());
 }
 
 } // namespace

@@ -2,6 +2,10 @@
 // script, and in this process with the command line and outlets intercepted.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -16,6 +20,8 @@ namespace {
 
 const std::string RULE = "=====================================\r\n";
 const std::string UTF8_MARK = "\xEF\xBB\xBF";
+// Behind the value of a listed service that the manager does not know.
+const std::string NO_SERVICE = "\r\nNo service has this name (error 1060), nothing removed";
 
 std::string Block(const std::string &logName, const std::vector<std::pair<std::string, std::string>> &services,
                   const std::vector<std::pair<std::string, std::string>> &commands)
@@ -153,7 +159,7 @@ TEST(UninstallRun, AllFiftyKeysAreReadAndNoMore)
         std::string value = "KivTestNone_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(i);
         script += "Service" + std::to_string(i) + "=" + value + "\r\n";
         if (i < 50)
-            expected.push_back({"Service" + std::to_string(i), value});
+            expected.push_back({"Service" + std::to_string(i), value + NO_SERVICE});
     }
     hook.Script(script);
     ChildRun run = hook.Run();
@@ -317,7 +323,7 @@ TEST(UninstallRun, LogKeepsItsEncodingAcrossRuns)
         }
         ChildRun run = hook.Run();
         EXPECT_EQ(0u, run.exitCode) << run.output;
-        EXPECT_EQ(row.log + Block(hook.LogName(), {{"Service0", row.value}, {"Service1", "NOT_FOUND"}},
+        EXPECT_EQ(row.log + Block(hook.LogName(), {{"Service0", row.value + NO_SERVICE}, {"Service1", "NOT_FOUND"}},
                                   {{"Command0", "NOT_FOUND"}}),
                   hook.Log());
     }
@@ -391,7 +397,8 @@ TEST(UninstallInProcess, StatusAroundEachStepStartersRemovedAndModuleInstanceCle
         EXPECT_NE(std::string::npos,
                   records[i].strings[0].find("KIV_NT_RemoveService(" + names[i] + "): OpenService"));
     }
-    EXPECT_EQ(Block(hook.LogName(), {{"Service0", "KivTestNone_x"}, {"Service1", ""}, {"Service2", "NOT_FOUND"}},
+    EXPECT_EQ(Block(hook.LogName(),
+                    {{"Service0", "KivTestNone_x" + NO_SERVICE}, {"Service1", ""}, {"Service2", "NOT_FOUND"}},
                     {{"Command0", "kivnone_nothing.exe"}, {"Command1", "NOT_FOUND"}}),
               hook.Log());
 
@@ -417,7 +424,7 @@ TEST(UninstallInProcess, QuietRunShowsNoStatusWindow)
     SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
     EXPECT_TRUE(g_windowTexts.empty()) << "expected no status window, first text: "
                                        << (g_windowTexts.empty() ? "" : g_windowTexts[0]);
-    EXPECT_EQ(Block(hook.LogName(), {{"Service0", "KivTestNone_q"}, {"Service1", "NOT_FOUND"}},
+    EXPECT_EQ(Block(hook.LogName(), {{"Service0", "KivTestNone_q" + NO_SERVICE}, {"Service1", "NOT_FOUND"}},
                     {{"Command0", "kivnone_nothing.exe"}, {"Command1", "NOT_FOUND"}}),
               hook.Log());
     EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
@@ -482,6 +489,273 @@ TEST(UninstallInProcess, UnicodeScriptActsOnNamesOutsideTheAnsiCodePage)
     for (int i = 0; i < 100 && marker.empty(); i++, Sleep(100))
         ReadFileBytes(folder + L"kivmark.txt", &marker);
     EXPECT_EQ(std::string((const char *)command.data(), command.size() * sizeof(wchar_t)), marker);
+}
+
+// ---- commands as written, and folders the hook may trust ------------------
+
+std::vector<std::string> g_winExecLines;
+UINT WINAPI RecordWinExec(LPCSTR line, UINT)
+{
+    g_winExecLines.push_back(line);
+    return 33;
+}
+
+// What CreateProcessW was given; nothing is started.
+std::vector<std::pair<std::wstring, std::wstring>> g_processes;
+BOOL WINAPI RecordCreateProcessW(LPCWSTR program, LPWSTR line, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                                 DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
+{
+    g_processes.push_back({program ? program : L"(null)", line ? line : L"(null)"});
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
+// One quiet run in this process for the library path given, with its
+// commands recorded instead of started.
+void RunRecordingCommands(const std::string &library)
+{
+    g_winExecLines.clear();
+    g_processes.clear();
+    {
+        WideCommandLine commandLine(KivModule(), "kivhost.exe -c\"" + library + "\"");
+        ImportHook winExec(KivModule(), NULL, "WinExec", (void *)RecordWinExec);
+        ImportHook create(KivModule(), NULL, "CreateProcessW", (void *)RecordCreateProcessW);
+        EventCapture events;
+        ASSERT_TRUE(winExec.installed() && create.installed());
+        ASSERT_TRUE(SetEnvironmentVariableA("KIV_INST_QUIET", "1"));
+        EXPECT_EQ(0, UninstInitialize(0, KivModule()));
+        SetEnvironmentVariableA("KIV_INST_QUIET", NULL);
+    }
+    EntryPoint entry = (EntryPoint)(void *)GetProcAddress(KivModule(), "DllMain");
+    entry(KivModule(), DLL_PROCESS_ATTACH, NULL);
+}
+
+// The profile reader takes quotes around a whole value away; the hook reads
+// commands as written, so the line its author quoted starts so.
+TEST(UninstallCommands, AnsiCommandsStartExactlyAsWritten)
+{
+    HookFolder hook;
+    hook.Script("[CustomCommand]\r\nCommand0=\"C:\\dir x\\prog.exe\"\r\nCommand1=  \"C:\\a.exe\" \"arg\"  \r\n"
+                "command2=\"x\" y \"z\"\r\nCommand3=\"NOT_FOUND\"\r\nCommand4=NOT_FOUND\r\n");
+    RunRecordingCommands(hook.dir().file("kiv_inst.dll"));
+    std::vector<std::string> expected = {"\"C:\\dir x\\prog.exe\"", "\"C:\\a.exe\" \"arg\"", "\"x\" y \"z\"",
+                                         "\"NOT_FOUND\""};
+    EXPECT_EQ(expected, g_winExecLines);
+    EXPECT_TRUE(g_processes.empty()) << "expected an ANSI script's commands through WinExec only";
+    EXPECT_EQ(Block(hook.LogName(), {{"Service0", "NOT_FOUND"}},
+                    {{"Command0", expected[0]}, {"Command1", expected[1]}, {"Command2", expected[2]},
+                     {"Command3", expected[3]}, {"Command4", "NOT_FOUND"}}),
+              hook.Log());
+}
+
+// A Unicode script's command names its program by an absolute path, which
+// is handed over as the program; anything the system would search for is
+// skipped with a line that says so.
+TEST(UninstallCommands, UnicodeCommandsNameTheirProgramByAbsolutePath)
+{
+    const struct {
+        const wchar_t *command;
+        const wchar_t *program; // NULL: skipped
+    } rows[] = {
+        {L"\"C:\\dir x\\prog.exe\" \"arg\"", L"C:\\dir x\\prog.exe"},
+        {L"\"C:\\dir x\\prog.exe\"", L"C:\\dir x\\prog.exe"},
+        {L"C:\\kiv\\clean.exe /q", L"C:\\kiv\\clean.exe"},
+        {L"\\\\srv\\share\\clean.cmd", L"\\\\srv\\share\\clean.cmd"},
+        {L"cmd.exe /c del x", NULL},
+        {L"\"notepad\" x.txt", NULL},
+        {L"bin\\clean.exe", NULL},
+        {L"\\kiv\\clean.exe", NULL},
+        {L"C:clean.exe", NULL},
+        {L"\\\\\\x.exe", NULL},
+        {L"\"C:\\dir x\\prog.exe", NULL},
+    };
+    std::wstring script = L"[CustomCommand]\r\n";
+    std::vector<std::pair<std::string, std::string>> logged;
+    std::vector<std::pair<std::wstring, std::wstring>> started;
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); i++) {
+        std::string key = "Command" + std::to_string(i);
+        script += Wide(key) + L"=" + rows[i].command + L"\r\n";
+        std::string value = Utf8(rows[i].command);
+        if (rows[i].program == NULL)
+            value += "\r\nCommand does not name its program by an absolute path, skipped";
+        else
+            started.push_back({rows[i].program, rows[i].command});
+        logged.push_back({key, value});
+    }
+    logged.push_back({"Command" + std::to_string(logged.size()), "NOT_FOUND"});
+    HookFolder hook;
+    hook.Script(Utf16File(script));
+    RunRecordingCommands(hook.dir().file("kiv_inst.dll"));
+    EXPECT_EQ(started, g_processes);
+    EXPECT_TRUE(g_winExecLines.empty());
+    EXPECT_EQ(UTF8_MARK + Block(hook.LogName(), {{"Service0", "NOT_FOUND"}}, logged), hook.Log());
+}
+
+// A quoted program path with a blank and nothing behind it: started, and
+// given its command line with the quotes its author wrote.
+TEST(UninstallCommands, QuotedPathWithBlanksReachesTheProgramWhole)
+{
+    HookFolder hook;
+    std::string folder = hook.dir().file("dir x");
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+    ASSERT_TRUE(CopyFileA(BinPath("kivmark.exe").c_str(), (folder + "\\kivmark.exe").c_str(), FALSE));
+    std::string command = "\"" + folder + "\\kivmark.exe\"";
+    hook.Script("[CustomCommand]\r\nCommand0=" + command + "\r\n");
+    ChildRun run = hook.Run();
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    std::string marker;
+    for (int i = 0; i < 100 && marker.empty(); i++, Sleep(100))
+        ReadFileBytes(folder + "\\kivmark.txt", &marker);
+    std::wstring wide = Wide(command);
+    EXPECT_EQ(std::string((const char *)wide.data(), wide.size() * sizeof(wchar_t)), marker);
+    DeleteFileA((folder + "\\kivmark.txt").c_str());
+    DeleteFileA((folder + "\\kivmark.exe").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+// The security a test gives each handle the hook asks about, in turn: the
+// folder's, then the script's. An empty text makes the call fail.
+std::vector<std::string> g_descriptors;
+size_t g_descriptorCalls;
+DWORD WINAPI FakeGetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID *owner, PSID *group,
+                                 PACL *dacl, PACL *sacl, PSECURITY_DESCRIPTOR *descriptor)
+{
+    size_t call = g_descriptorCalls++;
+    const std::string &text = g_descriptors.at(call < g_descriptors.size() ? call : g_descriptors.size() - 1);
+    if (text.empty())
+        return ERROR_ACCESS_DENIED;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(text.c_str(), SDDL_REVISION_1, descriptor, NULL))
+        return GetLastError();
+    BOOL present = FALSE, defaulted = FALSE;
+    GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+    GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+    if (!present)
+        *dacl = NULL;
+    if (group != NULL)
+        *group = NULL;
+    if (sacl != NULL)
+        *sacl = NULL;
+    return ERROR_SUCCESS;
+}
+
+// Wine enforces no access rights, so the rights are given through the
+// hook's import: a folder or script others may write is never read, and the
+// run logs why beside the library.
+TEST(UninstallTrust, FolderOthersMayWriteIsNotActedOn)
+{
+    const char *const PROTECTED = "O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+    const char *const WRITABLE = "others may write it";
+    const struct {
+        const char *what;
+        std::vector<std::string> descriptors; // folder, script
+        const char *reason;                   // NULL: acted on
+    } rows[] = {
+        {"protected folder and script", {PROTECTED, PROTECTED}, NULL},
+        {"inherit-only write for users", {"O:BAD:(A;;FA;;;BA)(A;OICIIO;FA;;;BU)", PROTECTED}, NULL},
+        {"users may add files to the folder", {"O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;;0x2;;;BU)", PROTECTED},
+         WRITABLE},
+        {"users may write the script", {PROTECTED, "O:BAD:(A;;FA;;;BA)(A;;FW;;;BU)"}, WRITABLE},
+        {"everyone has it all", {"O:BAD:(A;;GA;;;WD)", PROTECTED}, WRITABLE},
+        // A descriptor without an access list: as a null one, it lets everybody in.
+        {"no access list", {"O:BA", PROTECTED}, WRITABLE},
+        {"owned by users", {"O:BUD:(A;;FA;;;BA)", PROTECTED}, "owned by another account"},
+        {"rights unreadable", {""}, "its rights cannot be read"},
+    };
+    const std::string libraryLog = BinPath("kivuninslog.txt");
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        HookFolder hook;
+        hook.Script("[ServiceDelete]\r\nService0=KivTestNone_t\r\n[CustomCommand]\r\nCommand0=C:\\kiv\\x.exe\r\n");
+        DeleteFileA(libraryLog.c_str());
+        g_descriptors = row.descriptors;
+        g_descriptorCalls = 0;
+        {
+            ImportHook security(KivModule(), NULL, "GetSecurityInfo", (void *)FakeGetSecurityInfo);
+            ASSERT_TRUE(security.installed());
+            RunRecordingCommands(hook.dir().file("kiv_inst.dll"));
+        }
+        if (row.reason == NULL) {
+            EXPECT_EQ(2u, g_descriptorCalls) << "expected the folder and the script judged";
+            EXPECT_EQ(std::vector<std::string>{"C:\\kiv\\x.exe"}, g_winExecLines);
+            EXPECT_EQ(Block(hook.LogName(), {{"Service0", "KivTestNone_t" + NO_SERVICE}, {"Service1", "NOT_FOUND"}},
+                            {{"Command0", "C:\\kiv\\x.exe"}, {"Command1", "NOT_FOUND"}}),
+                      hook.Log());
+            continue;
+        }
+        EXPECT_TRUE(g_winExecLines.empty()) << "expected no command started";
+        EXPECT_EQ("", hook.Log()) << "expected no log in the refused folder";
+        std::string log;
+        ASSERT_TRUE(ReadFileBytes(libraryLog, &log)) << "expected the log beside the library";
+        std::string block = Block(libraryLog, {{"Service0", "NOT_FOUND"}}, {{"Command0", "NOT_FOUND"}});
+        std::string refused = "Script folder " + hook.dir().path() + " refused: " + row.reason + "\r\n";
+        block.insert(block.find("Section is ServiceDelete"), refused);
+        EXPECT_EQ(block, log);
+        DeleteFileA(libraryLog.c_str());
+    }
+}
+
+// The library's own folder is the engine's choice and is not judged, nor is
+// a folder the running account made (every other test here runs in one).
+TEST(UninstallTrust, LibrarysOwnFolderIsNotJudged)
+{
+    const std::string script = BinPath("kivunins.ini"), log = BinPath("kivuninslog.txt");
+    ASSERT_TRUE(WriteFileBytes(script, "[CustomCommand]\r\nCommand0=C:\\kiv\\own.exe\r\n"));
+    g_descriptors = {"O:BUD:(A;;GA;;;WD)"};
+    g_descriptorCalls = 0;
+    {
+        ImportHook security(KivModule(), NULL, "GetSecurityInfo", (void *)FakeGetSecurityInfo);
+        RunRecordingCommands(BinPath("kiv_inst.dll"));
+    }
+    DeleteFileA(script.c_str());
+    DeleteFileA(log.c_str());
+    EXPECT_EQ(0u, g_descriptorCalls);
+    EXPECT_EQ(std::vector<std::string>{"C:\\kiv\\own.exe"}, g_winExecLines);
+}
+
+// The folder and the script are opened as themselves, never through a
+// link, and the folder without delete sharing, so that it cannot be moved
+// away and replaced while the run reads its script. (Wine lets a folder be
+// renamed all the same: the test checks how the hook opens it.)
+struct FileOpen {
+    std::wstring name;
+    DWORD share, flags;
+};
+std::vector<FileOpen> g_opens;
+void *g_realCreateFile;
+HANDLE WINAPI RecordCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE model)
+{
+    g_opens.push_back({name, share, flags});
+    typedef HANDLE(WINAPI * Open)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    return ((Open)g_realCreateFile)(name, access, share, security, disposition, flags, model);
+}
+
+TEST(UninstallTrust, FolderAndScriptAreOpenedAsThemselves)
+{
+    HookFolder hook;
+    hook.Script("[ServiceDelete]\r\nService0=KivTestNone_p\r\n");
+    g_opens.clear();
+    {
+        ImportHook open(KivModule(), NULL, "CreateFileW", (void *)RecordCreateFileW);
+        g_realCreateFile = open.original();
+        ASSERT_TRUE(open.installed());
+        RunRecordingCommands(hook.dir().file("kiv_inst.dll"));
+    }
+    std::wstring folder = Wide(hook.dir().path());
+    folder.pop_back();
+    const FileOpen *folderOpen = NULL, *scriptOpen = NULL;
+    for (const FileOpen &open : g_opens) {
+        if (open.name == folder && folderOpen == NULL)
+            folderOpen = &open;
+        if (open.name == Wide(hook.dir().file("kivunins.ini")) && scriptOpen == NULL)
+            scriptOpen = &open;
+    }
+    ASSERT_NE(nullptr, folderOpen) << "expected the folder opened by its name without a trailing backslash";
+    ASSERT_NE(nullptr, scriptOpen);
+    EXPECT_EQ((DWORD)(FILE_SHARE_READ | FILE_SHARE_WRITE), folderOpen->share);
+    EXPECT_EQ((DWORD)(FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT), folderOpen->flags);
+    EXPECT_NE(0u, scriptOpen->flags & FILE_FLAG_OPEN_REPARSE_POINT);
+    EXPECT_LT(folderOpen, scriptOpen) << "expected the folder judged first";
 }
 
 } // namespace

@@ -169,8 +169,10 @@ static const ListKind *ListOfKey(const char *key, size_t keyLength, long *index)
 static long ScanSection(const WCHAR *path, const char *section, const ListKind *list, char *buffer)
 {
     long highest = -1;
-    WCHAR wideSection[VALUE_SIZE];
-    MultiByteToWideChar(CP_UTF8, 0, section, -1, wideSection, VALUE_SIZE);
+    // Room for a name as long as the list of names it came from: a converter
+    // given too little room leaves its buffer without a terminator.
+    static WCHAR wideSection[SECTION_BUFFER / 4];
+    MultiByteToWideChar(CP_UTF8, 0, section, -1, wideSection, SECTION_BUFFER / 4);
     ReadUtf8List(buffer, path, wideSection);
     for (const char *line = buffer; *line != '\0'; line += strlen(line) + 1) {
         const char *equals = strchr(line, '=');
@@ -220,7 +222,7 @@ static bool EndsWithProgramExtension(const char *text, size_t length)
 // the current folder first when it is no absolute path; an unquoted path with
 // blanks is tried cut at each blank in turn. Warns where that finds another
 // program than the one the author wrote.
-static void CheckCommandProgram(const char *section, const char *key, const char *command)
+static void CheckAnsiProgram(const char *section, const char *key, const char *command)
 {
     const char *program = command;
     size_t length = 0;
@@ -259,19 +261,77 @@ static void CheckCommandProgram(const char *section, const char *key, const char
              section, key, (int)length, program);
 }
 
+// A Unicode script's command starts its program by the path it names, or
+// not at all: nothing is searched for.
+static void CheckUnicodeProgram(const char *section, const char *key, const WCHAR *command)
+{
+    const WCHAR *program = NULL;
+    BOOL closed = FALSE;
+    size_t length = CommandProgram(command, &program, &closed);
+    if (closed && IsAbsoluteProgram(program, length))
+        return;
+    Warn("[%s] %s: the command does not name its program by an absolute path (in quotes when it holds "
+         "blanks); in a Unicode script the run skips it",
+         section, key);
+}
+
+// Under WOW64 a 32-bit uninstaller's System32 is SysWOW64, the 32-bit tools.
+static void CheckSystemFolder(const char *section, const char *key, const char *command)
+{
+    static const char SYSTEM32[] = "\\system32";
+    size_t length = strlen(SYSTEM32);
+    for (const char *p = command; *p != '\0'; p++) {
+        if (_strnicmp(p, SYSTEM32, length) != 0 || (p[length] != '\\' && p[length] != '"' && p[length] != '\0' &&
+                                                      p[length] != ' '))
+            continue;
+        Warn("[%s] %s: the command names a System32 path, which a 32-bit uninstaller on 64-bit Windows "
+             "reaches as SysWOW64 (the 32-bit tools); %%windir%%\\Sysnative\\ reaches the 64-bit ones",
+             section, key);
+        return;
+    }
+}
+
+// Quotes around a whole value, which the system's profile reader takes off.
+static void CheckOuterQuotes(const ListKind &kind, const char *key, const WCHAR *written, size_t length,
+                             const char *value)
+{
+    if (length < 2 || written[0] != L'"' || written[length - 1] != L'"')
+        return;
+    if (kind.command)
+        Warn("[%s] %s: quotes around the whole value are taken off by the system's profile reader; the run "
+             "starts the command as written, but any other reader of the script sees it without them",
+             kind.section, key);
+    else
+        Warn("[%s] %s: quotes around the whole value are taken off by the system's profile reader; the run "
+             "removes the service %s",
+             kind.section, key, value);
+}
+
 enum ValueState { VALUE_WHOLE, VALUE_CUT, VALUE_NOT_ANSI, VALUE_UNSAFE };
 
-// Reads one value as the hook does: wide, at most 511 characters; from an
-// ANSI script then into the ANSI code page without best fit and within the
-// hook's 512 bytes. value (SECTION_LINE_BYTES) gets it in UTF-8 as a Unicode
-// log shows it. def is the reader's default.
-static ValueState ReadValue(const WCHAR *path, bool unicode, const char *section, const char *key,
-                            const WCHAR *def, char *value)
+// Reads one value as the hook does: wide, at most 511 characters, a command
+// as written in sectionText, a service name through the profile reader; from
+// an ANSI script then into the ANSI code page without best fit and within
+// the hook's 512 bytes. value (SECTION_LINE_BYTES) gets it in UTF-8 as a
+// Unicode log shows it, wide (VALUE_SIZE) as read. def is the default.
+static ValueState ReadValue(const WCHAR *path, const WCHAR *sectionText, bool unicode, const char *section,
+                            const char *key, const WCHAR *def, char *value, WCHAR *wide)
 {
-    WCHAR wideSection[64], wideKey[32], wide[VALUE_SIZE];
+    WCHAR wideSection[64], wideKey[32];
     MultiByteToWideChar(CP_ACP, 0, section, -1, wideSection, 64);
     MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, 32);
-    DWORD length = GetPrivateProfileStringW(wideSection, wideKey, def, wide, VALUE_SIZE, path);
+    DWORD length = 0;
+    size_t written = 0;
+    const WCHAR *found = sectionText != NULL ? FindSectionValue(sectionText, wideKey, &written) : NULL;
+    if (sectionText == NULL) {
+        length = GetPrivateProfileStringW(wideSection, wideKey, def, wide, VALUE_SIZE, path);
+    } else if (found == NULL) {
+        lstrcpynW(wide, def, VALUE_SIZE);
+        length = (DWORD)lstrlenW(wide);
+    } else {
+        lstrcpynW(wide, found, (int)(written < (size_t)VALUE_SIZE - 1 ? written + 1 : VALUE_SIZE));
+        length = (DWORD)written;
+    }
     ToEscapedText(wide, value, SECTION_LINE_BYTES, TRUE);
     if (length >= (DWORD)VALUE_SIZE - 1)
         return VALUE_CUT;
@@ -290,6 +350,15 @@ static ValueState ReadValue(const WCHAR *path, bool unicode, const char *section
 
 static void CheckList(const WCHAR *path, bool unicode, const ListKind &kind, long highest)
 {
+    WCHAR wideSection[64];
+    MultiByteToWideChar(CP_ACP, 0, kind.section, -1, wideSection, 64);
+    // As written: the commands the run starts, and whole values in quotes.
+    WCHAR *written = ReadScriptSection(path, wideSection);
+    if (written == NULL && kind.command) {
+        Warn("[%s] cannot be read whole; the run skips its commands", kind.section);
+        return;
+    }
+    static WCHAR wide[VALUE_SIZE];
     static const char *const SKIP_REASONS[] = {
         NULL,
         "fills the reader's 511 characters and may be cut",
@@ -304,7 +373,8 @@ static void CheckList(const WCHAR *path, bool unicode, const ListKind &kind, lon
         // A cut name or command means something else, and a character the
         // code page lacks or a control character has no faithful stand-in:
         // the run skips them.
-        ValueState state = ReadValue(path, unicode, kind.section, key, NOT_FOUND_W, value);
+        ValueState state =
+            ReadValue(path, kind.command ? written : NULL, unicode, kind.section, key, NOT_FOUND_W, value, wide);
         if (state != VALUE_WHOLE) {
             Warn("[%s] %s: the value %s; the run skips it", kind.section, key, SKIP_REASONS[state]);
             Out("skip: %s (%.40s...)\n", key, value);
@@ -312,21 +382,33 @@ static void CheckList(const WCHAR *path, bool unicode, const ListKind &kind, lon
         }
         if (strcmp(value, NOT_FOUND) == 0)
             break;
-        if (value[0] == '\0')
+        WCHAR wideKey[32];
+        MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, 32);
+        size_t writtenLength = 0;
+        const WCHAR *asWritten = written != NULL ? FindSectionValue(written, wideKey, &writtenLength) : NULL;
+        if (asWritten != NULL)
+            CheckOuterQuotes(kind, key, asWritten, writtenLength, value);
+        if (value[0] == '\0') {
             Warn("[%s] %s is empty: the run will %s with an empty name", kind.section, key,
                  kind.action);
-        else if (kind.command)
-            CheckCommandProgram(kind.section, key, value);
+        } else if (kind.command) {
+            if (unicode)
+                CheckUnicodeProgram(kind.section, key, wide);
+            else
+                CheckAnsiProgram(kind.section, key, value);
+            CheckSystemFolder(kind.section, key, value);
+        }
         Out("%s: %s\n", kind.action, value);
     }
-    if (index >= LIST_LIMIT)
-        return;
-    // The list ends here: by a missing key, or by the value NOT_FOUND itself.
-    ReadValue(path, unicode, kind.section, key, L"", value);
-    if (strcmp(value, NOT_FOUND) == 0)
-        Warn("[%s] %s is NOT_FOUND, which ends the list", kind.section, key);
-    else if (highest > index)
-        Warn("[%s] %s is missing, so the keys after it are never read", kind.section, key);
+    if (index < LIST_LIMIT) {
+        // The list ends here: by a missing key, or by the value NOT_FOUND itself.
+        ReadValue(path, kind.command ? written : NULL, unicode, kind.section, key, L"", value, wide);
+        if (strcmp(value, NOT_FOUND) == 0)
+            Warn("[%s] %s is NOT_FOUND, which ends the list", kind.section, key);
+        else if (highest > index)
+            Warn("[%s] %s is missing, so the keys after it are never read", kind.section, key);
+    }
+    FreeScriptSection(written);
 }
 
 int CheckScript(const WCHAR *file)
