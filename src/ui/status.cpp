@@ -50,8 +50,9 @@ static const char FORMAT_DLG[] = "Dlg %d %d\n";
 
 // Sizes in pixels of a 96-DPI screen, scaled to the window's DPI: the space
 // left of the clip, between clip and text, right of the text, above and
-// below the clip, and the text control's room around its text; and the width
-// wrapped text never gets narrower than, whatever the clip's width.
+// below the clip, and the text control's room around its text. And, in
+// pixels, the width wrapped text never gets narrower than, whatever the
+// clip's width.
 static const int STATUS_MARGIN = 40;
 static const int STATUS_MIN_TEXT_WIDTH = 100;
 
@@ -264,6 +265,30 @@ static void StatusMeasure(HDC dc, const WCHAR *text, RECT *rect, UINT format)
         DrawTextA(dc, (const char *)text, -1, rect, format);
 }
 
+// The text's extent on one line (wrapWidth 0) or wrapped at wrapWidth: in
+// the device context's default font, then grown where the control's font
+// needs more. Wrapped, the control's font is measured at the width the first
+// measure found, which the control will not be narrower than: a narrower
+// font fills longer lines when it may, and would widen the window for
+// nothing.
+static void StatusMeasureText(HDC dc, HFONT font, const WCHAR *text, int wrapWidth, RECT *rect)
+{
+    UINT format = wrapWidth > 0 ? DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL : DT_CALCRECT | DT_SINGLELINE;
+    SetRect(rect, 0, 0, wrapWidth > 0 ? wrapWidth : 10, 10);
+    StatusMeasure(dc, text, rect, format);
+    if (font == NULL)
+        return;
+    RECT drawn;
+    SetRect(&drawn, 0, 0, wrapWidth > 0 ? rect->right - rect->left : 10, 10);
+    HGDIOBJ previous = SelectObject(dc, font);
+    StatusMeasure(dc, text, &drawn, format);
+    SelectObject(dc, previous);
+    if (drawn.right - drawn.left > rect->right - rect->left)
+        rect->right = rect->left + drawn.right - drawn.left;
+    if (drawn.bottom - drawn.top > rect->bottom - rect->top)
+        rect->bottom = rect->top + drawn.bottom - drawn.top;
+}
+
 static void StatusTrace(const char *format, int a, int b)
 {
     char line[512] = {0};
@@ -308,27 +333,25 @@ static void StatusLayout(const RECT *suggested)
     RECT work = {0, 0, cx, cy};
     if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
         SetRect(&work, 0, 0, cx, cy);
-    // The widest text whose window still fits the work area.
+    // The widest text whose window still fits the work area. The floor, for
+    // a clip file that leaves no room, is in plain pixels: on a dense screen
+    // a window that fits beats a wider text, and at 96 DPI it is 1.1.0's.
     int room = work.right - work.left - animW - 4 * margin;
-    if (room < UiScale(STATUS_MIN_TEXT_WIDTH, dpi))
-        room = UiScale(STATUS_MIN_TEXT_WIDTH, dpi);
+    if (room < STATUS_MIN_TEXT_WIDTH)
+        room = STATUS_MIN_TEXT_WIDTH;
 
-    // Measured in the font the control draws with, at the window's DPI: a
-    // line wider than the room is measured again, wrapped at that width, and
-    // the control, no narrower, breaks its lines no later.
+    // Measured as ever in the device context's default font, which the
+    // margins were made for, and grown where the control's own font at the
+    // window's DPI needs more. A line wider than the room is measured again,
+    // wrapped at that width, and the control, no narrower, breaks its lines
+    // no later.
     RECT rect;
-    SetRect(&rect, 0, 0, 10, 10);
     HDC dc = GetWindowDC(StatusText);
     HFONT font = (HFONT)SendMessageA(StatusText, WM_GETFONT, 0, 0);
-    HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
-    StatusMeasure(dc, text, &rect, DT_CALCRECT | DT_SINGLELINE);
+    StatusMeasureText(dc, font, text, 0, &rect);
     BOOL wrapped = rect.right - rect.left > room;
-    if (wrapped) {
-        SetRect(&rect, 0, 0, room, 10);
-        StatusMeasure(dc, text, &rect, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
-    }
-    if (previous != NULL)
-        SelectObject(dc, previous);
+    if (wrapped)
+        StatusMeasureText(dc, font, text, room, &rect);
     ReleaseDC(StatusText, dc);
 
     int msgW = rect.right - rect.left + margin;

@@ -101,6 +101,7 @@ int WINAPI HookDraw(HDC dc, LPCSTR text, int length, LPRECT rect, UINT format)
     c.text = text ? text : "(null)";
     c.msg = format;
     c.wParam = (WPARAM)length;
+    c.lParam = (LPARAM)GetCurrentObject(dc, OBJ_FONT);
     Log(c);
     if (g_fakeMeasure && rect != NULL) {
         rect->right = rect->left + g_measureW;

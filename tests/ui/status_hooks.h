@@ -21,7 +21,7 @@ struct StatusCall {
     HWND hwnd = NULL;
     UINT msg = 0;
     WPARAM wParam = 0;
-    LPARAM lParam = 0;
+    LPARAM lParam = 0; // DrawTextA: the font selected into the context
     int x = 0, y = 0, w = 0, h = 0; // MoveWindow
     UINT_PTR timer = 0;
     LRESULT result = 0;

@@ -550,11 +550,19 @@ TEST_F(StatusWindowTest, LayoutPlacesClipTextAndWindowExactly)
                                                   Format("Dlg %d %d\n", dlgW, dlgH)};
         EXPECT_EQ(expectedLines, layoutLines);
 
-        // The text control's own text, measured on one line.
-        ASSERT_EQ(1, watch.Count("DrawTextA"));
-        EXPECT_EQ("Measured text", watch.Calls("DrawTextA")[0].text);
-        EXPECT_EQ((UINT)(DT_CALCRECT | DT_SINGLELINE), watch.Calls("DrawTextA")[0].msg);
-        EXPECT_EQ((WPARAM)-1, watch.Calls("DrawTextA")[0].wParam);
+        // The text control's own text, measured on one line: first in the
+        // device context's default font, as 1.1.0 measured it, then in the
+        // control's font, which may only grow the result.
+        std::vector<StatusCall> measures = watch.Calls("DrawTextA");
+        ASSERT_EQ(2u, measures.size());
+        HFONT controlFont = (HFONT)SendMessageA(GetDlgItem(dialog, 1000), WM_GETFONT, 0, 0);
+        EXPECT_EQ((LPARAM)GetStockObject(SYSTEM_FONT), measures[0].lParam) << "the default font";
+        EXPECT_EQ((LPARAM)controlFont, measures[1].lParam) << "the control's font";
+        for (const StatusCall &measure : measures) {
+            EXPECT_EQ("Measured text", measure.text);
+            EXPECT_EQ((UINT)(DT_CALCRECT | DT_SINGLELINE), measure.msg);
+            EXPECT_EQ((WPARAM)-1, measure.wParam);
+        }
 
         std::vector<StatusCall> moves = watch.Calls("MoveWindow");
         ASSERT_EQ(3u, moves.size());
@@ -586,6 +594,95 @@ TEST_F(StatusWindowTest, LayoutPlacesClipTextAndWindowExactly)
     }
 }
 
+// The figures 1.1.0 (commit efc5914) gave at 96 DPI in the test session
+// (Xvfb 1024x768, the fonts the dependencies install): its lines and its
+// window's rectangle, for texts on one line, empty, wrapped and with a line
+// break, under each built-in clip and a 320 by 240 clip file. The window
+// must keep them exactly: installers' screenshots and scripted checks rely
+// on them.
+struct FiguresRow {
+    const char *clip; // nullptr: the clip file
+    int text;         // into the test's texts
+    int msgW, msgH, dlgW, dlgH;
+    RECT window;
+};
+
+const FiguresRow FIGURES_1_1_0[] = {
+    {":BKW",      0, 124, 56, 479, 199, {272, 290,  751, 489}},
+    {":BKW",      1, 244, 56, 599, 199, {212, 290,  811, 489}},
+    {":BKW",      2,  61, 56, 416, 199, {304, 290,  720, 489}},
+    {":BKW",      3,  40, 56, 395, 199, {314, 290,  709, 489}},
+    {":BKW",      4, 665, 72, 1020, 199, {  2, 290, 1022, 489}},
+    {":BKW",      5, 661, 72, 1016, 199, {  4, 290, 1020, 489}},
+    {":BKW",      6, 207, 56, 562, 199, {231, 290,  793, 489}},
+    {":FILECOPY", 0, 124, 56, 504, 147, {260, 316,  764, 463}},
+    {":FILECOPY", 1, 244, 56, 624, 147, {200, 316,  824, 463}},
+    {":FILECOPY", 2,  61, 56, 441, 147, {291, 316,  732, 463}},
+    {":FILECOPY", 3,  40, 56, 420, 147, {302, 316,  722, 463}},
+    {":FILECOPY", 4, 616, 72, 996, 147, { 14, 316, 1010, 463}},
+    {":FILECOPY", 5, 598, 72, 978, 147, { 23, 316, 1001, 463}},
+    {":FILECOPY", 6, 207, 56, 587, 147, {218, 316,  805, 463}},
+    {":SEARCH",   0, 124, 56, 324, 155, {350, 312,  674, 467}},
+    {":SEARCH",   1, 244, 56, 444, 155, {290, 312,  734, 467}},
+    {":SEARCH",   2,  61, 56, 261, 155, {381, 312,  642, 467}},
+    {":SEARCH",   3,  40, 56, 240, 155, {392, 312,  632, 467}},
+    {":SEARCH",   4, 764, 56, 964, 155, { 30, 312,  994, 467}},
+    {":SEARCH",   5, 780, 72, 980, 155, { 22, 312, 1002, 467}},
+    {":SEARCH",   6, 207, 56, 407, 155, {308, 312,  715, 467}},
+    {nullptr,     0, 124, 56, 564, 347, {230, 216,  794, 563}},
+    {nullptr,     1, 244, 56, 684, 347, {170, 216,  854, 563}},
+    {nullptr,     2,  61, 56, 501, 347, {261, 216,  762, 563}},
+    {nullptr,     3,  40, 56, 480, 347, {272, 216,  752, 563}},
+    {nullptr,     4, 483, 72, 923, 347, { 50, 216,  973, 563}},
+    {nullptr,     5, 556, 72, 996, 347, { 14, 216, 1010, 563}},
+    {nullptr,     6, 207, 56, 647, 347, {188, 216,  835, 563}},
+};
+
+TEST_F(StatusWindowTest, LinesAndRectangleAt96DpiAreThoseOf110)
+{
+    ASSERT_EQ(1024, GetSystemMetrics(SM_CXSCREEN)) << "the figures were taken on a 1024x768 screen";
+    ASSERT_EQ(768, GetSystemMetrics(SM_CYSCREEN));
+    HDC screen = GetDC(NULL);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(NULL, screen);
+    ASSERT_EQ(96, dpi);
+
+    std::string wrapped;
+    while (wrapped.size() < 120)
+        wrapped += "Copying the Kivelstrand render files, ";
+    wrapped.resize(120);
+    const std::string texts[] = {
+        "Installing...", "Copying files, please wait...", "OK", "",
+        "Uninstalling by custom call C:\\Program Files\\Kivelstrand\\bin\\kivclean.exe /all /quiet, please wait...",
+        wrapped, "First line\r\nSecond line"};
+    TempDir dir;
+    std::string file = MakeClip(dir, "figures.avi", "--test-clip 320 240 8");
+    for (const FiguresRow &row : FIGURES_1_1_0) {
+        SCOPED_TRACE(std::string(row.clip != nullptr ? row.clip : "file") + " \"" + texts[row.text] + "\"");
+        FakeStatusSetAvi(row.clip != nullptr ? row.clip : file.c_str());
+        int animW = 320, animH = 240;
+        for (const KeywordRow &keyword : KEYWORDS) {
+            if (row.clip != nullptr && keyword.name != nullptr && strcmp(keyword.name, row.clip) == 0) {
+                animW = keyword.width;
+                animH = keyword.height;
+            }
+        }
+        StatusWatch watch;
+        ASSERT_EQ(1, FakeStatusOpen(texts[row.text].c_str(), TITLE));
+        std::vector<std::string> expected = {"Screen 1024 779\n", Format("Msg %d %d\n", row.msgW, row.msgH),
+                                             Format("Anim %d %d\n", animW, animH),
+                                             Format("Dlg %d %d\n", row.dlgW, row.dlgH)};
+        EXPECT_EQ(expected, watch.Lines());
+        RECT r = {};
+        GetWindowRect(FindStatus(), &r);
+        EXPECT_EQ(row.window.left, r.left);
+        EXPECT_EQ(row.window.top, r.top);
+        EXPECT_EQ(row.window.right, r.right);
+        EXPECT_EQ(row.window.bottom, r.bottom);
+        TearDown();
+    }
+}
+
 // The 120 characters that put a 1,285-pixel window at x = -130 when the
 // text had to stay on one line.
 TEST_F(StatusWindowTest, TextWiderThanTheWorkAreaWrapsWithinIt)
@@ -608,10 +705,12 @@ TEST_F(StatusWindowTest, TextWiderThanTheWorkAreaWrapsWithinIt)
     EXPECT_LE(window.right, work.right);
     EXPECT_LE(window.bottom, work.bottom);
 
-    // Measured twice: on one line, then wrapped at the width that fits.
+    // Measured on one line, then wrapped at the width that fits, each time
+    // in the default font and in the control's.
     std::vector<StatusCall> measures = watch.Calls("DrawTextA");
-    ASSERT_EQ(2u, measures.size());
-    EXPECT_EQ((UINT)(DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL), measures[1].msg);
+    ASSERT_EQ(4u, measures.size());
+    EXPECT_EQ((UINT)(DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL), measures[2].msg);
+    EXPECT_EQ((UINT)(DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL), measures[3].msg);
     // At least two lines of the control's font, plus the margins; and a
     // control style that wraps rather than centres one line.
     RECT line = {0, 0, 10, 10};
