@@ -67,6 +67,13 @@ static_assert(IDR_AVI_FILECOPY_2X - IDR_AVI_FILECOPY == STATUS_LARGE_CLIP_OFFSET
 // WM_DPICHANGED, which the headers hold back for the Windows versions the
 // library is built for; older systems never send it.
 static const UINT MESSAGE_DPI_CHANGED = 0x02E0;
+// The window's own request to lay itself out again where the system
+// suggested, once the dialog manager has given its controls their fonts for
+// the new DPI.
+static const UINT MESSAGE_RELAYOUT = WM_APP;
+
+// The place the system suggested with the last DPI change.
+static RECT StatusSuggested = {};
 
 // The scale of the clip the control was last given: 1, or 2 for a
 // double-size drawing.
@@ -311,6 +318,22 @@ static int StatusLargeClip(UINT dpi)
     return StatusClipPath[0] == '\0' && StatusClipPathW[0] == L'\0' && dpi >= STATUS_LARGE_CLIP_DPI;
 }
 
+// The work area the window is kept in: that of the monitor the system's
+// suggested place lies on, else the primary monitor's; the full screen when
+// neither can be read.
+static void StatusWorkArea(const RECT *suggested, int cx, int cy, RECT *work)
+{
+    MONITORINFO monitor;
+    ZeroMemory(&monitor, sizeof(monitor));
+    monitor.cbSize = sizeof(monitor);
+    if (suggested != NULL && GetMonitorInfoA(MonitorFromRect(suggested, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        CopyRect(work, &monitor.rcWork);
+        return;
+    }
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, work, 0))
+        SetRect(work, 0, 0, cx, cy);
+}
+
 // Lays the window out for its DPI: centred on the screen, or, when the
 // system suggests a place (the window moved to a screen of another density),
 // centred on that place; within the work area either way.
@@ -329,10 +352,8 @@ static void StatusLayout(const RECT *suggested)
     int animH = (int)StatusClipInfo.dwHeight * scale;
     int margin = UiScale(STATUS_MARGIN, dpi);
 
-    // A work area that cannot be read is taken as the full screen.
-    RECT work = {0, 0, cx, cy};
-    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
-        SetRect(&work, 0, 0, cx, cy);
+    RECT work;
+    StatusWorkArea(suggested, cx, cy, &work);
     // The widest text whose window still fits the work area. The floor, for
     // a clip file that leaves no room, is in plain pixels: on a dense screen
     // a window that fits beats a wider text, and at 96 DPI it is 1.1.0's.
@@ -360,7 +381,7 @@ static void StatusLayout(const RECT *suggested)
     StatusTrace(FORMAT_ANIM, animW, animH);
 
     int dlgW = animW + msgW + 3 * margin;
-    int dlgH = GetSystemMetrics(SM_CYMIN) + animH + 2 * margin;
+    int dlgH = UiSystemMetric(SM_CYMIN, dpi) + animH + 2 * margin;
     // Integer division truncates toward zero, so a text taller than the clip
     // rises by the truncated half.
     int animY = margin;
@@ -452,6 +473,17 @@ static void StatusForgetWindow(void)
     StatusText = NULL;
 }
 
+// Lays the window out again where the system suggested, with the clip's
+// drawing for the new density.
+static void StatusRelayout(HWND dialog)
+{
+    StatusLayout(&StatusSuggested);
+    if ((StatusLargeClip(UiWindowDpi(dialog)) ? 2 : 1) != StatusOpenScale) {
+        StatusStopClip();
+        StatusOpenClip();
+    }
+}
+
 INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -459,6 +491,7 @@ INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         StatusWindow = dialog;
         StatusAnimation = GetDlgItem(dialog, IDC_STATUS_ANIMATE);
         StatusText = GetDlgItem(dialog, IDC_STATUS_TEXT);
+        UiKeepDialogLayout(dialog);
         break;
     case WM_TIMER:
         if (wParam == STARTUP_TIMER) {
@@ -478,16 +511,18 @@ INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         break;
     case MESSAGE_DPI_CHANGED:
         // Only a host aware of each screen's DPI gets this: the window moved
-        // to a screen of another density. Laid out again where the system
-        // suggests, with the clip's drawing for that density.
+        // to a screen of another density. Not handled here, so the dialog
+        // manager gives the controls fonts for that density first; the
+        // layout, measured in them, follows from the queue.
         if (StatusAnimation == NULL)
             break;
-        StatusLayout((const RECT *)lParam);
-        if ((StatusLargeClip(UiWindowDpi(dialog)) ? 2 : 1) != StatusOpenScale) {
-            StatusStopClip();
-            StatusOpenClip();
-        }
-        return TRUE;
+        CopyRect(&StatusSuggested, (const RECT *)lParam);
+        if (!PostMessageA(dialog, MESSAGE_RELAYOUT, 0, 0))
+            StatusRelayout(dialog);
+        break;
+    case MESSAGE_RELAYOUT:
+        StatusRelayout(dialog);
+        break;
     default:
         break;
     }

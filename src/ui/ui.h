@@ -17,6 +17,15 @@ UINT UiWindowDpi(HWND window);
 // the nearest; exactly the given size at 96.
 int UiScale(int pixels, UINT dpi);
 
+// A system metric (SM_...) as it is at dpi where the system keeps one set
+// per DPI, the process's own otherwise.
+int UiSystemMetric(int index, UINT dpi);
+
+// Leaves a dialog's size and its controls' places on a DPI change to the
+// dialog's own layout; the dialog manager still gives the controls fonts
+// for the new DPI.
+void UiKeepDialogLayout(HWND dialog);
+
 // ---- Window lookup by title (winfind.cpp) ----
 
 // The result of the lookup under way: null at the start of every lookup with

@@ -1,8 +1,9 @@
 // Watches the status window from inside kiv_inst.dll: records the calls it
 // makes to the animation control, the window manager, the text measurement,
-// the loader and the AVI file library, with its debugger lines, in one
-// ordered log, and can fake a measurement, make one animation message fail or
-// the AVI file library go missing.
+// the loader, the AVI file library, the monitors and the DPI functions, with
+// its debugger lines, in one ordered log, and can fake a measurement, make
+// one animation message fail, the AVI file library go missing or a second
+// monitor appear.
 #ifndef KIV_TEST_STATUS_HOOKS_H
 #define KIV_TEST_STATUS_HOOKS_H
 
@@ -58,6 +59,11 @@ public:
     // (ERROR_INVALID_PARAMETER: a system without those flags), unless 0;
     // GetProcAddress finds no function of this name.
     void RefuseSearchFlags(DWORD error, const char *missingFunction);
+    // MonitorFromRect and GetMonitorInfoA know a second monitor with this
+    // rectangle and work area, right of the real screen.
+    void AddMonitor(const RECT &monitor, const RECT &work);
+    // GetSystemMetricsForDpi answers this many pixels more than the system.
+    void AddToMetricsForDpi(int pixels);
 
 private:
     std::vector<std::unique_ptr<ImportHook>> hooks_;

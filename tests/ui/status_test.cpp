@@ -731,24 +731,108 @@ TEST_F(StatusWindowTest, TextWiderThanTheWorkAreaWrapsWithinIt)
 }
 
 // A per-monitor-aware host's window moved to a screen of another density:
-// laid out again, centred on the place the system suggests.
-TEST_F(StatusWindowTest, DpiChangeLaysTheWindowOutAgainWhereTheSystemSuggests)
+// laid out again on the monitor of the place the system suggests, within
+// that monitor's work area, once the dialog manager has had the message.
+// Wine sends no WM_DPICHANGED and has one screen: the message is sent here,
+// and a second monitor right of the screen, with a taskbar at its top, is
+// made up through the imports.
+TEST_F(StatusWindowTest, DpiChangeLaysTheWindowOutOnTheSuggestedMonitorsWorkArea)
 {
+    const RECT second = {1024, 0, 2304, 1024}, secondWork = {1024, 40, 2304, 1024};
+    RECT primaryWork = {};
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &primaryWork, 0));
     ASSERT_EQ(1, FakeStatusOpen("Moved", TITLE));
     HWND dialog = FindStatus();
     ASSERT_NE(nullptr, dialog);
     RECT before = {};
     GetWindowRect(dialog, &before);
-    RECT suggested = {100, 120, 100 + before.right - before.left, 120 + before.bottom - before.top};
-    StatusWatch watch;
-    const UINT dpiChanged = 0x02E0;
-    SendMessageA(dialog, dpiChanged, MAKEWPARAM(96, 96), (LPARAM)&suggested);
-    EXPECT_EQ(3, watch.Count("MoveWindow"));
-    RECT after = {};
-    GetWindowRect(dialog, &after);
-    EXPECT_EQ(100, after.left);
-    EXPECT_EQ(120, after.top);
-    EXPECT_TRUE(watch.AnimateMessages().empty()) << "the clip's drawing still suits the density";
+    const int w = before.right - before.left, h = before.bottom - before.top;
+    const struct {
+        const char *what;
+        int left, top;         // of the suggested place, as large as the window
+        bool onSecond;
+        int expectX, expectY;
+    } rows[] = {
+        {"on the primary screen", 100, 120, false, 100, 120},
+        {"on the second monitor", 1400, 300, true, 1400, 300},
+        {"past its right edge", 2304 - w / 2, 300, true, 2304 - w, 300},
+        {"above its taskbar", 1400, 10, true, 1400, 40},
+        {"across both, mostly on the second", 1024 - w / 4, 200, true, 1024, 200},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        StatusWatch watch;
+        watch.AddMonitor(second, secondWork);
+        RECT suggested = {row.left, row.top, row.left + w, row.top + h};
+        SendMessageA(dialog, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(96, 96), (LPARAM)&suggested);
+        EXPECT_EQ(0, watch.Count("MoveWindow")) << "laid out only after the dialog manager's turn";
+        PumpMessages(50);
+        ASSERT_EQ(3, watch.Count("MoveWindow"));
+        std::vector<StatusCall> asked = watch.Calls("MonitorFromRect");
+        ASSERT_EQ(1u, asked.size());
+        EXPECT_EQ(row.left, asked[0].x);
+        EXPECT_EQ(row.top, asked[0].y);
+        EXPECT_EQ(w, asked[0].w);
+        EXPECT_EQ(h, asked[0].h);
+        EXPECT_EQ((UINT)MONITOR_DEFAULTTONEAREST, asked[0].msg);
+        ASSERT_EQ(1, watch.Count("GetMonitorInfoA"));
+        EXPECT_EQ(asked[0].result, watch.Calls("GetMonitorInfoA")[0].lParam);
+        EXPECT_EQ(row.onSecond, (HMONITOR)asked[0].result == (HMONITOR)(ULONG_PTR)0x4B1D0020);
+
+        StatusCall moved = watch.Calls("MoveWindow")[2];
+        EXPECT_EQ(dialog, moved.hwnd);
+        EXPECT_EQ(row.expectX, moved.x);
+        EXPECT_EQ(row.expectY, moved.y);
+        EXPECT_EQ(w, moved.w);
+        EXPECT_EQ(h, moved.h);
+        const RECT &work = row.onSecond ? secondWork : primaryWork;
+        EXPECT_GE(moved.x, work.left);
+        EXPECT_LE(moved.x + moved.w, work.right);
+        EXPECT_GE(moved.y, work.top);
+        EXPECT_LE(moved.y + moved.h, work.bottom);
+        // The fonts are the dialog manager's to scale; the library sets none.
+        for (const StatusCall &c : watch.Calls("SendMessageA"))
+            EXPECT_NE((UINT)WM_SETFONT, c.msg);
+        EXPECT_TRUE(watch.AnimateMessages().empty()) << "the clip's drawing still suits the density";
+    }
+}
+
+// The dialog manager of a per-monitor host keeps scaling the fonts but
+// leaves size and places to the layout; the caption and frame allowance is
+// the metric for the window's DPI. Both calls are looked up by name, and a
+// system without them gets the plain metric.
+TEST_F(StatusWindowTest, DialogManagerKeepsTheFontsAndTheMetricIsTheWindowsDpis)
+{
+    const int cyMin = GetSystemMetrics(SM_CYMIN);
+    for (bool newer : {true, false}) {
+        SCOPED_TRACE(newer ? "Windows 10" : "older Windows");
+        StatusWatch watch;
+        watch.AddToMetricsForDpi(3);
+        if (!newer)
+            watch.RefuseSearchFlags(0, "GetSystemMetricsForDpi");
+        ASSERT_EQ(1, FakeStatusOpen("Metrics", TITLE));
+        HWND dialog = FindStatus();
+        std::vector<StatusCall> behaviour = watch.Calls("SetDialogDpiChangeBehavior");
+        ASSERT_EQ(1u, behaviour.size());
+        EXPECT_EQ(dialog, behaviour[0].hwnd);
+        EXPECT_EQ(6u, behaviour[0].wParam) << "DDC_DISABLE_RESIZE | DDC_DISABLE_CONTROL_RELAYOUT";
+        EXPECT_EQ(6, behaviour[0].lParam);
+
+        std::vector<StatusCall> metrics = watch.Calls("GetSystemMetricsForDpi");
+        ASSERT_EQ(newer ? 1u : 0u, metrics.size());
+        if (newer) {
+            EXPECT_EQ((UINT)SM_CYMIN, metrics[0].msg);
+            EXPECT_EQ(96u, metrics[0].wParam);
+        }
+        std::string dlg;
+        for (const std::string &line : watch.Lines())
+            if (line.compare(0, 4, "Dlg ") == 0)
+                dlg = line;
+        RECT r = {};
+        GetWindowRect(dialog, &r);
+        EXPECT_EQ(Format("Dlg %d %d\n", r.right - r.left, cyMin + (newer ? 3 : 0) + 92 + 80), dlg);
+        TearDown();
+    }
 }
 
 TEST_F(StatusWindowTest, OpenShowsCaptionTextAndNoSystemMenu)
