@@ -75,6 +75,14 @@ static const UINT MESSAGE_RELAYOUT = WM_APP;
 // The place the system suggested with the last DPI change.
 static RECT StatusSuggested = {};
 
+// Room for a copy of template 101 (under 200 bytes), in the DWORD alignment
+// a template must have.
+static const size_t STATUS_TEMPLATE_WORDS = 128;
+
+// Bit 123 of a locale's Unicode subset bits: its script is laid out right to
+// left.
+static const DWORD LOCALE_RTL_LAYOUT_BIT = 0x08000000; // in lsUsb[3]
+
 // The scale of the clip the control was last given: 1, or 2 for a
 // double-size drawing.
 static int StatusOpenScale = 0;
@@ -546,18 +554,57 @@ static void StatusSetText(HWND window, const void *text, int wide)
         SetWindowTextA(window, (const char *)text);
 }
 
+// Whether the language the library speaks to the calling thread in, the
+// drive chooser's, is written right to left (Hebrew, Arabic).
+static int StatusReadsRightToLeft(void)
+{
+    LOCALESIGNATURE signature;
+    ZeroMemory(&signature, sizeof(signature));
+    LCID locale = MAKELCID(ChooseDriveLanguage(), SORT_DEFAULT);
+    if (GetLocaleInfoW(locale, LOCALE_FONTSIGNATURE, (LPWSTR)&signature, sizeof(signature) / sizeof(WCHAR)) == 0)
+        return 0;
+    return (signature.lsUsb[3] & LOCALE_RTL_LAYOUT_BIT) != 0;
+}
+
+// Creates the window from template 101 in the caller's kind: an ANSI window
+// would hand a wide caption to its window procedure in the ANSI code page.
+// For a language read right to left the window is mirrored, as a dialog is,
+// through its template: its caption, clip and text change sides and the text
+// reads right to left. The clip's pictures, letters among them, keep their
+// own way round.
+static void StatusCreate(int wide)
+{
+    DWORD copy[STATUS_TEMPLATE_WORDS];
+    HRSRC found = StatusReadsRightToLeft() ? FindResourceA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), RT_DIALOG) : NULL;
+    HGLOBAL loaded = found != NULL ? LoadResource(ModuleInstance, found) : NULL;
+    const void *bytes = loaded != NULL ? LockResource(loaded) : NULL;
+    DWORD size = bytes != NULL ? SizeofResource(ModuleInstance, found) : 0;
+    if (size == 0 || size > sizeof(copy)) {
+        if (wide)
+            CreateDialogParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_STATUS), NULL, StatusDlgProc, 0);
+        else
+            CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
+        return;
+    }
+    CopyMemory(copy, bytes, size);
+    ((DLGTEMPLATE *)copy)->dwExtendedStyle |= WS_EX_LAYOUTRTL;
+    if (wide)
+        CreateDialogIndirectParamW(ModuleInstance, (const DLGTEMPLATE *)copy, NULL, StatusDlgProc, 0);
+    else
+        CreateDialogIndirectParamA(ModuleInstance, (const DLGTEMPLATE *)copy, NULL, StatusDlgProc, 0);
+    if (StatusWindow == NULL)
+        return;
+    SetWindowLongA(StatusText, GWL_EXSTYLE, GetWindowLongA(StatusText, GWL_EXSTYLE) | WS_EX_RTLREADING);
+    SetWindowLongA(StatusAnimation, GWL_EXSTYLE, GetWindowLongA(StatusAnimation, GWL_EXSTYLE) & ~WS_EX_LAYOUTRTL);
+}
+
 static int StatusOpenAs(const void *text, const void *title, int wide)
 {
     int result = 1;
     if (StatusWindow == NULL) {
         // Created hidden: the caller's caption, text and layout go in first,
         // then the window is shown.
-        // A window of the caller's kind: an ANSI window would hand a wide
-        // caption to its window procedure in the ANSI code page.
-        if (wide)
-            CreateDialogParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_STATUS), NULL, StatusDlgProc, 0);
-        else
-            CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
+        StatusCreate(wide);
         // A failed creation leaves no window to own the timer; a timer on no
         // window would be a thread timer that nobody ever kills.
         if (StatusWindow != NULL)

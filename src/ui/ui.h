@@ -61,6 +61,10 @@ extern int DriveWide;
 #define DRIVE_UNIT_CHARS 16
 extern WCHAR DriveUnitText[DRIVE_UNIT_CHARS];
 
+// The language of the chooser's own words for the calling thread, one the
+// module carries; the status window mirrors when it reads right to left.
+LANGID ChooseDriveLanguage(void);
+
 INT_PTR CALLBACK AskDriveDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Adds every drive that is not remote, removable or a CD drive to the list;
 // returns how many were found, whether or not each add succeeded.

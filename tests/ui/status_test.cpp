@@ -245,12 +245,17 @@ TEST_F(StatusWindowTest, NameOf1024CharactersIsRefusedNot1023)
     }
 }
 
-// Copies what the control shows, so a test can tell that frames change.
-std::vector<COLORREF> Snapshot(HWND hwnd)
+// Copies what the control shows, so a test can tell that frames change:
+// through its own device context, or from the screen, as the user sees it
+// (a mirrored window's context reads its pixels mirrored back).
+std::vector<COLORREF> Snapshot(HWND hwnd, bool fromScreen = false)
 {
+    RECT place = {};
+    GetWindowRect(hwnd, &place);
     SIZE size = ClientSize(hwnd);
     std::vector<COLORREF> pixels((size_t)size.cx * size.cy);
-    HDC dc = GetDC(hwnd);
+    HWND source = fromScreen ? NULL : hwnd;
+    HDC dc = GetDC(source);
     HDC memory = CreateCompatibleDC(dc);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -261,14 +266,14 @@ std::vector<COLORREF> Snapshot(HWND hwnd)
     void *bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, NULL, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, size.cx, size.cy, dc, 0, 0, SRCCOPY);
+    BitBlt(memory, 0, 0, size.cx, size.cy, dc, fromScreen ? place.left : 0, fromScreen ? place.top : 0, SRCCOPY);
     GdiFlush();
     if (bits != nullptr)
         memcpy(pixels.data(), bits, pixels.size() * sizeof(COLORREF));
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
-    ReleaseDC(hwnd, dc);
+    ReleaseDC(source, dc);
     return pixels;
 }
 
@@ -868,6 +873,54 @@ TEST_F(StatusWindowTest, WideOpenShowsTextOutsideTheCodePageExactlyAndIsFoundByI
     EXPECT_EQ(GetDlgItem(dialog, 1000), GetWindowByTitleW(dialog, text.c_str()));
     // The narrow lookup of the look-alike finds nothing.
     EXPECT_EQ(nullptr, GetWindowByTitle(NULL, std::string(title.size(), '?').c_str()));
+}
+
+// A Hebrew or Arabic installer mirrors its wizard; its status window is
+// mirrored too, chosen as the drive chooser chooses its language (Wine
+// follows the thread locale), through either export: clip on the right,
+// text right to left, the clip's pictures their own way round, and the
+// layout's figures those of the unmirrored window.
+TEST_F(StatusWindowTest, WindowMirrorsForALanguageReadRightToLeft)
+{
+    const struct {
+        WORD language;
+        bool mirrored;
+    } rows[] = {{LANG_ENGLISH, false}, {LANG_HEBREW, true}, {LANG_ARABIC, true}, {LANG_GERMAN, false}};
+    const LCID before = GetThreadLocale();
+    const std::vector<std::vector<COLORREF>> frames = ScreenFrames(107);
+    std::vector<std::string> englishLines;
+    for (const auto &row : rows) {
+        for (bool wide : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "language 0x" << std::hex << row.language << (wide ? " W" : " A"));
+            ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(row.language, SUBLANG_DEFAULT), SORT_DEFAULT)));
+            StatusWatch watch;
+            ASSERT_EQ(1, wide ? FakeStatusOpenW(L"Copying files, please wait...", L"Kiv status test")
+                              : FakeStatusOpen("Copying files, please wait...", TITLE));
+            SetThreadLocale(before);
+            HWND dialog = FindStatus();
+            ASSERT_NE(nullptr, dialog);
+            HWND text = GetDlgItem(dialog, 1000), anim = GetDlgItem(dialog, 102);
+            EXPECT_EQ(row.mirrored, (GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0);
+            EXPECT_EQ(row.mirrored, (GetWindowLongA(text, GWL_EXSTYLE) & WS_EX_RTLREADING) != 0);
+            EXPECT_EQ(0, GetWindowLongA(anim, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) << "the clip is not drawn mirrored";
+            RECT textRect = {}, animRect = {};
+            GetWindowRect(text, &textRect);
+            GetWindowRect(anim, &animRect);
+            EXPECT_EQ(row.mirrored, animRect.left > textRect.left) << "the clip on the right";
+
+            std::vector<std::string> lines = watch.Lines();
+            if (englishLines.empty())
+                englishLines = lines;
+            EXPECT_EQ(englishLines, lines);
+            std::vector<COLORREF> shown;
+            PumpUntil([&] {
+                shown = Snapshot(anim, true);
+                return std::find(frames.begin(), frames.end(), shown) != frames.end();
+            });
+            EXPECT_NE(frames.end(), std::find(frames.begin(), frames.end(), shown)) << "a frame as drawn";
+            TearDown();
+        }
+    }
 }
 
 TEST_F(StatusWindowTest, SecondOpenChangesCaptionAndTextAndKeepsTheClipRunning)
