@@ -566,6 +566,23 @@ static int StatusReadsRightToLeft(void)
     return (signature.lsUsb[3] & LOCALE_RTL_LAYOUT_BIT) != 0;
 }
 
+// A copy of template 101 that makes a mirrored window, in copy; 0 when the
+// language reads left to right or the template cannot be had.
+static int StatusMirroredTemplate(DWORD *copy, size_t words)
+{
+    if (!StatusReadsRightToLeft())
+        return 0;
+    HRSRC found = FindResourceA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), RT_DIALOG);
+    HGLOBAL loaded = found != NULL ? LoadResource(ModuleInstance, found) : NULL;
+    const void *bytes = loaded != NULL ? LockResource(loaded) : NULL;
+    DWORD size = bytes != NULL ? SizeofResource(ModuleInstance, found) : 0;
+    if (size == 0 || size > words * sizeof(DWORD))
+        return 0;
+    CopyMemory(copy, bytes, size);
+    ((DLGTEMPLATE *)copy)->dwExtendedStyle |= WS_EX_LAYOUTRTL;
+    return 1;
+}
+
 // Creates the window from template 101 in the caller's kind: an ANSI window
 // would hand a wide caption to its window procedure in the ANSI code page.
 // For a language read right to left the window is mirrored, as a dialog is,
@@ -574,24 +591,18 @@ static int StatusReadsRightToLeft(void)
 // own way round.
 static void StatusCreate(int wide)
 {
-    DWORD copy[STATUS_TEMPLATE_WORDS];
-    HRSRC found = StatusReadsRightToLeft() ? FindResourceA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), RT_DIALOG) : NULL;
-    HGLOBAL loaded = found != NULL ? LoadResource(ModuleInstance, found) : NULL;
-    const void *bytes = loaded != NULL ? LockResource(loaded) : NULL;
-    DWORD size = bytes != NULL ? SizeofResource(ModuleInstance, found) : 0;
-    if (size == 0 || size > sizeof(copy)) {
+    DWORD mirrored[STATUS_TEMPLATE_WORDS];
+    if (!StatusMirroredTemplate(mirrored, STATUS_TEMPLATE_WORDS)) {
         if (wide)
             CreateDialogParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_STATUS), NULL, StatusDlgProc, 0);
         else
             CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
         return;
     }
-    CopyMemory(copy, bytes, size);
-    ((DLGTEMPLATE *)copy)->dwExtendedStyle |= WS_EX_LAYOUTRTL;
     if (wide)
-        CreateDialogIndirectParamW(ModuleInstance, (const DLGTEMPLATE *)copy, NULL, StatusDlgProc, 0);
+        CreateDialogIndirectParamW(ModuleInstance, (const DLGTEMPLATE *)mirrored, NULL, StatusDlgProc, 0);
     else
-        CreateDialogIndirectParamA(ModuleInstance, (const DLGTEMPLATE *)copy, NULL, StatusDlgProc, 0);
+        CreateDialogIndirectParamA(ModuleInstance, (const DLGTEMPLATE *)mirrored, NULL, StatusDlgProc, 0);
     if (StatusWindow == NULL)
         return;
     SetWindowLongA(StatusText, GWL_EXSTYLE, GetWindowLongA(StatusText, GWL_EXSTYLE) | WS_EX_RTLREADING);
