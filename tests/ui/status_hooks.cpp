@@ -19,6 +19,7 @@ std::vector<StatusCall> g_calls;
 DWORD g_thread = 0;
 bool g_fakeMeasure = false;
 int g_measureW = 0, g_measureH = 0;
+int g_fontMeasureW = 0, g_fontMeasureH = 0;
 UINT g_failMessage = 0;
 bool g_fakeAvi = false;
 int g_aviW = 0, g_aviH = 0;
@@ -109,13 +110,20 @@ int WINAPI HookDraw(HDC dc, LPCSTR text, int length, LPRECT rect, UINT format)
     c.msg = format;
     c.wParam = (WPARAM)length;
     c.lParam = (LPARAM)GetCurrentObject(dc, OBJ_FONT);
-    Log(c);
-    if (g_fakeMeasure && rect != NULL) {
-        rect->right = rect->left + g_measureW;
-        rect->bottom = rect->top + g_measureH;
-        return g_measureH;
+    c.w = rect->right - rect->left;
+    int result = 0;
+    if (g_fakeMeasure) {
+        bool inFont = g_fontMeasureW != 0 && (HGDIOBJ)c.lParam != GetStockObject(SYSTEM_FONT);
+        rect->right = rect->left + (inFont ? g_fontMeasureW : g_measureW);
+        rect->bottom = rect->top + (inFont ? g_fontMeasureH : g_measureH);
+        result = rect->bottom - rect->top;
+    } else {
+        result = ((Fn)g_real[REAL_DRAW])(dc, text, length, rect, format);
     }
-    return ((Fn)g_real[REAL_DRAW])(dc, text, length, rect, format);
+    c.x = rect->right - rect->left;
+    c.y = rect->bottom - rect->top;
+    Log(c);
+    return result;
 }
 
 UINT_PTR WINAPI HookSetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc)
@@ -410,10 +418,12 @@ void StatusWatch::Clear()
     LeaveCriticalSection(&g_lock);
 }
 
-void StatusWatch::FakeMeasure(int width, int height)
+void StatusWatch::FakeMeasure(int width, int height, int fontWidth, int fontHeight)
 {
     g_measureW = width;
     g_measureH = height;
+    g_fontMeasureW = fontWidth;
+    g_fontMeasureH = fontHeight;
     g_fakeMeasure = true;
 }
 

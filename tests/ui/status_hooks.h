@@ -23,7 +23,7 @@ struct StatusCall {
     UINT msg = 0;
     WPARAM wParam = 0;
     LPARAM lParam = 0; // DrawTextA: the font selected into the context
-    int x = 0, y = 0, w = 0, h = 0; // MoveWindow
+    int x = 0, y = 0, w = 0, h = 0; // MoveWindow; DrawTextA: x, y the size measured, w the width given
     UINT_PTR timer = 0;
     LRESULT result = 0;
 };
@@ -47,8 +47,10 @@ public:
     int Count(const char *fn) const { return (int)Calls(fn).size(); }
     void Clear();
 
-    // DrawTextA answers with a rectangle of this size instead of measuring.
-    void FakeMeasure(int width, int height);
+    // DrawTextA answers with a rectangle of this size instead of measuring;
+    // in any font but the device context's default one with the second size,
+    // where one is given.
+    void FakeMeasure(int width, int height, int fontWidth = 0, int fontHeight = 0);
     // SendMessageA of this animation message returns 0 without reaching the
     // control.
     void FailMessage(UINT msg);

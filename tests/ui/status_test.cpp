@@ -599,6 +599,33 @@ TEST_F(StatusWindowTest, LayoutPlacesClipTextAndWindowExactly)
     }
 }
 
+// The text area is the default font's measure, grown in each direction
+// only where the control's font needs more: the one rule that keeps 1.1.0's
+// figures at 96 DPI and the text whole where the control's font is larger.
+TEST_F(StatusWindowTest, TextAreaGrowsOnlyWhereTheControlsFontNeedsMore)
+{
+    const struct {
+        int fontW, fontH; // the control's font; the default font gives 100 by 16
+        int msgW, msgH;
+    } rows[] = {
+        {80, 13, 140, 56},  // smaller both ways: the default font's figures
+        {150, 13, 190, 56}, // wider only
+        {80, 20, 140, 60},  // taller only
+        {150, 20, 190, 60}, // larger both ways
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.fontW << " by " << row.fontH);
+        StatusWatch watch;
+        watch.FakeMeasure(100, 16, row.fontW, row.fontH);
+        ASSERT_EQ(1, FakeStatusOpen("Grown", TITLE));
+        EXPECT_TRUE(Contains(watch.Lines(), Format("Msg %d %d\n", row.msgW, row.msgH)));
+        SIZE text = ClientSize(GetDlgItem(FindStatus(), 1000));
+        EXPECT_EQ(row.msgW, text.cx);
+        EXPECT_EQ(row.msgH, text.cy);
+        TearDown();
+    }
+}
+
 // The figures 1.1.0 (commit efc5914) gave at 96 DPI in the test session
 // (Xvfb 1024x768, the fonts the dependencies install): its lines and its
 // window's rectangle, for texts on one line, empty, wrapped and with a line
@@ -716,6 +743,11 @@ TEST_F(StatusWindowTest, TextWiderThanTheWorkAreaWrapsWithinIt)
     ASSERT_EQ(4u, measures.size());
     EXPECT_EQ((UINT)(DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL), measures[2].msg);
     EXPECT_EQ((UINT)(DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL), measures[3].msg);
+    // The default font wraps at the widest text that fits the work area; the
+    // control's font at the width that gave, which the control is no
+    // narrower than.
+    EXPECT_EQ(work.right - work.left - 235 - 160, measures[2].w);
+    EXPECT_EQ(measures[2].x, measures[3].w);
     // At least two lines of the control's font, plus the margins; and a
     // control style that wraps rather than centres one line.
     RECT line = {0, 0, 10, 10};
