@@ -127,6 +127,17 @@ void CheckWithinWorkArea(HWND window, std::vector<std::string> *faults)
         faults->push_back("window outside the work area");
 }
 
+// Faults of the status window: its text cut, or the window beyond the work
+// area.
+std::vector<std::string> StatusFaults(HWND dialog)
+{
+    HWND control = GetDlgItem(dialog, 1000);
+    std::vector<std::string> faults;
+    CheckTextFits(control, (GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE) == 0, 0, &faults);
+    CheckWithinWorkArea(dialog, &faults);
+    return faults;
+}
+
 TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
 {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
@@ -147,15 +158,10 @@ TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
             ASSERT_EQ(1, FakeStatusOpen(text.c_str(), "Displays"));
             HWND dialog = FindWindowA("#32770", "Displays");
             ASSERT_NE(nullptr, dialog);
-            HWND control = GetDlgItem(dialog, 1000);
-            std::vector<std::string> faults;
-            bool wraps = (GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE) == 0;
             if (text.size() > 100) {
-                EXPECT_TRUE(wraps);
+                EXPECT_EQ(0, GetWindowLongA(GetDlgItem(dialog, 1000), GWL_STYLE) & SS_CENTERIMAGE) << "wraps";
             }
-            CheckTextFits(control, wraps, 0, &faults);
-            CheckWithinWorkArea(dialog, &faults);
-            EXPECT_EQ(std::vector<std::string>{}, faults);
+            EXPECT_EQ(std::vector<std::string>{}, StatusFaults(dialog));
 
             // The double-size drawing on the dense screen, reported and shown
             // at its own size.
@@ -177,6 +183,31 @@ TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
         }
     }
     FakeStatusSetAvi("");
+}
+
+// Mirrored for a language read right to left (Wine follows the thread
+// locale), the text shows whole and the window stays on the work area.
+TEST_F(DisplaysChild, MirroredStatusTextShowsWhole)
+{
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
+    InitCommonControlsEx(&controls);
+    std::string longText;
+    while (longText.size() < 160)
+        longText += "Copying the Kivelstrand render files, ";
+    const LCID before = GetThreadLocale();
+    for (const std::string &text : {std::string("Copying files, please wait..."), longText}) {
+        SCOPED_TRACE(text.substr(0, 20));
+        ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(LANG_HEBREW, SUBLANG_DEFAULT), SORT_DEFAULT)));
+        int opened = FakeStatusOpen(text.c_str(), "Displays");
+        SetThreadLocale(before);
+        ASSERT_EQ(1, opened);
+        HWND dialog = FindWindowA("#32770", "Displays");
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_NE(0, GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL);
+        EXPECT_EQ(std::vector<std::string>{}, StatusFaults(dialog));
+        FakeStatusClose();
+        PumpMessages(100);
+    }
 }
 
 // Two controls that must not share a pixel.
