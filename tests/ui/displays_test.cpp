@@ -138,20 +138,27 @@ std::vector<std::string> StatusFaults(HWND dialog)
     return faults;
 }
 
-TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
+// The host's duty done (the animation class registered), the status
+// window's texts: one line, and one that wraps on every screen.
+std::vector<std::string> StatusTexts()
 {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
     InitCommonControlsEx(&controls);
     std::string longText;
     while (longText.size() < 160)
         longText += "Copying the Kivelstrand render files, ";
+    return {"Copying files, please wait...", longText};
+}
+
+TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
+{
     const int scale = ChildDpi() >= 168 ? 2 : 1;
     const struct {
         const char *keyword;
         int id, width, height; // of the 96-DPI drawing
     } clips[] = {{":BKW", 107, 235, 92}, {":FILECOPY", 102, 260, 40}, {":SEARCH", 109, 80, 48}};
     for (const auto &row : clips) {
-        for (const std::string &text : {std::string("Copying files, please wait..."), longText}) {
+        for (const std::string &text : StatusTexts()) {
             SCOPED_TRACE(std::string(row.keyword) + " " + text.substr(0, 20));
             FakeStatusSetAvi(row.keyword);
             StatusWatch watch;
@@ -189,13 +196,8 @@ TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
 // locale), the text shows whole and the window stays on the work area.
 TEST_F(DisplaysChild, MirroredStatusTextShowsWhole)
 {
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
-    InitCommonControlsEx(&controls);
-    std::string longText;
-    while (longText.size() < 160)
-        longText += "Copying the Kivelstrand render files, ";
     const LCID before = GetThreadLocale();
-    for (const std::string &text : {std::string("Copying files, please wait..."), longText}) {
+    for (const std::string &text : StatusTexts()) {
         SCOPED_TRACE(text.substr(0, 20));
         ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(LANG_HEBREW, SUBLANG_DEFAULT), SORT_DEFAULT)));
         int opened = FakeStatusOpen(text.c_str(), "Displays");
