@@ -561,6 +561,8 @@ static int StatusReadsRightToLeft(void)
     LOCALESIGNATURE signature;
     ZeroMemory(&signature, sizeof(signature));
     LCID locale = MAKELCID(ChooseDriveLanguage(), SORT_DEFAULT);
+    // A binary record, not text: the wide call counts it in WCHARs and
+    // converts nothing, where the ANSI one would be asked for a string.
     if (GetLocaleInfoW(locale, LOCALE_FONTSIGNATURE, (LPWSTR)&signature, sizeof(signature) / sizeof(WCHAR)) == 0)
         return 0;
     return (signature.lsUsb[3] & LOCALE_RTL_LAYOUT_BIT) != 0;
