@@ -1092,24 +1092,37 @@ TEST_F(StatusWindowTest, StartupTimerFiresOnceThenIsKilled)
 
 TEST_F(StatusWindowTest, WindowThatCannotBeCreatedFailsAndTheNextOpenRetries)
 {
-    {
-        StatusWatch watch;
-        FailingImport refuse(KivModule(), NULL, "CreateDialogParamA", 20, 0, ERROR_RESOURCE_TYPE_NOT_FOUND);
-        ASSERT_TRUE(refuse.installed());
-        EXPECT_EQ(0, FakeStatusOpen("No window", TITLE));
-        EXPECT_EQ(1, refuse.calls());
-        std::vector<std::string> lines = watch.Lines();
-        EXPECT_TRUE(Contains(lines, "Animate_Open resource failed.\n"));
-        EXPECT_TRUE(Contains(lines, "Animate_Play failed.\n"));
-        EXPECT_EQ(0, watch.Count("SetTimer")) << "no window to own the start-up timer";
-        EXPECT_EQ(nullptr, FindStatus());
-        // Still Closed.
-        watch.Clear();
-        EXPECT_EQ(1, FakeStatusClose());
-        EXPECT_TRUE(watch.AnimateMessages().empty());
+    // From the template, and, for a language read right to left, from its
+    // mirrored copy.
+    const struct {
+        WORD language;
+        const char *creation;
+    } rows[] = {{LANG_ENGLISH, "CreateDialogParamA"}, {LANG_HEBREW, "CreateDialogIndirectParamA"}};
+    const LCID before = GetThreadLocale();
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.creation);
+        ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(row.language, SUBLANG_DEFAULT), SORT_DEFAULT)));
+        {
+            StatusWatch watch;
+            FailingImport refuse(KivModule(), NULL, row.creation, 20, 0, ERROR_RESOURCE_TYPE_NOT_FOUND);
+            ASSERT_TRUE(refuse.installed());
+            EXPECT_EQ(0, FakeStatusOpen("No window", TITLE));
+            EXPECT_EQ(1, refuse.calls());
+            std::vector<std::string> lines = watch.Lines();
+            EXPECT_TRUE(Contains(lines, "Animate_Open resource failed.\n"));
+            EXPECT_TRUE(Contains(lines, "Animate_Play failed.\n"));
+            EXPECT_EQ(0, watch.Count("SetTimer")) << "no window to own the start-up timer";
+            EXPECT_EQ(nullptr, FindStatus());
+            // Still Closed.
+            watch.Clear();
+            EXPECT_EQ(1, FakeStatusClose());
+            EXPECT_TRUE(watch.AnimateMessages().empty());
+        }
+        EXPECT_EQ(1, FakeStatusOpen("Window at last", TITLE));
+        SetThreadLocale(before);
+        EXPECT_NE(nullptr, FindStatus());
+        TearDown();
     }
-    EXPECT_EQ(1, FakeStatusOpen("Window at last", TITLE));
-    EXPECT_NE(nullptr, FindStatus());
 }
 
 TEST_F(StatusWindowTest, RefusedAnimationMessagesAreReportedAndDoNotStopTheSequence)
