@@ -125,7 +125,7 @@ typedef LANGID(WINAPI *ThreadUILanguageProc)(void);
 // thread locale's language where one was set (systems without a thread UI
 // language, Wine among them, use that in its place), then the user's UI
 // language, then English. The first for which the module has the dialog.
-static LANGID ChooseDriveLanguage(void)
+LANGID ChooseDriveLanguage(void)
 {
     LANGID candidates[4] = {0, 0, GetUserDefaultUILanguage(), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)};
     // Looked up: older systems have no thread UI language.

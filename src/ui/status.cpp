@@ -50,8 +50,9 @@ static const char FORMAT_DLG[] = "Dlg %d %d\n";
 
 // Sizes in pixels of a 96-DPI screen, scaled to the window's DPI: the space
 // left of the clip, between clip and text, right of the text, above and
-// below the clip, and the text control's room around its text; and the width
-// wrapped text never gets narrower than, whatever the clip's width.
+// below the clip, and the text control's room around its text. And, in
+// pixels, the width wrapped text never gets narrower than, whatever the
+// clip's width.
 static const int STATUS_MARGIN = 40;
 static const int STATUS_MIN_TEXT_WIDTH = 100;
 
@@ -66,6 +67,21 @@ static_assert(IDR_AVI_FILECOPY_2X - IDR_AVI_FILECOPY == STATUS_LARGE_CLIP_OFFSET
 // WM_DPICHANGED, which the headers hold back for the Windows versions the
 // library is built for; older systems never send it.
 static const UINT MESSAGE_DPI_CHANGED = 0x02E0;
+// The window's own request to lay itself out again where the system
+// suggested, once the dialog manager has given its controls their fonts for
+// the new DPI.
+static const UINT MESSAGE_RELAYOUT = WM_APP;
+
+// The place the system suggested with the last DPI change.
+static RECT StatusSuggested = {};
+
+// Room for a copy of template 101 (under 200 bytes), in the DWORD alignment
+// a template must have.
+static const size_t STATUS_TEMPLATE_WORDS = 128;
+
+// Bit 123 of a locale's Unicode subset bits: its script is laid out right to
+// left.
+static const DWORD LOCALE_RTL_LAYOUT_BIT = 0x08000000; // in lsUsb[3]
 
 // The scale of the clip the control was last given: 1, or 2 for a
 // double-size drawing.
@@ -264,6 +280,30 @@ static void StatusMeasure(HDC dc, const WCHAR *text, RECT *rect, UINT format)
         DrawTextA(dc, (const char *)text, -1, rect, format);
 }
 
+// The text's extent on one line (wrapWidth 0) or wrapped at wrapWidth: in
+// the device context's default font, then grown where the control's font
+// needs more. Wrapped, the control's font is measured at the width the first
+// measure found, which the control will not be narrower than: a narrower
+// font fills longer lines when it may, and would widen the window for
+// nothing.
+static void StatusMeasureText(HDC dc, HFONT font, const WCHAR *text, int wrapWidth, RECT *rect)
+{
+    UINT format = wrapWidth > 0 ? DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL : DT_CALCRECT | DT_SINGLELINE;
+    SetRect(rect, 0, 0, wrapWidth > 0 ? wrapWidth : 10, 10);
+    StatusMeasure(dc, text, rect, format);
+    if (font == NULL)
+        return;
+    RECT drawn;
+    SetRect(&drawn, 0, 0, wrapWidth > 0 ? rect->right - rect->left : 10, 10);
+    HGDIOBJ previous = SelectObject(dc, font);
+    StatusMeasure(dc, text, &drawn, format);
+    SelectObject(dc, previous);
+    if (drawn.right - drawn.left > rect->right - rect->left)
+        rect->right = rect->left + drawn.right - drawn.left;
+    if (drawn.bottom - drawn.top > rect->bottom - rect->top)
+        rect->bottom = rect->top + drawn.bottom - drawn.top;
+}
+
 static void StatusTrace(const char *format, int a, int b)
 {
     char line[512] = {0};
@@ -286,6 +326,22 @@ static int StatusLargeClip(UINT dpi)
     return StatusClipPath[0] == '\0' && StatusClipPathW[0] == L'\0' && dpi >= STATUS_LARGE_CLIP_DPI;
 }
 
+// The work area the window is kept in: that of the monitor the system's
+// suggested place lies on, else the primary monitor's; the full screen when
+// neither can be read.
+static void StatusWorkArea(const RECT *suggested, int cx, int cy, RECT *work)
+{
+    MONITORINFO monitor;
+    ZeroMemory(&monitor, sizeof(monitor));
+    monitor.cbSize = sizeof(monitor);
+    if (suggested != NULL && GetMonitorInfoA(MonitorFromRect(suggested, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        CopyRect(work, &monitor.rcWork);
+        return;
+    }
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, work, 0))
+        SetRect(work, 0, 0, cx, cy);
+}
+
 // Lays the window out for its DPI: centred on the screen, or, when the
 // system suggests a place (the window moved to a screen of another density),
 // centred on that place; within the work area either way.
@@ -304,31 +360,27 @@ static void StatusLayout(const RECT *suggested)
     int animH = (int)StatusClipInfo.dwHeight * scale;
     int margin = UiScale(STATUS_MARGIN, dpi);
 
-    // A work area that cannot be read is taken as the full screen.
-    RECT work = {0, 0, cx, cy};
-    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
-        SetRect(&work, 0, 0, cx, cy);
-    // The widest text whose window still fits the work area.
+    RECT work;
+    StatusWorkArea(suggested, cx, cy, &work);
+    // The widest text whose window still fits the work area. The floor, for
+    // a clip file that leaves no room, is in plain pixels: on a dense screen
+    // a window that fits beats a wider text, and at 96 DPI it is 1.1.0's.
     int room = work.right - work.left - animW - 4 * margin;
-    if (room < UiScale(STATUS_MIN_TEXT_WIDTH, dpi))
-        room = UiScale(STATUS_MIN_TEXT_WIDTH, dpi);
+    if (room < STATUS_MIN_TEXT_WIDTH)
+        room = STATUS_MIN_TEXT_WIDTH;
 
-    // Measured in the font the control draws with, at the window's DPI: a
-    // line wider than the room is measured again, wrapped at that width, and
-    // the control, no narrower, breaks its lines no later.
+    // Measured as ever in the device context's default font, which the
+    // margins were made for, and grown where the control's own font at the
+    // window's DPI needs more. A line wider than the room is measured again,
+    // wrapped at that width, and the control, no narrower, breaks its lines
+    // no later.
     RECT rect;
-    SetRect(&rect, 0, 0, 10, 10);
     HDC dc = GetWindowDC(StatusText);
     HFONT font = (HFONT)SendMessageA(StatusText, WM_GETFONT, 0, 0);
-    HGDIOBJ previous = font != NULL ? SelectObject(dc, font) : NULL;
-    StatusMeasure(dc, text, &rect, DT_CALCRECT | DT_SINGLELINE);
+    StatusMeasureText(dc, font, text, 0, &rect);
     BOOL wrapped = rect.right - rect.left > room;
-    if (wrapped) {
-        SetRect(&rect, 0, 0, room, 10);
-        StatusMeasure(dc, text, &rect, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
-    }
-    if (previous != NULL)
-        SelectObject(dc, previous);
+    if (wrapped)
+        StatusMeasureText(dc, font, text, room, &rect);
     ReleaseDC(StatusText, dc);
 
     int msgW = rect.right - rect.left + margin;
@@ -337,7 +389,7 @@ static void StatusLayout(const RECT *suggested)
     StatusTrace(FORMAT_ANIM, animW, animH);
 
     int dlgW = animW + msgW + 3 * margin;
-    int dlgH = GetSystemMetrics(SM_CYMIN) + animH + 2 * margin;
+    int dlgH = UiSystemMetric(SM_CYMIN, dpi) + animH + 2 * margin;
     // Integer division truncates toward zero, so a text taller than the clip
     // rises by the truncated half.
     int animY = margin;
@@ -429,6 +481,23 @@ static void StatusForgetWindow(void)
     StatusText = NULL;
 }
 
+// Lays the window out again where the system suggested, with the clip's
+// drawing for the new density.
+static void StatusRelayout(HWND dialog)
+{
+    // The dialog manager gave the controls the template's font at the new
+    // DPI: a wide text gets its linked face again, made from that font.
+    if (StatusTextWide) {
+        UiDropLinkedFont(dialog);
+        UiUseLinkedFont(dialog, 1);
+    }
+    StatusLayout(&StatusSuggested);
+    if ((StatusLargeClip(UiWindowDpi(dialog)) ? 2 : 1) != StatusOpenScale) {
+        StatusStopClip();
+        StatusOpenClip();
+    }
+}
+
 INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -436,6 +505,7 @@ INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         StatusWindow = dialog;
         StatusAnimation = GetDlgItem(dialog, IDC_STATUS_ANIMATE);
         StatusText = GetDlgItem(dialog, IDC_STATUS_TEXT);
+        UiKeepDialogLayout(dialog);
         break;
     case WM_TIMER:
         if (wParam == STARTUP_TIMER) {
@@ -456,16 +526,18 @@ INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         break;
     case MESSAGE_DPI_CHANGED:
         // Only a host aware of each screen's DPI gets this: the window moved
-        // to a screen of another density. Laid out again where the system
-        // suggests, with the clip's drawing for that density.
+        // to a screen of another density. Not handled here, so the dialog
+        // manager gives the controls fonts for that density first; the
+        // layout, measured in them, follows from the queue.
         if (StatusAnimation == NULL)
             break;
-        StatusLayout((const RECT *)lParam);
-        if ((StatusLargeClip(UiWindowDpi(dialog)) ? 2 : 1) != StatusOpenScale) {
-            StatusStopClip();
-            StatusOpenClip();
-        }
-        return TRUE;
+        CopyRect(&StatusSuggested, (const RECT *)lParam);
+        if (!PostMessageA(dialog, MESSAGE_RELAYOUT, 0, 0))
+            StatusRelayout(dialog);
+        break;
+    case MESSAGE_RELAYOUT:
+        StatusRelayout(dialog);
+        break;
     default:
         break;
     }
@@ -489,18 +561,70 @@ static void StatusSetText(HWND window, const void *text, int wide)
         SetWindowTextA(window, (const char *)text);
 }
 
+// Whether the language the library speaks to the calling thread in, the
+// drive chooser's, is written right to left (Hebrew, Arabic).
+static int StatusReadsRightToLeft(void)
+{
+    LOCALESIGNATURE signature;
+    ZeroMemory(&signature, sizeof(signature));
+    LCID locale = MAKELCID(ChooseDriveLanguage(), SORT_DEFAULT);
+    // A binary record, not text: the wide call counts it in WCHARs and
+    // converts nothing, where the ANSI one would be asked for a string.
+    if (GetLocaleInfoW(locale, LOCALE_FONTSIGNATURE, (LPWSTR)&signature, sizeof(signature) / sizeof(WCHAR)) == 0)
+        return 0;
+    return (signature.lsUsb[3] & LOCALE_RTL_LAYOUT_BIT) != 0;
+}
+
+// A copy of template 101 that makes a mirrored window, in copy; 0 when the
+// language reads left to right or the template cannot be had.
+static int StatusMirroredTemplate(DWORD *copy, size_t words)
+{
+    if (!StatusReadsRightToLeft())
+        return 0;
+    HRSRC found = FindResourceA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), RT_DIALOG);
+    HGLOBAL loaded = found != NULL ? LoadResource(ModuleInstance, found) : NULL;
+    const void *bytes = loaded != NULL ? LockResource(loaded) : NULL;
+    DWORD size = bytes != NULL ? SizeofResource(ModuleInstance, found) : 0;
+    if (size == 0 || size > words * sizeof(DWORD))
+        return 0;
+    CopyMemory(copy, bytes, size);
+    ((DLGTEMPLATE *)copy)->dwExtendedStyle |= WS_EX_LAYOUTRTL;
+    return 1;
+}
+
+// Creates the window from template 101 in the caller's kind: an ANSI window
+// would hand a wide caption to its window procedure in the ANSI code page.
+// For a language read right to left the window is mirrored, as a dialog is,
+// through its template: its caption, clip and text change sides and the text
+// reads right to left. The clip's pictures, letters among them, keep their
+// own way round.
+static void StatusCreate(int wide)
+{
+    DWORD mirrored[STATUS_TEMPLATE_WORDS];
+    if (!StatusMirroredTemplate(mirrored, STATUS_TEMPLATE_WORDS)) {
+        if (wide)
+            CreateDialogParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_STATUS), NULL, StatusDlgProc, 0);
+        else
+            CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
+        return;
+    }
+    if (wide)
+        CreateDialogIndirectParamW(ModuleInstance, (const DLGTEMPLATE *)mirrored, NULL, StatusDlgProc, 0);
+    else
+        CreateDialogIndirectParamA(ModuleInstance, (const DLGTEMPLATE *)mirrored, NULL, StatusDlgProc, 0);
+    if (StatusWindow == NULL)
+        return;
+    SetWindowLongA(StatusText, GWL_EXSTYLE, GetWindowLongA(StatusText, GWL_EXSTYLE) | WS_EX_RTLREADING);
+    SetWindowLongA(StatusAnimation, GWL_EXSTYLE, GetWindowLongA(StatusAnimation, GWL_EXSTYLE) & ~WS_EX_LAYOUTRTL);
+}
+
 static int StatusOpenAs(const void *text, const void *title, int wide)
 {
     int result = 1;
     if (StatusWindow == NULL) {
         // Created hidden: the caller's caption, text and layout go in first,
         // then the window is shown.
-        // A window of the caller's kind: an ANSI window would hand a wide
-        // caption to its window procedure in the ANSI code page.
-        if (wide)
-            CreateDialogParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_STATUS), NULL, StatusDlgProc, 0);
-        else
-            CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
+        StatusCreate(wide);
         // A failed creation leaves no window to own the timer; a timer on no
         // window would be a thread timer that nobody ever kills.
         if (StatusWindow != NULL)

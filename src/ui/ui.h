@@ -17,6 +17,15 @@ UINT UiWindowDpi(HWND window);
 // the nearest; exactly the given size at 96.
 int UiScale(int pixels, UINT dpi);
 
+// A system metric (SM_...) as it is at dpi where the system keeps one set
+// per DPI, the process's own otherwise.
+int UiSystemMetric(int index, UINT dpi);
+
+// Leaves a dialog's size and its controls' places on a DPI change to the
+// dialog's own layout; the dialog manager still gives the controls fonts
+// for the new DPI.
+void UiKeepDialogLayout(HWND dialog);
+
 // ---- Fonts (font.cpp) ----
 
 // Draws every control of the window in "MS Shell Dlg", a face Windows links
@@ -64,6 +73,10 @@ extern int DriveWide;
 // dialog, taken as it opens.
 #define DRIVE_UNIT_CHARS 16
 extern WCHAR DriveUnitText[DRIVE_UNIT_CHARS];
+
+// The language of the chooser's own words for the calling thread, one the
+// module carries; the status window mirrors when it reads right to left.
+LANGID ChooseDriveLanguage(void);
 
 INT_PTR CALLBACK AskDriveDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Adds every drive that is not remote, removable or a CD drive to the list;

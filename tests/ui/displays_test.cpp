@@ -127,35 +127,48 @@ void CheckWithinWorkArea(HWND window, std::vector<std::string> *faults)
         faults->push_back("window outside the work area");
 }
 
-TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
+// Faults of the status window: its text cut, or the window beyond the work
+// area.
+std::vector<std::string> StatusFaults(HWND dialog)
+{
+    HWND control = GetDlgItem(dialog, 1000);
+    std::vector<std::string> faults;
+    CheckTextFits(control, (GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE) == 0, 0, &faults);
+    CheckWithinWorkArea(dialog, &faults);
+    return faults;
+}
+
+// The host's duty done (the animation class registered), the status
+// window's texts: one line, and one that wraps on every screen.
+std::vector<std::string> StatusTexts()
 {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_ANIMATE_CLASS};
     InitCommonControlsEx(&controls);
     std::string longText;
     while (longText.size() < 160)
         longText += "Copying the Kivelstrand render files, ";
+    return {"Copying files, please wait...", longText};
+}
+
+TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
+{
     const int scale = ChildDpi() >= 168 ? 2 : 1;
     const struct {
         const char *keyword;
         int id, width, height; // of the 96-DPI drawing
     } clips[] = {{":BKW", 107, 235, 92}, {":FILECOPY", 102, 260, 40}, {":SEARCH", 109, 80, 48}};
     for (const auto &row : clips) {
-        for (const std::string &text : {std::string("Copying files, please wait..."), longText}) {
+        for (const std::string &text : StatusTexts()) {
             SCOPED_TRACE(std::string(row.keyword) + " " + text.substr(0, 20));
             FakeStatusSetAvi(row.keyword);
             StatusWatch watch;
             ASSERT_EQ(1, FakeStatusOpen(text.c_str(), "Displays"));
             HWND dialog = FindWindowA("#32770", "Displays");
             ASSERT_NE(nullptr, dialog);
-            HWND control = GetDlgItem(dialog, 1000);
-            std::vector<std::string> faults;
-            bool wraps = (GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE) == 0;
             if (text.size() > 100) {
-                EXPECT_TRUE(wraps);
+                EXPECT_EQ(0, GetWindowLongA(GetDlgItem(dialog, 1000), GWL_STYLE) & SS_CENTERIMAGE) << "wraps";
             }
-            CheckTextFits(control, wraps, 0, &faults);
-            CheckWithinWorkArea(dialog, &faults);
-            EXPECT_EQ(std::vector<std::string>{}, faults);
+            EXPECT_EQ(std::vector<std::string>{}, StatusFaults(dialog));
 
             // The double-size drawing on the dense screen, reported and shown
             // at its own size.
@@ -177,6 +190,26 @@ TEST_F(DisplaysChild, StatusTextShowsWholeAndTheClipIsDrawnForTheDensity)
         }
     }
     FakeStatusSetAvi("");
+}
+
+// Mirrored for a language read right to left (Wine follows the thread
+// locale), the text shows whole and the window stays on the work area.
+TEST_F(DisplaysChild, MirroredStatusTextShowsWhole)
+{
+    const LCID before = GetThreadLocale();
+    for (const std::string &text : StatusTexts()) {
+        SCOPED_TRACE(text.substr(0, 20));
+        ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(LANG_HEBREW, SUBLANG_DEFAULT), SORT_DEFAULT)));
+        int opened = FakeStatusOpen(text.c_str(), "Displays");
+        SetThreadLocale(before);
+        ASSERT_EQ(1, opened);
+        HWND dialog = FindWindowA("#32770", "Displays");
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_NE(0, GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL);
+        EXPECT_EQ(std::vector<std::string>{}, StatusFaults(dialog));
+        FakeStatusClose();
+        PumpMessages(100);
+    }
 }
 
 // Two controls that must not share a pixel.

@@ -19,18 +19,26 @@ std::vector<StatusCall> g_calls;
 DWORD g_thread = 0;
 bool g_fakeMeasure = false;
 int g_measureW = 0, g_measureH = 0;
+int g_fontMeasureW = 0, g_fontMeasureH = 0;
 UINT g_failMessage = 0;
 bool g_fakeAvi = false;
 int g_aviW = 0, g_aviH = 0;
 PAVIFILE const FAKE_AVI_FILE = (PAVIFILE)(ULONG_PTR)0x4B1D0010;
 
 // The real functions behind the patched slots.
-void *g_real[16];
+void *g_real[32];
 enum {
     REAL_DEBUG, REAL_SEND, REAL_MOVE, REAL_DRAW, REAL_SETTIMER, REAL_KILLTIMER,
     REAL_AVIINIT, REAL_AVIEXIT, REAL_AVIOPEN, REAL_AVIINFO, REAL_AVIRELEASE,
-    REAL_LOAD, REAL_GETPROC, REAL_FREE,
+    REAL_LOAD, REAL_GETPROC, REAL_FREE, REAL_MONITOR_FROM_RECT, REAL_MONITOR_INFO, REAL_METRIC_FOR_DPI,
+    REAL_DIALOG_DPI_BEHAVIOR,
 };
+// The second monitor, where a test adds one: its handle, its rectangle and
+// its work area.
+HMONITOR const SECOND_MONITOR = (HMONITOR)(ULONG_PTR)0x4B1D0020;
+bool g_secondMonitor = false;
+RECT g_secondRect = {}, g_secondWork = {};
+int g_metricExtra = 0;
 DWORD g_loadRefusal = 0;
 std::string g_missingFunction;
 
@@ -101,13 +109,21 @@ int WINAPI HookDraw(HDC dc, LPCSTR text, int length, LPRECT rect, UINT format)
     c.text = text ? text : "(null)";
     c.msg = format;
     c.wParam = (WPARAM)length;
-    Log(c);
-    if (g_fakeMeasure && rect != NULL) {
-        rect->right = rect->left + g_measureW;
-        rect->bottom = rect->top + g_measureH;
-        return g_measureH;
+    c.lParam = (LPARAM)GetCurrentObject(dc, OBJ_FONT);
+    c.w = rect->right - rect->left;
+    int result = 0;
+    if (g_fakeMeasure) {
+        bool inFont = g_fontMeasureW != 0 && (HGDIOBJ)c.lParam != GetStockObject(SYSTEM_FONT);
+        rect->right = rect->left + (inFont ? g_fontMeasureW : g_measureW);
+        rect->bottom = rect->top + (inFont ? g_fontMeasureH : g_measureH);
+        result = rect->bottom - rect->top;
+    } else {
+        result = ((Fn)g_real[REAL_DRAW])(dc, text, length, rect, format);
     }
-    return ((Fn)g_real[REAL_DRAW])(dc, text, length, rect, format);
+    c.x = rect->right - rect->left;
+    c.y = rect->bottom - rect->top;
+    Log(c);
+    return result;
 }
 
 UINT_PTR WINAPI HookSetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc)
@@ -214,6 +230,63 @@ BOOL WINAPI HookFree(HMODULE module)
     return ((BOOL(WINAPI *)(HMODULE))g_real[REAL_FREE])(module);
 }
 
+// The second monitor lies right of the real screen and is the nearest for
+// every rectangle whose centre lies right of its left edge.
+HMONITOR WINAPI HookMonitorFromRect(LPCRECT rect, DWORD flags)
+{
+    POINT centre = {(rect->left + rect->right) / 2, (rect->top + rect->bottom) / 2};
+    HMONITOR monitor = g_secondMonitor && centre.x >= g_secondRect.left
+                           ? SECOND_MONITOR
+                           : ((HMONITOR(WINAPI *)(LPCRECT, DWORD))g_real[REAL_MONITOR_FROM_RECT])(rect, flags);
+    StatusCall c = Call("MonitorFromRect");
+    c.x = rect->left;
+    c.y = rect->top;
+    c.w = rect->right - rect->left;
+    c.h = rect->bottom - rect->top;
+    c.msg = flags;
+    c.result = (LRESULT)monitor;
+    Log(c);
+    return monitor;
+}
+
+BOOL WINAPI HookMonitorInfo(HMONITOR monitor, LPMONITORINFO info)
+{
+    StatusCall c = Call("GetMonitorInfoA");
+    c.lParam = (LPARAM)monitor;
+    Log(c);
+    if (monitor != SECOND_MONITOR)
+        return ((BOOL(WINAPI *)(HMONITOR, LPMONITORINFO))g_real[REAL_MONITOR_INFO])(monitor, info);
+    info->rcMonitor = g_secondRect;
+    info->rcWork = g_secondWork;
+    info->dwFlags = 0;
+    return TRUE;
+}
+
+// Newer systems' DPI functions, which the DLL looks up by name: handed out
+// even where the system under test lacks them.
+int WINAPI HookMetricForDpi(int index, UINT dpi)
+{
+    typedef int(WINAPI * Fn)(int, UINT);
+    int value = g_real[REAL_METRIC_FOR_DPI] != NULL ? ((Fn)g_real[REAL_METRIC_FOR_DPI])(index, dpi)
+                                                    : GetSystemMetrics(index);
+    StatusCall c = Call("GetSystemMetricsForDpi");
+    c.msg = (UINT)index;
+    c.wParam = dpi;
+    c.result = value + g_metricExtra;
+    Log(c);
+    return value + g_metricExtra;
+}
+
+BOOL WINAPI HookDialogDpiBehavior(HWND dialog, int mask, int values)
+{
+    StatusCall c = Call("SetDialogDpiChangeBehavior");
+    c.hwnd = dialog;
+    c.wParam = (WPARAM)mask;
+    c.lParam = (LPARAM)values;
+    Log(c);
+    return TRUE;
+}
+
 struct HookRow {
     const char *function;
     void *replacement;
@@ -230,6 +303,11 @@ const HookRow AVI_HOOKS[] = {
     {"AVIFileRelease", (void *)HookAviRelease, REAL_AVIRELEASE},
 };
 
+const HookRow DPI_HOOKS[] = {
+    {"GetSystemMetricsForDpi", (void *)HookMetricForDpi, REAL_METRIC_FOR_DPI},
+    {"SetDialogDpiChangeBehavior", (void *)HookDialogDpiBehavior, REAL_DIALOG_DPI_BEHAVIOR},
+};
+
 FARPROC WINAPI HookGetProc(HMODULE module, LPCSTR name)
 {
     FARPROC proc = ((FARPROC(WINAPI *)(HMODULE, LPCSTR))g_real[REAL_GETPROC])(module, name);
@@ -238,6 +316,12 @@ FARPROC WINAPI HookGetProc(HMODULE module, LPCSTR name)
     if (g_missingFunction == name) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return NULL;
+    }
+    for (const HookRow &row : DPI_HOOKS) {
+        if (strcmp(row.function, name) == 0) {
+            g_real[row.real] = (void *)proc;
+            return (FARPROC)row.replacement;
+        }
     }
     for (const HookRow &row : AVI_HOOKS) {
         if (proc != NULL && strcmp(row.function, name) == 0) {
@@ -258,6 +342,8 @@ const HookRow HOOKS[] = {
     {"LoadLibraryExW", (void *)HookLoad, REAL_LOAD},
     {"GetProcAddress", (void *)HookGetProc, REAL_GETPROC},
     {"FreeLibrary", (void *)HookFree, REAL_FREE},
+    {"MonitorFromRect", (void *)HookMonitorFromRect, REAL_MONITOR_FROM_RECT},
+    {"GetMonitorInfoA", (void *)HookMonitorInfo, REAL_MONITOR_INFO},
 };
 
 } // namespace
@@ -270,6 +356,8 @@ StatusWatch::StatusWatch()
     g_failMessage = 0;
     g_fakeAvi = false;
     g_loadRefusal = 0;
+    g_secondMonitor = false;
+    g_metricExtra = 0;
     g_missingFunction.clear();
     for (const HookRow &row : HOOKS) {
         hooks_.emplace_back(new ImportHook(KivModule(), NULL, row.function, row.replacement));
@@ -284,6 +372,8 @@ StatusWatch::~StatusWatch()
     g_failMessage = 0;
     g_fakeAvi = false;
     g_loadRefusal = 0;
+    g_secondMonitor = false;
+    g_metricExtra = 0;
     g_missingFunction.clear();
 }
 
@@ -328,10 +418,12 @@ void StatusWatch::Clear()
     LeaveCriticalSection(&g_lock);
 }
 
-void StatusWatch::FakeMeasure(int width, int height)
+void StatusWatch::FakeMeasure(int width, int height, int fontWidth, int fontHeight)
 {
     g_measureW = width;
     g_measureH = height;
+    g_fontMeasureW = fontWidth;
+    g_fontMeasureH = fontHeight;
     g_fakeMeasure = true;
 }
 
@@ -351,6 +443,18 @@ void StatusWatch::RefuseSearchFlags(DWORD error, const char *missingFunction)
 {
     g_loadRefusal = error;
     g_missingFunction = missingFunction;
+}
+
+void StatusWatch::AddMonitor(const RECT &monitor, const RECT &work)
+{
+    g_secondRect = monitor;
+    g_secondWork = work;
+    g_secondMonitor = true;
+}
+
+void StatusWatch::AddToMetricsForDpi(int pixels)
+{
+    g_metricExtra = pixels;
 }
 
 void PumpMessages(DWORD milliseconds)

@@ -1,8 +1,9 @@
 // Watches the status window from inside kiv_inst.dll: records the calls it
 // makes to the animation control, the window manager, the text measurement,
-// the loader and the AVI file library, with its debugger lines, in one
-// ordered log, and can fake a measurement, make one animation message fail or
-// the AVI file library go missing.
+// the loader, the AVI file library, the monitors and the DPI functions, with
+// its debugger lines, in one ordered log, and can fake a measurement, make
+// one animation message fail, the AVI file library go missing or a second
+// monitor appear.
 #ifndef KIV_TEST_STATUS_HOOKS_H
 #define KIV_TEST_STATUS_HOOKS_H
 
@@ -21,8 +22,8 @@ struct StatusCall {
     HWND hwnd = NULL;
     UINT msg = 0;
     WPARAM wParam = 0;
-    LPARAM lParam = 0;
-    int x = 0, y = 0, w = 0, h = 0; // MoveWindow
+    LPARAM lParam = 0; // DrawTextA: the font selected into the context
+    int x = 0, y = 0, w = 0, h = 0; // MoveWindow; DrawTextA: x, y the size measured, w the width given
     UINT_PTR timer = 0;
     LRESULT result = 0;
 };
@@ -46,8 +47,10 @@ public:
     int Count(const char *fn) const { return (int)Calls(fn).size(); }
     void Clear();
 
-    // DrawTextA answers with a rectangle of this size instead of measuring.
-    void FakeMeasure(int width, int height);
+    // DrawTextA answers with a rectangle of this size instead of measuring;
+    // in any font but the device context's default one with the second size,
+    // where one is given.
+    void FakeMeasure(int width, int height, int fontWidth = 0, int fontHeight = 0);
     // SendMessageA of this animation message returns 0 without reaching the
     // control.
     void FailMessage(UINT msg);
@@ -58,6 +61,11 @@ public:
     // (ERROR_INVALID_PARAMETER: a system without those flags), unless 0;
     // GetProcAddress finds no function of this name.
     void RefuseSearchFlags(DWORD error, const char *missingFunction);
+    // MonitorFromRect and GetMonitorInfoA know a second monitor with this
+    // rectangle and work area, right of the real screen.
+    void AddMonitor(const RECT &monitor, const RECT &work);
+    // GetSystemMetricsForDpi answers this many pixels more than the system.
+    void AddToMetricsForDpi(int pixels);
 
 private:
     std::vector<std::unique_ptr<ImportHook>> hooks_;

@@ -245,12 +245,17 @@ TEST_F(StatusWindowTest, NameOf1024CharactersIsRefusedNot1023)
     }
 }
 
-// Copies what the control shows, so a test can tell that frames change.
-std::vector<COLORREF> Snapshot(HWND hwnd)
+// Copies what the control shows, so a test can tell that frames change:
+// through its own device context, or from the screen, as the user sees it
+// (a mirrored window's context reads its pixels mirrored back).
+std::vector<COLORREF> Snapshot(HWND hwnd, bool fromScreen = false)
 {
+    RECT place = {};
+    GetWindowRect(hwnd, &place);
     SIZE size = ClientSize(hwnd);
     std::vector<COLORREF> pixels((size_t)size.cx * size.cy);
-    HDC dc = GetDC(hwnd);
+    HWND source = fromScreen ? NULL : hwnd;
+    HDC dc = GetDC(source);
     HDC memory = CreateCompatibleDC(dc);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -261,14 +266,14 @@ std::vector<COLORREF> Snapshot(HWND hwnd)
     void *bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, NULL, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, size.cx, size.cy, dc, 0, 0, SRCCOPY);
+    BitBlt(memory, 0, 0, size.cx, size.cy, dc, fromScreen ? place.left : 0, fromScreen ? place.top : 0, SRCCOPY);
     GdiFlush();
     if (bits != nullptr)
         memcpy(pixels.data(), bits, pixels.size() * sizeof(COLORREF));
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
-    ReleaseDC(hwnd, dc);
+    ReleaseDC(source, dc);
     return pixels;
 }
 
@@ -550,11 +555,19 @@ TEST_F(StatusWindowTest, LayoutPlacesClipTextAndWindowExactly)
                                                   Format("Dlg %d %d\n", dlgW, dlgH)};
         EXPECT_EQ(expectedLines, layoutLines);
 
-        // The text control's own text, measured on one line.
-        ASSERT_EQ(1, watch.Count("DrawTextA"));
-        EXPECT_EQ("Measured text", watch.Calls("DrawTextA")[0].text);
-        EXPECT_EQ((UINT)(DT_CALCRECT | DT_SINGLELINE), watch.Calls("DrawTextA")[0].msg);
-        EXPECT_EQ((WPARAM)-1, watch.Calls("DrawTextA")[0].wParam);
+        // The text control's own text, measured on one line: first in the
+        // device context's default font, as 1.1.0 measured it, then in the
+        // control's font, which may only grow the result.
+        std::vector<StatusCall> measures = watch.Calls("DrawTextA");
+        ASSERT_EQ(2u, measures.size());
+        HFONT controlFont = (HFONT)SendMessageA(GetDlgItem(dialog, 1000), WM_GETFONT, 0, 0);
+        EXPECT_EQ((LPARAM)GetStockObject(SYSTEM_FONT), measures[0].lParam) << "the default font";
+        EXPECT_EQ((LPARAM)controlFont, measures[1].lParam) << "the control's font";
+        for (const StatusCall &measure : measures) {
+            EXPECT_EQ("Measured text", measure.text);
+            EXPECT_EQ((UINT)(DT_CALCRECT | DT_SINGLELINE), measure.msg);
+            EXPECT_EQ((WPARAM)-1, measure.wParam);
+        }
 
         std::vector<StatusCall> moves = watch.Calls("MoveWindow");
         ASSERT_EQ(3u, moves.size());
@@ -586,6 +599,122 @@ TEST_F(StatusWindowTest, LayoutPlacesClipTextAndWindowExactly)
     }
 }
 
+// The text area is the default font's measure, grown in each direction
+// only where the control's font needs more: the one rule that keeps 1.1.0's
+// figures at 96 DPI and the text whole where the control's font is larger.
+TEST_F(StatusWindowTest, TextAreaGrowsOnlyWhereTheControlsFontNeedsMore)
+{
+    const struct {
+        int fontW, fontH; // the control's font; the default font gives 100 by 16
+        int msgW, msgH;
+    } rows[] = {
+        {80, 13, 140, 56},  // smaller both ways: the default font's figures
+        {150, 13, 190, 56}, // wider only
+        {80, 20, 140, 60},  // taller only
+        {150, 20, 190, 60}, // larger both ways
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.fontW << " by " << row.fontH);
+        StatusWatch watch;
+        watch.FakeMeasure(100, 16, row.fontW, row.fontH);
+        ASSERT_EQ(1, FakeStatusOpen("Grown", TITLE));
+        EXPECT_TRUE(Contains(watch.Lines(), Format("Msg %d %d\n", row.msgW, row.msgH)));
+        SIZE text = ClientSize(GetDlgItem(FindStatus(), 1000));
+        EXPECT_EQ(row.msgW, text.cx);
+        EXPECT_EQ(row.msgH, text.cy);
+        TearDown();
+    }
+}
+
+// The figures 1.1.0 (commit efc5914) gave at 96 DPI in the test session
+// (Xvfb 1024x768, the fonts the dependencies install): its lines and its
+// window's rectangle, for texts on one line, empty, wrapped and with a line
+// break, under each built-in clip and a 320 by 240 clip file. The window
+// must keep them exactly: installers' screenshots and scripted checks rely
+// on them.
+struct FiguresRow {
+    const char *clip; // nullptr: the clip file
+    int text;         // into the test's texts
+    int msgW, msgH, dlgW, dlgH;
+    RECT window;
+};
+
+const FiguresRow FIGURES_1_1_0[] = {
+    {":BKW",      0, 124, 56, 479, 199, {272, 290,  751, 489}},
+    {":BKW",      1, 244, 56, 599, 199, {212, 290,  811, 489}},
+    {":BKW",      2,  61, 56, 416, 199, {304, 290,  720, 489}},
+    {":BKW",      3,  40, 56, 395, 199, {314, 290,  709, 489}},
+    {":BKW",      4, 665, 72, 1020, 199, {  2, 290, 1022, 489}},
+    {":BKW",      5, 661, 72, 1016, 199, {  4, 290, 1020, 489}},
+    {":BKW",      6, 207, 56, 562, 199, {231, 290,  793, 489}},
+    {":FILECOPY", 0, 124, 56, 504, 147, {260, 316,  764, 463}},
+    {":FILECOPY", 1, 244, 56, 624, 147, {200, 316,  824, 463}},
+    {":FILECOPY", 2,  61, 56, 441, 147, {291, 316,  732, 463}},
+    {":FILECOPY", 3,  40, 56, 420, 147, {302, 316,  722, 463}},
+    {":FILECOPY", 4, 616, 72, 996, 147, { 14, 316, 1010, 463}},
+    {":FILECOPY", 5, 598, 72, 978, 147, { 23, 316, 1001, 463}},
+    {":FILECOPY", 6, 207, 56, 587, 147, {218, 316,  805, 463}},
+    {":SEARCH",   0, 124, 56, 324, 155, {350, 312,  674, 467}},
+    {":SEARCH",   1, 244, 56, 444, 155, {290, 312,  734, 467}},
+    {":SEARCH",   2,  61, 56, 261, 155, {381, 312,  642, 467}},
+    {":SEARCH",   3,  40, 56, 240, 155, {392, 312,  632, 467}},
+    {":SEARCH",   4, 764, 56, 964, 155, { 30, 312,  994, 467}},
+    {":SEARCH",   5, 780, 72, 980, 155, { 22, 312, 1002, 467}},
+    {":SEARCH",   6, 207, 56, 407, 155, {308, 312,  715, 467}},
+    {nullptr,     0, 124, 56, 564, 347, {230, 216,  794, 563}},
+    {nullptr,     1, 244, 56, 684, 347, {170, 216,  854, 563}},
+    {nullptr,     2,  61, 56, 501, 347, {261, 216,  762, 563}},
+    {nullptr,     3,  40, 56, 480, 347, {272, 216,  752, 563}},
+    {nullptr,     4, 483, 72, 923, 347, { 50, 216,  973, 563}},
+    {nullptr,     5, 556, 72, 996, 347, { 14, 216, 1010, 563}},
+    {nullptr,     6, 207, 56, 647, 347, {188, 216,  835, 563}},
+};
+
+TEST_F(StatusWindowTest, LinesAndRectangleAt96DpiAreThoseOf110)
+{
+    ASSERT_EQ(1024, GetSystemMetrics(SM_CXSCREEN)) << "the figures were taken on a 1024x768 screen";
+    ASSERT_EQ(768, GetSystemMetrics(SM_CYSCREEN));
+    HDC screen = GetDC(NULL);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(NULL, screen);
+    ASSERT_EQ(96, dpi);
+
+    std::string wrapped;
+    while (wrapped.size() < 120)
+        wrapped += "Copying the Kivelstrand render files, ";
+    wrapped.resize(120);
+    const std::string texts[] = {
+        "Installing...", "Copying files, please wait...", "OK", "",
+        "Uninstalling by custom call C:\\Program Files\\Kivelstrand\\bin\\kivclean.exe /all /quiet, please wait...",
+        wrapped, "First line\r\nSecond line"};
+    TempDir dir;
+    std::string file = MakeClip(dir, "figures.avi", "--test-clip 320 240 8");
+    for (const FiguresRow &row : FIGURES_1_1_0) {
+        SCOPED_TRACE(std::string(row.clip != nullptr ? row.clip : "file") + " \"" + texts[row.text] + "\"");
+        FakeStatusSetAvi(row.clip != nullptr ? row.clip : file.c_str());
+        int animW = 320, animH = 240;
+        for (const KeywordRow &keyword : KEYWORDS) {
+            if (row.clip != nullptr && keyword.name != nullptr && strcmp(keyword.name, row.clip) == 0) {
+                animW = keyword.width;
+                animH = keyword.height;
+            }
+        }
+        StatusWatch watch;
+        ASSERT_EQ(1, FakeStatusOpen(texts[row.text].c_str(), TITLE));
+        std::vector<std::string> expected = {"Screen 1024 779\n", Format("Msg %d %d\n", row.msgW, row.msgH),
+                                             Format("Anim %d %d\n", animW, animH),
+                                             Format("Dlg %d %d\n", row.dlgW, row.dlgH)};
+        EXPECT_EQ(expected, watch.Lines());
+        RECT r = {};
+        GetWindowRect(FindStatus(), &r);
+        EXPECT_EQ(row.window.left, r.left);
+        EXPECT_EQ(row.window.top, r.top);
+        EXPECT_EQ(row.window.right, r.right);
+        EXPECT_EQ(row.window.bottom, r.bottom);
+        TearDown();
+    }
+}
+
 // The 120 characters that put a 1,285-pixel window at x = -130 when the
 // text had to stay on one line.
 TEST_F(StatusWindowTest, TextWiderThanTheWorkAreaWrapsWithinIt)
@@ -608,10 +737,17 @@ TEST_F(StatusWindowTest, TextWiderThanTheWorkAreaWrapsWithinIt)
     EXPECT_LE(window.right, work.right);
     EXPECT_LE(window.bottom, work.bottom);
 
-    // Measured twice: on one line, then wrapped at the width that fits.
+    // Measured on one line, then wrapped at the width that fits, each time
+    // in the default font and in the control's.
     std::vector<StatusCall> measures = watch.Calls("DrawTextA");
-    ASSERT_EQ(2u, measures.size());
-    EXPECT_EQ((UINT)(DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL), measures[1].msg);
+    ASSERT_EQ(4u, measures.size());
+    EXPECT_EQ((UINT)(DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL), measures[2].msg);
+    EXPECT_EQ((UINT)(DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL), measures[3].msg);
+    // The default font wraps at the widest text that fits the work area; the
+    // control's font at the width that gave, which the control is no
+    // narrower than.
+    EXPECT_EQ(work.right - work.left - 235 - 160, measures[2].w);
+    EXPECT_EQ(measures[2].x, measures[3].w);
     // At least two lines of the control's font, plus the margins; and a
     // control style that wraps rather than centres one line.
     RECT line = {0, 0, 10, 10};
@@ -632,24 +768,108 @@ TEST_F(StatusWindowTest, TextWiderThanTheWorkAreaWrapsWithinIt)
 }
 
 // A per-monitor-aware host's window moved to a screen of another density:
-// laid out again, centred on the place the system suggests.
-TEST_F(StatusWindowTest, DpiChangeLaysTheWindowOutAgainWhereTheSystemSuggests)
+// laid out again on the monitor of the place the system suggests, within
+// that monitor's work area, once the dialog manager has had the message.
+// Wine sends no WM_DPICHANGED and has one screen: the message is sent here,
+// and a second monitor right of the screen, with a taskbar at its top, is
+// made up through the imports.
+TEST_F(StatusWindowTest, DpiChangeLaysTheWindowOutOnTheSuggestedMonitorsWorkArea)
 {
+    const RECT second = {1024, 0, 2304, 1024}, secondWork = {1024, 40, 2304, 1024};
+    RECT primaryWork = {};
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &primaryWork, 0));
     ASSERT_EQ(1, FakeStatusOpen("Moved", TITLE));
     HWND dialog = FindStatus();
     ASSERT_NE(nullptr, dialog);
     RECT before = {};
     GetWindowRect(dialog, &before);
-    RECT suggested = {100, 120, 100 + before.right - before.left, 120 + before.bottom - before.top};
-    StatusWatch watch;
-    const UINT dpiChanged = 0x02E0;
-    SendMessageA(dialog, dpiChanged, MAKEWPARAM(96, 96), (LPARAM)&suggested);
-    EXPECT_EQ(3, watch.Count("MoveWindow"));
-    RECT after = {};
-    GetWindowRect(dialog, &after);
-    EXPECT_EQ(100, after.left);
-    EXPECT_EQ(120, after.top);
-    EXPECT_TRUE(watch.AnimateMessages().empty()) << "the clip's drawing still suits the density";
+    const int w = before.right - before.left, h = before.bottom - before.top;
+    const struct {
+        const char *what;
+        int left, top;         // of the suggested place, as large as the window
+        bool onSecond;
+        int expectX, expectY;
+    } rows[] = {
+        {"on the primary screen", 100, 120, false, 100, 120},
+        {"on the second monitor", 1400, 300, true, 1400, 300},
+        {"past its right edge", 2304 - w / 2, 300, true, 2304 - w, 300},
+        {"above its taskbar", 1400, 10, true, 1400, 40},
+        {"across both, mostly on the second", 1024 - w / 4, 200, true, 1024, 200},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        StatusWatch watch;
+        watch.AddMonitor(second, secondWork);
+        RECT suggested = {row.left, row.top, row.left + w, row.top + h};
+        SendMessageA(dialog, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(96, 96), (LPARAM)&suggested);
+        EXPECT_EQ(0, watch.Count("MoveWindow")) << "laid out only after the dialog manager's turn";
+        PumpMessages(50);
+        ASSERT_EQ(3, watch.Count("MoveWindow"));
+        std::vector<StatusCall> asked = watch.Calls("MonitorFromRect");
+        ASSERT_EQ(1u, asked.size());
+        EXPECT_EQ(row.left, asked[0].x);
+        EXPECT_EQ(row.top, asked[0].y);
+        EXPECT_EQ(w, asked[0].w);
+        EXPECT_EQ(h, asked[0].h);
+        EXPECT_EQ((UINT)MONITOR_DEFAULTTONEAREST, asked[0].msg);
+        ASSERT_EQ(1, watch.Count("GetMonitorInfoA"));
+        EXPECT_EQ(asked[0].result, watch.Calls("GetMonitorInfoA")[0].lParam);
+        EXPECT_EQ(row.onSecond, (HMONITOR)asked[0].result == (HMONITOR)(ULONG_PTR)0x4B1D0020);
+
+        StatusCall moved = watch.Calls("MoveWindow")[2];
+        EXPECT_EQ(dialog, moved.hwnd);
+        EXPECT_EQ(row.expectX, moved.x);
+        EXPECT_EQ(row.expectY, moved.y);
+        EXPECT_EQ(w, moved.w);
+        EXPECT_EQ(h, moved.h);
+        const RECT &work = row.onSecond ? secondWork : primaryWork;
+        EXPECT_GE(moved.x, work.left);
+        EXPECT_LE(moved.x + moved.w, work.right);
+        EXPECT_GE(moved.y, work.top);
+        EXPECT_LE(moved.y + moved.h, work.bottom);
+        // The fonts are the dialog manager's to scale; the library sets none.
+        for (const StatusCall &c : watch.Calls("SendMessageA"))
+            EXPECT_NE((UINT)WM_SETFONT, c.msg);
+        EXPECT_TRUE(watch.AnimateMessages().empty()) << "the clip's drawing still suits the density";
+    }
+}
+
+// The dialog manager of a per-monitor host keeps scaling the fonts but
+// leaves size and places to the layout; the caption and frame allowance is
+// the metric for the window's DPI. Both calls are looked up by name, and a
+// system without them gets the plain metric.
+TEST_F(StatusWindowTest, DialogManagerKeepsTheFontsAndTheMetricIsTheWindowsDpis)
+{
+    const int cyMin = GetSystemMetrics(SM_CYMIN);
+    for (bool newer : {true, false}) {
+        SCOPED_TRACE(newer ? "Windows 10" : "older Windows");
+        StatusWatch watch;
+        watch.AddToMetricsForDpi(3);
+        if (!newer)
+            watch.RefuseSearchFlags(0, "GetSystemMetricsForDpi");
+        ASSERT_EQ(1, FakeStatusOpen("Metrics", TITLE));
+        HWND dialog = FindStatus();
+        std::vector<StatusCall> behaviour = watch.Calls("SetDialogDpiChangeBehavior");
+        ASSERT_EQ(1u, behaviour.size());
+        EXPECT_EQ(dialog, behaviour[0].hwnd);
+        EXPECT_EQ(6u, behaviour[0].wParam) << "DDC_DISABLE_RESIZE | DDC_DISABLE_CONTROL_RELAYOUT";
+        EXPECT_EQ(6, behaviour[0].lParam);
+
+        std::vector<StatusCall> metrics = watch.Calls("GetSystemMetricsForDpi");
+        ASSERT_EQ(newer ? 1u : 0u, metrics.size());
+        if (newer) {
+            EXPECT_EQ((UINT)SM_CYMIN, metrics[0].msg);
+            EXPECT_EQ(96u, metrics[0].wParam);
+        }
+        std::string dlg;
+        for (const std::string &line : watch.Lines())
+            if (line.compare(0, 4, "Dlg ") == 0)
+                dlg = line;
+        RECT r = {};
+        GetWindowRect(dialog, &r);
+        EXPECT_EQ(Format("Dlg %d %d\n", r.right - r.left, cyMin + (newer ? 3 : 0) + 92 + 80), dlg);
+        TearDown();
+    }
 }
 
 TEST_F(StatusWindowTest, OpenShowsCaptionTextAndNoSystemMenu)
@@ -685,6 +905,54 @@ TEST_F(StatusWindowTest, WideOpenShowsTextOutsideTheCodePageExactlyAndIsFoundByI
     EXPECT_EQ(GetDlgItem(dialog, 1000), GetWindowByTitleW(dialog, text.c_str()));
     // The narrow lookup of the look-alike finds nothing.
     EXPECT_EQ(nullptr, GetWindowByTitle(NULL, std::string(title.size(), '?').c_str()));
+}
+
+// A Hebrew or Arabic installer mirrors its wizard; its status window is
+// mirrored too, chosen as the drive chooser chooses its language (Wine
+// follows the thread locale), through either export: clip on the right,
+// text right to left, the clip's pictures their own way round, and the
+// layout's figures those of the unmirrored window.
+TEST_F(StatusWindowTest, WindowMirrorsForALanguageReadRightToLeft)
+{
+    const struct {
+        WORD language;
+        bool mirrored;
+    } rows[] = {{LANG_ENGLISH, false}, {LANG_HEBREW, true}, {LANG_ARABIC, true}, {LANG_GERMAN, false}};
+    const LCID before = GetThreadLocale();
+    const std::vector<std::vector<COLORREF>> frames = ScreenFrames(107);
+    std::vector<std::string> englishLines;
+    for (const auto &row : rows) {
+        for (bool wide : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "language 0x" << std::hex << row.language << (wide ? " W" : " A"));
+            ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(row.language, SUBLANG_DEFAULT), SORT_DEFAULT)));
+            StatusWatch watch;
+            ASSERT_EQ(1, wide ? FakeStatusOpenW(L"Copying files, please wait...", L"Kiv status test")
+                              : FakeStatusOpen("Copying files, please wait...", TITLE));
+            SetThreadLocale(before);
+            HWND dialog = FindStatus();
+            ASSERT_NE(nullptr, dialog);
+            HWND text = GetDlgItem(dialog, 1000), anim = GetDlgItem(dialog, 102);
+            EXPECT_EQ(row.mirrored, (GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0);
+            EXPECT_EQ(row.mirrored, (GetWindowLongA(text, GWL_EXSTYLE) & WS_EX_RTLREADING) != 0);
+            EXPECT_EQ(0, GetWindowLongA(anim, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) << "the clip is not drawn mirrored";
+            RECT textRect = {}, animRect = {};
+            GetWindowRect(text, &textRect);
+            GetWindowRect(anim, &animRect);
+            EXPECT_EQ(row.mirrored, animRect.left > textRect.left) << "the clip on the right";
+
+            std::vector<std::string> lines = watch.Lines();
+            if (englishLines.empty())
+                englishLines = lines;
+            EXPECT_EQ(englishLines, lines);
+            std::vector<COLORREF> shown;
+            PumpUntil([&] {
+                shown = Snapshot(anim, true);
+                return std::find(frames.begin(), frames.end(), shown) != frames.end();
+            });
+            EXPECT_NE(frames.end(), std::find(frames.begin(), frames.end(), shown)) << "a frame as drawn";
+            TearDown();
+        }
+    }
 }
 
 TEST_F(StatusWindowTest, SecondOpenChangesCaptionAndTextAndKeepsTheClipRunning)
@@ -824,24 +1092,37 @@ TEST_F(StatusWindowTest, StartupTimerFiresOnceThenIsKilled)
 
 TEST_F(StatusWindowTest, WindowThatCannotBeCreatedFailsAndTheNextOpenRetries)
 {
-    {
-        StatusWatch watch;
-        FailingImport refuse(KivModule(), NULL, "CreateDialogParamA", 20, 0, ERROR_RESOURCE_TYPE_NOT_FOUND);
-        ASSERT_TRUE(refuse.installed());
-        EXPECT_EQ(0, FakeStatusOpen("No window", TITLE));
-        EXPECT_EQ(1, refuse.calls());
-        std::vector<std::string> lines = watch.Lines();
-        EXPECT_TRUE(Contains(lines, "Animate_Open resource failed.\n"));
-        EXPECT_TRUE(Contains(lines, "Animate_Play failed.\n"));
-        EXPECT_EQ(0, watch.Count("SetTimer")) << "no window to own the start-up timer";
-        EXPECT_EQ(nullptr, FindStatus());
-        // Still Closed.
-        watch.Clear();
-        EXPECT_EQ(1, FakeStatusClose());
-        EXPECT_TRUE(watch.AnimateMessages().empty());
+    // From the template, and, for a language read right to left, from its
+    // mirrored copy.
+    const struct {
+        WORD language;
+        const char *creation;
+    } rows[] = {{LANG_ENGLISH, "CreateDialogParamA"}, {LANG_HEBREW, "CreateDialogIndirectParamA"}};
+    const LCID before = GetThreadLocale();
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.creation);
+        ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(row.language, SUBLANG_DEFAULT), SORT_DEFAULT)));
+        {
+            StatusWatch watch;
+            FailingImport refuse(KivModule(), NULL, row.creation, 20, 0, ERROR_RESOURCE_TYPE_NOT_FOUND);
+            ASSERT_TRUE(refuse.installed());
+            EXPECT_EQ(0, FakeStatusOpen("No window", TITLE));
+            EXPECT_EQ(1, refuse.calls());
+            std::vector<std::string> lines = watch.Lines();
+            EXPECT_TRUE(Contains(lines, "Animate_Open resource failed.\n"));
+            EXPECT_TRUE(Contains(lines, "Animate_Play failed.\n"));
+            EXPECT_EQ(0, watch.Count("SetTimer")) << "no window to own the start-up timer";
+            EXPECT_EQ(nullptr, FindStatus());
+            // Still Closed.
+            watch.Clear();
+            EXPECT_EQ(1, FakeStatusClose());
+            EXPECT_TRUE(watch.AnimateMessages().empty());
+        }
+        EXPECT_EQ(1, FakeStatusOpen("Window at last", TITLE));
+        SetThreadLocale(before);
+        EXPECT_NE(nullptr, FindStatus());
+        TearDown();
     }
-    EXPECT_EQ(1, FakeStatusOpen("Window at last", TITLE));
-    EXPECT_NE(nullptr, FindStatus());
 }
 
 TEST_F(StatusWindowTest, RefusedAnimationMessagesAreReportedAndDoNotStopTheSequence)
