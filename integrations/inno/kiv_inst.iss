@@ -47,6 +47,12 @@ type
     Descriptor: Longint;
     InheritHandle: Longint;
   end;
+  // BY_HANDLE_FILE_INFORMATION: only the attributes are read.
+  TKivFileInformation = record
+    Attributes: Cardinal;
+    Times: array[0..5] of Cardinal;
+    VolumeSerial, SizeHigh, SizeLow, Links, IndexHigh, IndexLow: Cardinal;
+  end;
   TKivMsg = record
     Wnd: HWND;
     Message: Cardinal;
@@ -122,10 +128,13 @@ function KivFreeLibrary(Module: Longint): Boolean;
   external 'FreeLibrary@kernel32.dll stdcall';
 function KivSetEnvironmentVariable(Name, Value: String): Boolean;
   external 'SetEnvironmentVariableW@kernel32.dll stdcall';
-function KivGetThreadUILanguage: Word;
-  external 'GetThreadUILanguage@kernel32.dll stdcall';
-function KivSetThreadUILanguage(Language: Word): Word;
-  external 'SetThreadUILanguage@kernel32.dll stdcall';
+// Loaded at the first call, so that a system without them still runs Setup:
+// a missing function raises an exception there, which the caller catches.
+function KivGetThreadPreferredUILanguages(Flags: Cardinal; var Count: Cardinal; Buffer: String;
+  var Size: Cardinal): Boolean;
+  external 'GetThreadPreferredUILanguages@kernel32.dll stdcall delayload';
+function KivSetThreadPreferredUILanguages(Flags: Cardinal; Buffer: String; var Count: Cardinal): Boolean;
+  external 'SetThreadPreferredUILanguages@kernel32.dll stdcall delayload';
 function KivGetThreadLocale: Cardinal;
   external 'GetThreadLocale@kernel32.dll stdcall';
 function KivSetThreadLocale(Locale: Cardinal): Boolean;
@@ -146,6 +155,20 @@ function KivWriteFile(Handle: Longint; var Buffer: Word; Count: Cardinal; var Wr
   external 'WriteFile@kernel32.dll stdcall';
 function KivCloseHandle(Handle: Longint): Boolean;
   external 'CloseHandle@kernel32.dll stdcall';
+function KivMoveFileEx(Existing, New: String; Flags: Cardinal): Boolean;
+  external 'MoveFileExW@kernel32.dll stdcall';
+function KivGetFileInformationByHandle(Handle: Longint; var Info: TKivFileInformation): Boolean;
+  external 'GetFileInformationByHandle@kernel32.dll stdcall';
+function KivGetVolumeInformation(Root: String; Name: Longint; NameSize: Cardinal; Serial, MaxLength: Longint;
+  var Flags: Cardinal; FileSystem: Longint; FileSystemSize: Cardinal): Boolean;
+  external 'GetVolumeInformationW@kernel32.dll stdcall';
+function KivGetSecurityDescriptorOwner(Descriptor: Longint; var Owner: Longint; var Defaulted: Longint): Boolean;
+  external 'GetSecurityDescriptorOwner@advapi32.dll stdcall';
+function KivGetSecurityDescriptorDacl(Descriptor: Longint; var Present: Longint; var Dacl: Longint;
+  var Defaulted: Longint): Boolean;
+  external 'GetSecurityDescriptorDacl@advapi32.dll stdcall';
+function KivSetSecurityInfo(Handle: Longint; ObjectType, Information: Cardinal; Owner, Group, Dacl, Sacl: Longint): Cardinal;
+  external 'SetSecurityInfo@advapi32.dll stdcall';
 function KivOpenSCManager(Machine, Database: Longint; Access: Cardinal): Longint;
   external 'OpenSCManagerW@advapi32.dll stdcall';
 function KivOpenService(Manager: Longint; Name: String; Access: Cardinal): Longint;
@@ -237,33 +260,108 @@ begin
   RemoveDir(Folder);
 end;
 
-// Starts the uninstall script at Path afresh, empty but for the UTF-16 byte
+// Makes the uninstall script at Path afresh, empty but for the UTF-16 byte
 // order mark: the [INI] entries written into it afterwards go in as Unicode,
-// and the hook then acts on every name exactly as written. An earlier
-// version's script goes first, with whatever it held. False, with the reason
-// in Setup's log, when the file cannot be made.
+// and the hook then acts on every name exactly as written. The new file is
+// written beside the old one and then put in its place in one step, so an
+// earlier version's script is either replaced whole or left as it was, never
+// added to. False, with the reason in Setup's log, when it is not replaced
+// (someone holds the old script open without letting it be deleted, for
+// one): then nothing may be written into Path.
 function KivNewUnicodeScript(Path: String): Boolean;
 var
+  Fresh: String;
   Handle: Longint;
   Mark: Word;
   Written: Cardinal;
 begin
   Result := False;
-  if FileExists(Path) and not DeleteFile(Path) then begin
-    Log('kiv_inst: cannot delete the earlier ' + Path);
+  Fresh := Path + '.new';
+  // Only an earlier run that stopped half-way leaves one.
+  if FileExists(Fresh) and not DeleteFile(Fresh) then begin
+    Log('kiv_inst: cannot delete the leftover ' + Fresh);
     Exit;
   end;
   // GENERIC_WRITE, CREATE_NEW: never through a name someone put there since.
-  Handle := KivCreateFile(Path, $40000000, 0, 0, 1, $80, 0);
+  Handle := KivCreateFile(Fresh, $40000000, 0, 0, 1, $80, 0);
   if Handle = -1 then begin
-    Log('kiv_inst: cannot create ' + Path + ' (' + IntToStr(DLLGetLastError) + ')');
+    Log('kiv_inst: cannot create ' + Fresh + ' (' + IntToStr(DLLGetLastError) + ')');
     Exit;
   end;
   Mark := $FEFF;
   Result := KivWriteFile(Handle, Mark, 2, Written, 0) and (Written = 2);
   KivCloseHandle(Handle);
   if not Result then
-    Log('kiv_inst: cannot write ' + Path);
+    Log('kiv_inst: cannot write ' + Fresh)
+  // MOVEFILE_REPLACE_EXISTING, MOVEFILE_WRITE_THROUGH.
+  else if not KivMoveFileEx(Fresh, Path, $9) then begin
+    Log('kiv_inst: cannot replace ' + Path + ' (' + IntToStr(DLLGetLastError) + ')');
+    Result := False;
+  end;
+  if not Result then
+    DeleteFile(Fresh);
+end;
+
+// True when the volume of Folder keeps access rights (FILE_PERSISTENT_ACLS):
+// on FAT and exFAT every user may change everything, whatever Setup sets.
+function KivKeepsAccessRights(Folder: String): Boolean;
+var
+  Flags: Cardinal;
+begin
+  Flags := 0;
+  Result := KivGetVolumeInformation(AddBackslash(ExtractFileDrive(Folder)), 0, 0, 0, 0, Flags, 0, 0) and
+    ((Flags and $8) <> 0);
+  if not Result then
+    Log('kiv_inst: the volume of ' + Folder + ' keeps no access rights (' + IntToStr(DLLGetLastError) + ')');
+end;
+
+// Gives an existing Folder the protected access list of
+// KivCreateProtectedFolder and Administrators as its owner, through a handle
+// on the folder itself, which nobody can rename away while it is open: a
+// link swapped in for it is never followed. The system carries the
+// inheritable entries down to what lies in it; from then on only
+// administrators can change the folder or put a link into it. 0 when done; else the
+// system's error code, 267 (ERROR_DIRECTORY) when Folder is a link or a file.
+function KivProtectFolder(Folder: String): Cardinal;
+var
+  Descriptor, Owner, Dacl, Present, Defaulted, Handle: Longint;
+  Info: TKivFileInformation;
+begin
+  // Where the system can tell by the name alone.
+  if KivIsLink(Folder) then begin
+    Result := 267;
+    Exit;
+  end;
+  Descriptor := 0;
+  if not KivConvertSddl('O:BA' + KIV_PROTECTED_SDDL, 1, Descriptor, 0) then begin
+    Result := DLLGetLastError;
+    Exit;
+  end;
+  Owner := 0;
+  Dacl := 0;
+  if not KivGetSecurityDescriptorOwner(Descriptor, Owner, Defaulted) or
+     not KivGetSecurityDescriptorDacl(Descriptor, Present, Dacl, Defaulted) then begin
+    Result := DLLGetLastError;
+    KivLocalFree(Descriptor);
+    Exit;
+  end;
+  // READ_CONTROL, WRITE_DAC, WRITE_OWNER; sharing read and write, not delete;
+  // FILE_FLAG_BACKUP_SEMANTICS, FILE_FLAG_OPEN_REPARSE_POINT.
+  Handle := KivCreateFile(Folder, $E0000, 3, 0, 3, $02200000, 0);
+  if Handle = -1 then
+    Result := DLLGetLastError
+  else begin
+    if not KivGetFileInformationByHandle(Handle, Info) then
+      Result := DLLGetLastError
+    else if (Info.Attributes and $410) <> $10 then
+      // Not a plain folder: a link, or a file.
+      Result := 267
+    else
+      // SE_FILE_OBJECT; OWNER, DACL and PROTECTED_DACL_SECURITY_INFORMATION.
+      Result := KivSetSecurityInfo(Handle, 1, $80000005, Owner, 0, Dacl, 0);
+    KivCloseHandle(Handle);
+  end;
+  KivLocalFree(Descriptor);
 end;
 
 // Points an installed service at another program and changes nothing else
@@ -373,28 +471,75 @@ begin
   end;
 end;
 
+// The thread's own preferred UI languages (MUI_LANGUAGE_ID,
+// MUI_THREAD_LANGUAGES) into Saved as the system gives them, an empty list
+// when the thread has none; False when the system lacks the call or it
+// failed, with the reason in Setup's log.
+function KivSaveThreadLanguages(var Saved: String): Boolean;
+var
+  Count, Size: Cardinal;
+begin
+  Result := False;
+  // At most five languages of four digits, each with its terminator, and one
+  // more terminator.
+  Saved := StringOfChar(#0, 64);
+  Size := 64;
+  try
+    Result := KivGetThreadPreferredUILanguages($44, Count, Saved, Size);
+    if Result then
+      Saved := Copy(Saved, 1, Size)
+    else
+      Log('kiv_inst: GetThreadPreferredUILanguages failed (' + IntToStr(DLLGetLastError) + ')');
+  except
+    Log('kiv_inst: no GetThreadPreferredUILanguages on this system: ' + GetExceptionMessage);
+  end;
+end;
+
+// Makes Languages (identifiers, each ending in #0; an empty list takes the
+// thread's own away) the thread's preferred UI languages. SetThreadUILanguage
+// cannot put back "none": it pins the thread to the language it is given.
+function KivSetThreadLanguages(Languages: String): Boolean;
+var
+  Count: Cardinal;
+begin
+  Result := False;
+  try
+    Result := KivSetThreadPreferredUILanguages($4, Languages, Count);
+    if not Result then
+      Log('kiv_inst: SetThreadPreferredUILanguages failed (' + IntToStr(DLLGetLastError) + ')');
+  except
+    Log('kiv_inst: no SetThreadPreferredUILanguages on this system: ' + GetExceptionMessage);
+  end;
+end;
+
 // Drive is the caller's buffer, written with 'C:' after Next: pass a string
 // of at least 3 characters, or use KivAskDrive. The dialog speaks Setup's
 // active language: the library takes the calling thread's UI language (what
-// Windows honours) or, failing that, its locale (what Wine honours), so both
-// are set for the call and put back after it.
+// Windows honours) or, failing that, its locale (what Wine and older Windows
+// honour), so both are set for the call and put back after it.
 function AskDrive(RequiredMB: Cardinal; Drive: String; Title, Text: String): Integer;
 var
   Language, SavedLocale: Cardinal;
-  SavedUILanguage: Word;
+  SavedLanguages: String;
+  LanguagesSaved: Boolean;
 begin
   Language := KivActiveLanguageID;
+  LanguagesSaved := False;
   if Language <> 0 then begin
-    SavedUILanguage := KivGetThreadUILanguage;
+    LanguagesSaved := KivSaveThreadLanguages(SavedLanguages);
+    if LanguagesSaved then
+      KivSetThreadLanguages(Format('%.4x', [Language]) + #0);
     SavedLocale := KivGetThreadLocale;
-    KivSetThreadUILanguage(Language);
     // SORT_DEFAULT: the locale identifier is the language identifier.
-    KivSetThreadLocale(Language);
+    if not KivSetThreadLocale(Language) then
+      Log('kiv_inst: SetThreadLocale failed (' + IntToStr(DLLGetLastError) + ')');
   end;
   Result := KivDllAskDrive(RequiredMB, Drive, Title, Text);
   if Language <> 0 then begin
-    KivSetThreadUILanguage(SavedUILanguage);
-    KivSetThreadLocale(SavedLocale);
+    if LanguagesSaved then
+      KivSetThreadLanguages(SavedLanguages);
+    if not KivSetThreadLocale(SavedLocale) then
+      Log('kiv_inst: SetThreadLocale failed (' + IntToStr(DLLGetLastError) + ')');
   end;
 end;
 
