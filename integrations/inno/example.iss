@@ -62,7 +62,8 @@ AlwaysShowDirOnReadyPage=yes
 DisableProgramGroupPage=yes
 PrivilegesRequired=admin
 OutputBaseFilename=kivelstrand-setup
-; The uninstall hook's record lands in the uninstaller's log (%TEMP%).
+; The uninstall hook's record lands in the uninstaller's log, which the
+; include puts in the Windows folder's Logs: %windir%\Logs\Kivelstrand uninstall.log.
 UninstallLogging=yes
 
 [Files]

@@ -615,26 +615,57 @@ begin
   end;
 end;
 
+function KivAppId: String;
+begin
+  Result := ExpandConstant('{#emit SetupSetting("AppId") != "" ? SetupSetting("AppId") : SetupSetting("AppName")}');
+end;
+
 function KivUninstallKey: String;
 begin
-  Result := ExpandConstant('Software\Microsoft\Windows\CurrentVersion\Uninstall\{#emit SetupSetting("AppId") != "" ? SetupSetting("AppId") : SetupSetting("AppName")}_is1');
+  Result := 'Software\Microsoft\Windows\CurrentVersion\Uninstall\' + KivAppId + '_is1';
+end;
+
+// Command with the hook's option, and with the uninstaller's log (/LOG, from
+// UninstallLogging) in the Windows folder's Logs, which only administrators
+// can write, under a fixed name: in the Temp folder of whoever removes the
+// product it would lie, for a deployment running as SYSTEM, in the Windows
+// Temp folder, where every user may create files.
+function KivHookCommand(Command: String): String;
+var
+  Logs, Option: String;
+begin
+  Result := Command;
+  Logs := ExpandConstant('{win}\Logs');
+  if (Pos(' /LOG', Result) > 0) and (Pos(' /LOG=', Result) = 0) then begin
+    // /LOG="..." ends the uninstaller when the file cannot be made.
+    if DirExists(Logs) then
+      StringChangeEx(Result, ' /LOG', ' /LOG="' + Logs + '\' + KivAppId + ' uninstall.log"', True)
+    else
+      Log('kiv_inst: no ' + Logs + '; the uninstaller logs to its Temp folder');
+  end;
+  Option := ' -c"' + ExpandConstant('{app}\kiv_inst.dll') + '"';
+  if Pos(Option, Result) = 0 then
+    Result := Result + Option;
+end;
+
+procedure KivRewriteCommand(Key, Name: String);
+var
+  Command: String;
+begin
+  if RegQueryStringValue(HKA, Key, Name, Command) and
+     not RegWriteStringValue(HKA, Key, Name, KivHookCommand(Command)) then
+    Log('kiv_inst: cannot write ' + Name + ' of ' + Key + '; the uninstall hook will work beside the library');
 end;
 
 // Setup writes the entry itself, with a command that cannot carry arguments:
 // add the hook's option to both commands once it is there.
 <event('CurStepChanged')>
 procedure KivCurStepChanged(CurStep: TSetupStep);
-var
-  Key, Option, Command: String;
 begin
   if CurStep <> ssPostInstall then
     Exit;
-  Key := KivUninstallKey;
-  Option := ' -c"' + ExpandConstant('{app}\kiv_inst.dll') + '"';
-  if RegQueryStringValue(HKA, Key, 'UninstallString', Command) and (Pos(Option, Command) = 0) then
-    RegWriteStringValue(HKA, Key, 'UninstallString', Command + Option);
-  if RegQueryStringValue(HKA, Key, 'QuietUninstallString', Command) and (Pos(Option, Command) = 0) then
-    RegWriteStringValue(HKA, Key, 'QuietUninstallString', Command + Option);
+  KivRewriteCommand(KivUninstallKey, 'UninstallString');
+  KivRewriteCommand(KivUninstallKey, 'QuietUninstallString');
 end;
 
 // The hook's log goes into the uninstaller's own log, line by line: the
