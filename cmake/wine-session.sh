@@ -3,12 +3,22 @@
 # when the tree has its x64 tree, a second one for the 64-bit prefix beside it
 # (KIV_WINEPREFIX64) on the same display; wine_session_stop ends exactly those.
 
-# Readies one prefix on the session's display: made on first use, its server
-# kept running, and Wine drawing window frames itself (no window manager runs
-# on the display, and Wine would wait for one whenever a window is shown).
+# Readies one prefix (WINEPREFIX, of the kind WINEARCH names) on the
+# session's display: made on first use, its server kept running, and Wine
+# drawing window frames itself (no window manager runs on the display, and
+# Wine would wait for one whenever a window is shown). Where wine64 is
+# installed Wine makes a 64-bit prefix unless told otherwise, so a build
+# tree's 32-bit prefix made that way is made again, as what it stands for.
 wine_prefix_ready() {
+    if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q "^#arch=$WINEARCH\$" "$WINEPREFIX/system.reg"; then
+        wineserver -k >/dev/null 2>&1 || true
+        rm -rf "$WINEPREFIX"
+    fi
+    # A first boot goes on in the background after wineboot returns (services
+    # are registered, programs installed): wait for all of it to end.
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1
+        wineserver -w
     fi
     wineserver -p
     wineboot -s >/dev/null 2>&1 || true
@@ -43,7 +53,7 @@ wine_session_start() {
         (export WINEPREFIX="$KIV_WINEPREFIX64" WINEARCH=win64; wine_prefix_ready) &
         prefix64_pid=$!
     fi
-    wine_prefix_ready
+    (export WINEARCH=win32; wine_prefix_ready)
     if [ -n "$prefix64_pid" ]; then
         wait "$prefix64_pid"
         prefix64_pid=""
