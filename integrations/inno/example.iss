@@ -62,16 +62,25 @@ AlwaysShowDirOnReadyPage=yes
 DisableProgramGroupPage=yes
 PrivilegesRequired=admin
 OutputBaseFilename=kivelstrand-setup
+; /DKivInstallIn64BitMode: on 64-bit Windows, the program under the 64-bit
+; Program Files and the entry in the 64-bit registry view. Setup and its
+; uninstaller stay 32-bit programs, and so does the library they load.
+#ifdef KivInstallIn64BitMode
+ArchitecturesInstallIn64BitMode=x64compatible
+#endif
 ; The uninstall hook's record lands in the uninstaller's log, which the
 ; include puts in the Windows folder's Logs: %windir%\Logs\Kivelstrand uninstall.log.
 UninstallLogging=yes
 
+; After [Setup]: the include picks the library of Setup's architecture.
+#include "kiv_inst.iss"
+
 [Files]
 ; The library for the calls during Setup, extracted on the first call...
-Source: "{#KivDist}\kiv_inst.dll"; Flags: dontcopy
+Source: "{#KivDist}\{#KivDllSource}"; Flags: dontcopy
 ; ...and the uninstall hook's copy, beside kivunins.ini. A reinstall or an
 ; upgrade always lays down its own copies.
-Source: "{#KivDist}\kiv_inst.dll"; DestDir: "{app}"; Flags: ignoreversion; AfterInstall: StartScript
+Source: "{#KivDist}\{#KivDllSource}"; DestDir: "{app}"; Flags: ignoreversion; AfterInstall: StartScript
 Source: "{#KivServiceSource}"; DestDir: "{app}\bin"; DestName: "kivrender.exe"; Flags: ignoreversion
 
 [INI]
@@ -144,8 +153,6 @@ ja.DataFolderNoRights=ドライブ %1 はアクセス権を保持しません (F
 ja.ScriptNotReplaced=%1 を置き換えられませんでした。このファイルを開いているプログラムを閉じてから、もう一度セットアップを実行してください。何も変更されていません。
 ja.ServiceNotStarted=サービス %1 を開始できませんでした。Kivelstrand はインストールされています。サービスを開始するか、Kivelstrand を削除してください。
 ja.ServiceStays=サービス %1 を削除できなかったため、Kivelstrand はインストールされたままです。サービスを停止してから、もう一度 Kivelstrand を削除してください。
-
-#include "kiv_inst.iss"
 
 [Code]
 const

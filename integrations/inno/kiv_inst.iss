@@ -1,10 +1,18 @@
-; kiv_inst.iss: kiv_inst.dll for Inno Setup 6 scripts. Include it in front of
-; your own [Code] and list the library twice in [Files]:
+; kiv_inst.iss: kiv_inst.dll for Inno Setup 6 scripts. Include it after
+; [Setup], in front of your own [Code], and list the library twice in [Files]:
 ;
-;   [Files]
-;   Source: "kiv_inst.dll"; Flags: dontcopy          ; for the calls during Setup
-;   Source: "kiv_inst.dll"; DestDir: "{app}"         ; the uninstall hook's copy
 ;   #include "kiv_inst.iss"
+;   [Files]
+;   Source: "{#KivDllSource}"; Flags: dontcopy          ; for the calls during Setup
+;   Source: "{#KivDllSource}"; DestDir: "{app}"         ; the uninstall hook's copy
+;
+; A Setup program loads only a library of its own architecture: the 32-bit
+; kiv_inst.dll (the release's root folder) for a 32-bit Setup (all that
+; Inno Setup 6.3.1 builds), whatever the install mode, and
+; x64\kiv_inst.dll for a 64-bit one (SetupArchitecture=x64). KivDllSource is
+; the one of SetupArchitecture (or of KivSetupArchitecture, when given with
+; /D); a Setup that cannot load the library it carries says which one it
+; needed, and ends.
 ;
 ; The functions below carry the exports' own names and call the library's
 ; wide exports: Inno's Unicode strings reach it exactly as they are, in any
@@ -24,6 +32,17 @@
 ; the uninstaller with -c"{app}\kiv_inst.dll", the option the hook finds its
 ; folder by. Setup dispatches window messages whenever your code returns to
 ; it; call KivPumpMessages during long steps of your own.
+
+#ifndef KivSetupArchitecture
+  #define KivSetupArchitecture SetupSetting("SetupArchitecture")
+#endif
+#ifndef KivDllSource
+  #if KivSetupArchitecture == "x64"
+    #define KivDllSource "x64\kiv_inst.dll"
+  #else
+    #define KivDllSource "kiv_inst.dll"
+  #endif
+#endif
 
 [Code]
 const
@@ -66,34 +85,34 @@ type
 // The exports as the library has them: cdecl, UTF-16 texts (the wide
 // exports, ordinals 16 to 25).
 function FakeStatusOpen(Text, Title: String): Integer;
-  external 'FakeStatusOpenW@files:kiv_inst.dll cdecl setuponly';
+  external 'FakeStatusOpenW@files:kiv_inst.dll cdecl setuponly delayload';
 function FakeStatusClose: Integer;
-  external 'FakeStatusClose@files:kiv_inst.dll cdecl setuponly';
+  external 'FakeStatusClose@files:kiv_inst.dll cdecl setuponly delayload';
 function FakeStatusSetAvi(Name: String): Integer;
-  external 'FakeStatusSetAviW@files:kiv_inst.dll cdecl setuponly';
+  external 'FakeStatusSetAviW@files:kiv_inst.dll cdecl setuponly delayload';
 function ServiceStart(ServiceName: String): Integer;
-  external 'ServiceStartW@files:kiv_inst.dll cdecl setuponly';
+  external 'ServiceStartW@files:kiv_inst.dll cdecl setuponly delayload';
 function KivDllServiceDelete(ServiceName: String): Integer;
-  external 'ServiceDeleteW@files:kiv_inst.dll cdecl setuponly';
+  external 'ServiceDeleteW@files:kiv_inst.dll cdecl setuponly delayload';
 function KivDllServiceCreate(ServiceName: String; ServiceType, StartType: Cardinal;
   BinaryPath, AccountName, Password: String): Integer;
-  external 'ServiceCreateW@files:kiv_inst.dll cdecl setuponly';
+  external 'ServiceCreateW@files:kiv_inst.dll cdecl setuponly delayload';
 function KivDllServiceExists(ServiceName: String): Integer;
-  external 'ServiceExistsW@files:kiv_inst.dll cdecl setuponly';
+  external 'ServiceExistsW@files:kiv_inst.dll cdecl setuponly delayload';
 function UninstInitialize(Unused: Cardinal; Instance: Longint): Integer;
-  external 'UninstInitialize@files:kiv_inst.dll cdecl setuponly';
+  external 'UninstInitialize@files:kiv_inst.dll cdecl setuponly delayload';
 function UninstUnInitialize: Integer;
-  external 'UninstUnInitialize@files:kiv_inst.dll cdecl setuponly';
+  external 'UninstUnInitialize@files:kiv_inst.dll cdecl setuponly delayload';
 function KivDllAskDrive(RequiredMB: Cardinal; Drive: String; Title, Text: String): Integer;
-  external 'AskDriveW@files:kiv_inst.dll cdecl setuponly';
+  external 'AskDriveW@files:kiv_inst.dll cdecl setuponly delayload';
 function GetWindowByTitle(Parent: HWND; Title: String): HWND;
-  external 'GetWindowByTitleW@files:kiv_inst.dll cdecl setuponly';
+  external 'GetWindowByTitleW@files:kiv_inst.dll cdecl setuponly delayload';
 function StopAllProcessStarters: Boolean;
-  external 'StopAllProcessStarters@files:kiv_inst.dll cdecl setuponly';
+  external 'StopAllProcessStarters@files:kiv_inst.dll cdecl setuponly delayload';
 function KivDllServiceIsRunning(ServiceName: String): Integer;
-  external 'ServiceIsRunningW@files:kiv_inst.dll cdecl setuponly';
+  external 'ServiceIsRunningW@files:kiv_inst.dll cdecl setuponly delayload';
 function KivDllServiceStop(ServiceName: String): Integer;
-  external 'ServiceStopW@files:kiv_inst.dll cdecl setuponly';
+  external 'ServiceStopW@files:kiv_inst.dll cdecl setuponly delayload';
 
 // The uninstaller's calls, on the copy in {app}: the hook's pair, and the
 // service functions for a check of the uninstaller's own.
@@ -120,6 +139,12 @@ function KivDispatchMessage(var Msg: TKivMsg): Longint;
   external 'DispatchMessageW@user32.dll stdcall';
 procedure KivPostQuitMessage(ExitCode: Longint);
   external 'PostQuitMessage@user32.dll stdcall';
+function KivLoadLibraryEx(Name: String; Reserved: Longint; Flags: Cardinal): Longint;
+  external 'LoadLibraryExW@kernel32.dll stdcall';
+function KivGetCurrentProcess: Longint;
+  external 'GetCurrentProcess@kernel32.dll stdcall';
+function KivIsWow64Process(Process: Longint; var Wow64: Longint): Boolean;
+  external 'IsWow64Process@kernel32.dll stdcall';
 function KivGetModuleHandle(Name: String): Longint;
   external 'GetModuleHandleW@kernel32.dll stdcall';
 function KivLoadLibrary(Name: String): Longint;
@@ -585,17 +610,78 @@ begin
     Log('kiv_inst: cannot set KIV_INST_QUIET; the library may show boxes');
 end;
 
+// The library this process can load: a 32-bit process on 64-bit Windows
+// runs under WOW64.
+function KivNeededDll: String;
+var
+  Wow64: Longint;
+begin
+  Wow64 := 0;
+  if IsWin64 and KivIsWow64Process(KivGetCurrentProcess, Wow64) and (Wow64 = 0) then
+    Result := 'the 64-bit x64\kiv_inst.dll'
+  else
+    Result := 'the 32-bit kiv_inst.dll of the release''s root folder';
+end;
+
+function KivProgramKind: String;
+begin
+  if IsUninstaller then
+    Result := 'uninstaller'
+  else
+    Result := 'Setup program';
+end;
+
+// Why Dll did not load, and which library this process needed.
+function KivLoadFailure(Dll: String; Error: Cardinal): String;
+begin
+  Result := 'kiv_inst: ' + Dll + ' cannot be loaded: ' + SysErrorMessage(Error) + ' (' + IntToStr(Error) +
+    '). This ' + KivProgramKind + ' needs ' + KivNeededDll +
+    '; {#KivDllSource} was given.';
+end;
+
+// Whether Setup can load the library it carries, mapped only: its entry
+// point runs at the first call, as ever. False, with the system's reason and
+// the library Setup needed in the log and (unless silent) in a box, for one
+// of the other architecture.
+function KivDllLoads: Boolean;
+var
+  Dll, Problem: String;
+  Module: Longint;
+begin
+  Result := True;
+  Dll := ExpandConstant('{tmp}\kiv_inst.dll');
+  try
+    ExtractTemporaryFile('kiv_inst.dll');
+  except
+    Log('kiv_inst: no kiv_inst.dll in [Files] for Setup: ' + GetExceptionMessage);
+    Exit;
+  end;
+  // DONT_RESOLVE_DLL_REFERENCES: mapped as Setup will map it, and let go.
+  Module := KivLoadLibraryEx(Dll, 0, 1);
+  if Module <> 0 then begin
+    KivFreeLibrary(Module);
+    Exit;
+  end;
+  Problem := KivLoadFailure(Dll, DLLGetLastError);
+  Log(Problem);
+  if not WizardSilent then
+    MsgBox(Problem, mbCriticalError, MB_OK);
+  Result := False;
+end;
+
 <event('InitializeSetup')>
 function KivInitializeSetup: Boolean;
 var
   Icc: TKivInitCommonControls;
 begin
+  Result := KivDllLoads;
+  if not Result then
+    Exit;
   KivQuietWhenSilent(WizardSilent);
   // The status window holds a SysAnimate32 control: ICC_ANIMATE_CLASS.
   Icc.Size := 8;
   Icc.Classes := $80;
   KivInitCommonControlsEx(Icc);
-  Result := True;
 end;
 
 <event('InitializeUninstall')>
@@ -702,7 +788,7 @@ begin
   // calls below load.
   Module := KivLoadLibrary(Dll);
   if Module = 0 then begin
-    Log('kiv_inst: cannot load ' + Dll + '; the uninstall hook did not run');
+    Log(KivLoadFailure(Dll, DLLGetLastError) + ' The uninstall hook did not run.');
     Exit;
   end;
   KivUninstInitialize(0, Module);
