@@ -331,12 +331,10 @@ begin
     if Problem <> '' then begin
       Log(Problem);
       MsgBox(Problem, mbError, MB_OK);
-      // Without a chooser there is no other drive to offer.
-      if Answer <> 1 then begin
-        DriveCancelled := True;
-        WizardForm.Close;
+      // Without a chooser there is no other drive to offer: the wizard
+      // stays on its page, and the user may cancel.
+      if Answer <> 1 then
         Exit;
-      end;
     end;
   until Problem = '';
   DriveChosen := True;
