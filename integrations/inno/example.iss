@@ -9,20 +9,29 @@
 ; its own code, and says so when it could not. In English, German and
 ; Japanese: Setup's pages, the example's own texts and the drive chooser.
 ;
-; From the release's root folder (relative paths are the script's folder's):
+; From the release's root folder, with the service program there too (a
+; relative KivServiceExe is taken from the release's root, KivDist):
 ;   iscc /DKivServiceExe=kivrender.exe integrations\inno\example.iss
 ;
 ; Silent: kivelstrand-setup.exe /VERYSILENT /SUPPRESSMSGBOXES
 ; Exit codes: Inno Setup's own (1: the program folder is not below Program
-; Files; 7: the data folder exists and is not this product's, or is a link,
-; and nothing was written), and 9 when Kivelstrand is installed but its
-; render service did not start.
+; Files; 2: cancelled, in the wizard or in the drive chooser; 7: the data
+; folder exists and is not this product's, is a link, or lies on a drive
+; that keeps no access rights, or the earlier version's kivunins.ini could
+; not be replaced, and nothing was changed), and 9 when Kivelstrand is
+; installed but its render service did not start.
 
 #ifndef KivDist
   #define KivDist AddBackslash(SourcePath) + "..\.."
 #endif
 #ifndef KivServiceExe
   #define KivServiceExe "kivrender.exe"
+#endif
+; ISCC would take a relative Source from the script's own folder.
+#if Pos(":", KivServiceExe) == 0 && Pos("\", KivServiceExe) != 1
+  #define KivServiceSource KivDist + "\" + KivServiceExe
+#else
+  #define KivServiceSource KivServiceExe
 #endif
 #ifndef KivServiceName
   #define KivServiceName "KivRenderServer"
@@ -53,16 +62,26 @@ AlwaysShowDirOnReadyPage=yes
 DisableProgramGroupPage=yes
 PrivilegesRequired=admin
 OutputBaseFilename=kivelstrand-setup
-; The uninstall hook's record lands in the uninstaller's log (%TEMP%).
+; /DKivInstallIn64BitMode: on 64-bit Windows, the program under the 64-bit
+; Program Files and the entry in the 64-bit registry view. Setup and its
+; uninstaller stay 32-bit programs, and so does the library they load.
+#ifdef KivInstallIn64BitMode
+ArchitecturesInstallIn64BitMode=x64compatible
+#endif
+; The uninstall hook's record lands in the uninstaller's log, which the
+; include puts in the Windows folder's Logs: %windir%\Logs\Kivelstrand uninstall.log.
 UninstallLogging=yes
+
+; After [Setup]: the include picks the library of Setup's architecture.
+#include "kiv_inst.iss"
 
 [Files]
 ; The library for the calls during Setup, extracted on the first call...
-Source: "{#KivDist}\kiv_inst.dll"; Flags: dontcopy
+Source: "{#KivDist}\{#KivDllSource}"; Flags: dontcopy
 ; ...and the uninstall hook's copy, beside kivunins.ini. A reinstall or an
 ; upgrade always lays down its own copies.
-Source: "{#KivDist}\kiv_inst.dll"; DestDir: "{app}"; Flags: ignoreversion; AfterInstall: StartScript
-Source: "{#KivServiceExe}"; DestDir: "{app}\bin"; DestName: "kivrender.exe"; Flags: ignoreversion
+Source: "{#KivDist}\{#KivDllSource}"; DestDir: "{app}"; Flags: ignoreversion; AfterInstall: StartScript
+Source: "{#KivServiceSource}"; DestDir: "{app}\bin"; DestName: "kivrender.exe"; Flags: ignoreversion
 
 [INI]
 ; What the uninstall hook removes: the service. StartScript has made the file
@@ -96,6 +115,9 @@ en.DataFolderNotMade=Setup could not create the folder %1: %2 Nothing was change
 en.ProgramFolderRefused=Kivelstrand cannot be installed in %1: its service runs as the system account, so its program must lie below %2, where only administrators can change it.
 en.ServiceRunsOther=The service %1 runs %2, not %3. Install Kivelstrand into the folder of the installed version, or remove that first.
 en.ServiceDidNotStop=The service %1 did not stop, so its program cannot be replaced. Nothing was changed.
+en.DataFolderNoRights=The drive %1 keeps no access rights (a FAT or exFAT drive, for one), so every user could change Kivelstrand's data there: choose another drive.
+en.ScriptNotReplaced=Setup could not replace %1. Close any program that has the file open, then run Setup again. Nothing was changed.
+en.ServiceNotStarted=The service %1 could not be started. Kivelstrand is installed: start the service, or remove Kivelstrand.
 en.ServiceStays=The service %1 could not be removed, so Kivelstrand stays installed. Stop the service, then remove Kivelstrand again.
 de.KivLanguageID=$0407
 de.StatusTitle=Kivelstrand-Setup
@@ -105,11 +127,14 @@ de.StatusStopping=Der Kivelstrand-Renderdienst wird beendet...
 de.StatusCopying=Kivelstrand wird kopiert, bitte warten...
 de.StatusStarting=Der Kivelstrand-Renderdienst wird gestartet...
 de.DataFolderExists=Der Ordner %1 ist bereits vorhanden und wurde nicht von Setup angelegt. Setup legt die Daten von Kivelstrand nur in einem selbst angelegten Ordner ab: Wählen Sie ein anderes Laufwerk oder entfernen Sie den Ordner.
-de.DataFolderIsLink=%1 verweist auf einen anderen Ort. Setup legt die Daten von Kivelstrand nur in einem selbst angelegten Ordner ab: Wählen Sie ein anderes Laufwerk oder entfernen Sie den Verweis.
+de.DataFolderIsLink=%1 ist eine symbolische Verknüpfung oder Verzeichnisverbindung zu einem anderen Ort. Setup legt die Daten von Kivelstrand nur in einem selbst angelegten Ordner ab: Wählen Sie ein anderes Laufwerk oder entfernen Sie die symbolische Verknüpfung.
 de.DataFolderNotMade=Setup konnte den Ordner %1 nicht anlegen: %2 Es wurde nichts geändert.
 de.ProgramFolderRefused=Kivelstrand kann nicht in %1 installiert werden: Sein Dienst läuft unter dem Systemkonto, daher muss das Programm unterhalb von %2 liegen, wo nur Administratoren es ändern können.
 de.ServiceRunsOther=Der Dienst %1 führt %2 aus, nicht %3. Installieren Sie Kivelstrand in den Ordner der installierten Version, oder entfernen Sie diese zuerst.
 de.ServiceDidNotStop=Der Dienst %1 wurde nicht beendet, daher kann sein Programm nicht ersetzt werden. Es wurde nichts geändert.
+de.DataFolderNoRights=Das Laufwerk %1 speichert keine Zugriffsrechte (etwa ein FAT- oder exFAT-Laufwerk), daher könnte jeder Benutzer die Daten von Kivelstrand dort ändern: Wählen Sie ein anderes Laufwerk.
+de.ScriptNotReplaced=Setup konnte %1 nicht ersetzen. Schließen Sie jedes Programm, das die Datei geöffnet hat, und führen Sie Setup dann erneut aus. Es wurde nichts geändert.
+de.ServiceNotStarted=Der Dienst %1 konnte nicht gestartet werden. Kivelstrand ist installiert: Starten Sie den Dienst, oder entfernen Sie Kivelstrand.
 de.ServiceStays=Der Dienst %1 konnte nicht entfernt werden, daher bleibt Kivelstrand installiert. Beenden Sie den Dienst, und entfernen Sie Kivelstrand dann erneut.
 ja.KivLanguageID=$0411
 ja.StatusTitle=Kivelstrand セットアップ
@@ -124,9 +149,10 @@ ja.DataFolderNotMade=フォルダー %1 を作成できませんでした: %2 �
 ja.ProgramFolderRefused=Kivelstrand を %1 にインストールすることはできません。サービスがシステム アカウントで実行されるため、プログラムは管理者だけが変更できる %2 の下に置く必要があります。
 ja.ServiceRunsOther=サービス %1 は %3 ではなく %2 を実行しています。インストール済みのバージョンのフォルダーに Kivelstrand をインストールするか、先にそれを削除してください。
 ja.ServiceDidNotStop=サービス %1 が停止しなかったため、プログラムを置き換えられません。何も変更されていません。
+ja.DataFolderNoRights=ドライブ %1 はアクセス権を保持しません (FAT や exFAT のドライブなど)。すべてのユーザーがそこにある Kivelstrand のデータを変更できるため、別のドライブを選択してください。
+ja.ScriptNotReplaced=%1 を置き換えられませんでした。このファイルを開いているプログラムを閉じてから、もう一度セットアップを実行してください。何も変更されていません。
+ja.ServiceNotStarted=サービス %1 を開始できませんでした。Kivelstrand はインストールされています。サービスを開始するか、Kivelstrand を削除してください。
 ja.ServiceStays=サービス %1 を削除できなかったため、Kivelstrand はインストールされたままです。サービスを停止してから、もう一度 Kivelstrand を削除してください。
-
-#include "kiv_inst.iss"
 
 [Code]
 const
@@ -144,6 +170,10 @@ var
   // whether this run created it and its cache folder.
   DataFolder: String;
   DataRecorded, DataCreated, CacheCreated: Boolean;
+  // Whether the drive chooser has given a drive, or was cancelled.
+  DriveChosen, DriveCancelled: Boolean;
+  // Whether PrepareToInstall made kivunins.ini afresh over an earlier one.
+  ScriptMade: Boolean;
   // An installed version's program folder that is not below Program Files.
   OldFolder: String;
   ServiceWasThere, ServiceWasRunning, StoppedForUpgrade, Installed, ServiceFailed: Boolean;
@@ -155,10 +185,17 @@ begin
   Result := '{#KivServiceName}';
 end;
 
-// After the library's copy in {app}, before the [INI] entries.
+function ScriptPath: String;
+begin
+  Result := ExpandConstant('{app}\kivunins.ini');
+end;
+
+// After the library's copy in {app}, before the [INI] entries. An earlier
+// script was replaced in PrepareToInstall, before anything else changed;
+// here there was none, so nothing can be added to.
 procedure StartScript;
 begin
-  if not KivNewUnicodeScript(ExpandConstant('{app}\kivunins.ini')) then
+  if not ScriptMade and not KivNewUnicodeScript(ScriptPath) then
     Log('kivunins.ini is written in the ANSI code page; the uninstaller''s own check removes a service the hook cannot name.');
 end;
 
@@ -224,43 +261,63 @@ end;
 
 // Empty when Setup may put its data in Folder: a folder that is there
 // already is taken only when an earlier install recorded it as its own,
-// and a link never.
+// a link never, and a new one only on a drive that keeps access rights.
 function DataFolderProblem(Folder: String): String;
 begin
   Result := '';
   if KivIsLink(Folder) then
     Result := FmtMessage(CustomMessage('DataFolderIsLink'), [Folder])
-  else if (DirExists(Folder) or FileExists(Folder)) and not DataRecorded then
-    Result := FmtMessage(CustomMessage('DataFolderExists'), [Folder]);
+  else if DataRecorded then
+    Exit
+  else if DirExists(Folder) or FileExists(Folder) then
+    Result := FmtMessage(CustomMessage('DataFolderExists'), [Folder])
+  else if not KivKeepsAccessRights(Folder) then
+    Result := FmtMessage(CustomMessage('DataFolderNoRights'), [ExtractFileDrive(Folder)]);
 end;
 
 function InitializeSetup: Boolean;
-var
-  Drive, Problem: String;
-  Answer: Integer;
 begin
   Result := True;
   OldFolder := PreviousProgramFolder;
   if BelowProgramFiles(OldFolder) then
     OldFolder := '';
-  // An upgrade keeps the data where they are.
+  // An upgrade keeps the data where they are; a silent run takes the
+  // system drive, and is refused in PrepareToInstall, before anything is
+  // written, when that will not do.
   DataFolder := GetPreviousData(DATA_FOLDER, '');
   DataRecorded := DataFolder <> '';
-  if DataRecorded then
-    Exit;
-  DataFolder := ExpandConstant('{sd}\') + DATA_FOLDER;
-  // A silent run is refused in PrepareToInstall, before anything is written.
-  if WizardSilent then
-    Exit;
+  if not DataRecorded then
+    DataFolder := ExpandConstant('{sd}\') + DATA_FOLDER;
+end;
+
+procedure RegisterPreviousData(PreviousDataKey: Integer);
+begin
+  SetPreviousData(PreviousDataKey, DATA_FOLDER, DataFolder);
+end;
+
+// The drive chooser, from the wizard's page, which is the chooser's owner:
+// True once a data folder is settled. Back leaves the user on the page;
+// Cancel ends Setup as the wizard's own Cancel does (exit code 2).
+function ChooseDataFolder: Boolean;
+var
+  Drive, Problem: String;
+  Answer: Integer;
+begin
+  Result := False;
   repeat
     Answer := KivAskDrive(20, CustomMessage('DriveTitle'), CustomMessage('DriveText'), Drive);
     case Answer of
       1: DataFolder := Drive + '\' + DATA_FOLDER;
-      // Back and Cancel leave Setup: the user's choice.
-      2, 3:
+      2:
         begin
-          Log('The drive chooser ended with ' + IntToStr(Answer) + ' (Back or Cancel): Setup ends.');
-          Result := False;
+          Log('The drive chooser ended with Back: the wizard stays on its page.');
+          Exit;
+        end;
+      3:
+        begin
+          Log('The drive chooser ended with Cancel: Setup ends.');
+          DriveCancelled := True;
+          WizardForm.Close;
           Exit;
         end;
     else
@@ -274,34 +331,44 @@ begin
     if Problem <> '' then begin
       Log(Problem);
       MsgBox(Problem, mbError, MB_OK);
-      // Without a chooser there is no other drive to offer.
-      if Answer <> 1 then begin
-        Result := False;
+      // Without a chooser there is no other drive to offer: the wizard
+      // stays on its page, and the user may cancel.
+      if Answer <> 1 then
         Exit;
-      end;
     end;
   until Problem = '';
+  DriveChosen := True;
+  Result := True;
 end;
 
-procedure RegisterPreviousData(PreviousDataKey: Integer);
+// Cancel in the drive chooser has answered the question already.
+procedure CancelButtonClick(CurPageID: Integer; var Cancel, Confirm: Boolean);
 begin
-  SetPreviousData(PreviousDataKey, DATA_FOLDER, DataFolder);
+  if DriveCancelled then
+    Confirm := False;
 end;
 
-// On the folder page, and before the ready page for a folder given by /DIR=.
-// A silent Setup ends with exit code 1.
+// On the folder page, and before the ready page for a folder given by /DIR=
+// (a silent Setup ends with exit code 1); then, interactively, the drive
+// chooser, once: on the folder page, or on the ready page when the folder
+// page was not shown.
 function NextButtonClick(CurPageID: Integer): Boolean;
 var
   Problem: String;
 begin
   Result := True;
-  if ((CurPageID <> wpSelectDir) and (CurPageID <> wpReady)) or BelowProgramFiles(WizardDirValue) then
+  if (CurPageID <> wpSelectDir) and (CurPageID <> wpReady) then
     Exit;
-  Problem := FmtMessage(CustomMessage('ProgramFolderRefused'), [WizardDirValue, ExpandConstant('{autopf}')]);
-  Log(Problem);
-  if not WizardSilent then
-    MsgBox(Problem, mbError, MB_OK);
-  Result := False;
+  if not BelowProgramFiles(WizardDirValue) then begin
+    Problem := FmtMessage(CustomMessage('ProgramFolderRefused'), [WizardDirValue, ExpandConstant('{autopf}')]);
+    Log(Problem);
+    if not WizardSilent then
+      MsgBox(Problem, mbError, MB_OK);
+    Result := False;
+    Exit;
+  end;
+  if not WizardSilent and not DataRecorded and not DriveChosen then
+    Result := ChooseDataFolder;
 end;
 
 // The data folder, and its cache folder, made here and nowhere else; or an
@@ -334,29 +401,36 @@ begin
     Arguments := Copy(Arguments, 2, MaxInt);
 end;
 
-// Before any file is written: the data folder is made, then an installed
-// service is stopped so that its program can be replaced; it stays
-// registered with whatever an administrator set on it.
+// Before any file is written. First what refuses the install, so that a
+// refusal changes nothing; then an earlier version's kivunins.ini is
+// replaced whole (or the install ends here), the data folder is made, and
+// an installed service is stopped so that its program can be replaced; it
+// stays registered with whatever an administrator set on it.
 function PrepareToInstall(var NeedsRestart: Boolean): String;
 var
   ImagePath, Arguments: String;
 begin
-  Result := MakeDataFolder(DataFolder, DataCreated);
+  Result := DataFolderProblem(DataFolder);
+  ServiceWasThere := ServiceExists(ServiceName) = 1;
+  if (Result = '') and ServiceWasThere and
+     RegQueryStringValue(HKLM, 'SYSTEM\CurrentControlSet\Services\' + ServiceName, 'ImagePath', ImagePath) and
+     not RunsProgram(ImagePath, ServiceProgram, Arguments) and
+     ((OldFolder = '') or not RunsProgram(ImagePath, OldFolder + '\bin\kivrender.exe', Arguments)) then
+    Result := FmtMessage(CustomMessage('ServiceRunsOther'), [ServiceName, ImagePath, ServiceProgram]);
+  // [INI] entries would be added to whatever is left of the earlier script.
+  if (Result = '') and FileExists(ScriptPath) then begin
+    ScriptMade := KivNewUnicodeScript(ScriptPath);
+    if not ScriptMade then
+      Result := FmtMessage(CustomMessage('ScriptNotReplaced'), [ScriptPath]);
+  end;
+  if Result = '' then
+    Result := MakeDataFolder(DataFolder, DataCreated);
   if Result = '' then
     Result := MakeDataFolder(DataFolder + '\cache', CacheCreated);
-  if Result <> '' then begin
+  if Result <> '' then
     Log(Result);
+  if (Result <> '') or not ServiceWasThere then
     Exit;
-  end;
-  ServiceWasThere := ServiceExists(ServiceName) = 1;
-  if not ServiceWasThere then
-    Exit;
-  if RegQueryStringValue(HKLM, 'SYSTEM\CurrentControlSet\Services\' + ServiceName, 'ImagePath', ImagePath) and
-     not RunsProgram(ImagePath, ServiceProgram, Arguments) and
-     ((OldFolder = '') or not RunsProgram(ImagePath, OldFolder + '\bin\kivrender.exe', Arguments)) then begin
-    Result := FmtMessage(CustomMessage('ServiceRunsOther'), [ServiceName, ImagePath, ServiceProgram]);
-    Exit;
-  end;
   ServiceWasRunning := ServiceIsRunning(ServiceName) = 1;
   if ServiceWasRunning and ShowStatus then
     ShowStatusWindow(':BKW', 'StatusStopping');
@@ -374,6 +448,7 @@ end;
 procedure MoveFromOldFolder;
 var
   ImagePath, Arguments: String;
+  Error: Cardinal;
 begin
   if OldFolder = '' then
     Exit;
@@ -384,6 +459,13 @@ begin
       Log('The service ' + ServiceName + ' still runs ' + ImagePath + '; ' + OldFolder + ' is kept.');
       Exit;
     end;
+  // Every user may change a folder at a drive root: only once it is
+  // administrators' alone is what lies in it checked for links and removed.
+  Error := KivProtectFolder(OldFolder);
+  if Error <> 0 then begin
+    Log(OldFolder + ' could not be made administrators'' alone (' + IntToStr(Error) + '): it is left in place.');
+    Exit;
+  end;
   Log('Removing what the earlier version put in ' + OldFolder + '.');
   KivRemoveCreated(OldFolder, OLD_FILES, OLD_FOLDERS);
 end;
@@ -418,6 +500,8 @@ begin
         end;
         if ShowStatus then
           CloseStatusWindow;
+        if ServiceFailed and not WizardSilent then
+          MsgBox(FmtMessage(CustomMessage('ServiceNotStarted'), [ServiceName]), mbError, MB_OK);
       end;
   end;
 end;

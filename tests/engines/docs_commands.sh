@@ -2,7 +2,8 @@
 # The documented commands, as written, from the unpacked release archive: the
 # README's C host compiled against the shipped header and import library and
 # run; the CMake page's example configured, built and run; the example
-# installers built with the commands of the NSIS and Inno Setup pages. Files
+# installers built with the commands of the NSIS and Inno Setup pages, and
+# the one in the head of the Inno Setup example. Files
 # and commands are taken from the shipped docs themselves, so the test fails
 # when the docs drift from what works. Every step runs; each is reported.
 #
@@ -124,22 +125,28 @@ else
 fi
 step "NSIS example build" $status
 
-echo "== docs/inno.md: the example installer"
-line=$(command_line "$root/docs/inno.md" iscc 'example\.iss')
-status=1
-if [ ! -f "$iscc" ]; then
-    echo "no Inno Setup compiler at '$iscc' (make deps fetches it)" >&2
-elif [ -n "$line" ]; then
-    printf '> %s\n' "$line"
-    touch "$work/stamp"
-    # In a command prompt, as the page says: a batch file with iscc as the
-    # compiler's path, so that %CD% and the backslashes mean what they do there.
-    printf '@"%s" %s\r\n@exit /b %%ERRORLEVEL%%\r\n' "$(winepath -w "$iscc")" "${line#iscc }" > "$work/iscc.bat"
-    (cd "$root" && wine cmd.exe /c "$(winepath -w "$work/iscc.bat")") </dev/null && installer_made && status=0
-else
-    echo "docs/inno.md names no iscc command for example.iss" >&2
-fi
-step "Inno Setup example build" $status
+# inno_build NAME LINE: runs an iscc command line in a command prompt, from
+# the release folder, as a batch file with iscc as the compiler's path, so
+# that %CD% and the backslashes mean what they do there.
+inno_build() {
+    status=1
+    if [ ! -f "$iscc" ]; then
+        echo "no Inno Setup compiler at '$iscc' (make deps fetches it)" >&2
+    elif [ -n "$2" ]; then
+        printf '> %s\n' "$2"
+        rm -rf "$root/integrations/inno/Output"
+        touch "$work/stamp"
+        printf '@"%s" %s\r\n@exit /b %%ERRORLEVEL%%\r\n' "$(winepath -w "$iscc")" "${2#iscc }" > "$work/iscc.bat"
+        (cd "$root" && wine cmd.exe /c "$(winepath -w "$work/iscc.bat")") </dev/null && installer_made && status=0
+    else
+        echo "no iscc command for example.iss in $1" >&2
+    fi
+    step "Inno Setup example build ($1)" $status
+}
+
+echo "== docs/inno.md and the head of example.iss: the example installer"
+inno_build docs/inno.md "$(command_line "$root/docs/inno.md" iscc 'example\.iss')"
+inno_build example.iss "$(sed -n 's/^; *\(iscc .*example\.iss\)$/\1/p' "$root/integrations/inno/example.iss" | head -1)"
 
 [ -z "$failed" ] || fail "these documented commands do not work as written:$failed"
 echo "docs_commands: every documented command works from the unpacked release"

@@ -74,15 +74,17 @@ rm -f "$unix_dir/kivuninslog.txt"
 # The data and the commands of the example's uninstall script, and where
 # the hook's log goes. The Inno example keeps the data on the chosen drive
 # (the system's when silent) and its uninstaller deletes them by name; the
-# include copies the hook's log into the uninstaller's own (%TEMP%), and
-# the program folder goes. The NSIS example keeps the data beside the
+# include copies the hook's log into the uninstaller's own, which the entry
+# puts in the Windows folder's Logs (only administrators may write there),
+# and the program folder goes. The NSIS example keeps the data beside the
 # program when silent and deletes them by name itself; its uninstaller
 # moves the log to the temporary folder, so that no folder stays behind.
 # Neither has a command.
 temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
 if [ "$engine" = inno ]; then
     data='C:\KivelstrandData'
-    rm -f "$temp"/Uninstall\ Log*.txt
+    uninstall_log="$(winepath -u 'C:\windows\Logs')/Kivelstrand uninstall.log"
+    rm -f "$uninstall_log"
     log="$work/log.txt"
 else
     data="$dir\\cache"
@@ -119,7 +121,7 @@ END Kivelstrand UN-install log file
 =====================================
 LOG
 # The Inno uninstaller logs each line with a time stamp.
-[ "$engine" = inno ] && cat "$temp"/Uninstall\ Log*.txt 2>/dev/null | tr -d '\r' |
+[ "$engine" = inno ] && tr -d '\r' < "$uninstall_log" |
     sed -n 's/^[-0-9]* [0-9:.]*   kivuninslog\.txt: //p' > "$log"
 [ -f "$log" ] || fail "no log of the removal at $log"
 tr -d '\r' < "$log" | diff "$work/expected-log.txt" - || fail "the log of the removal differs"

@@ -4,7 +4,8 @@
 # byte). A /SILENT run shows its status window; its caption and line are
 # read back from the window and must be the script's Japanese texts exactly.
 # Then the product is removed. Before that, a German Setup's drive chooser
-# speaks German, the drive comes back, and the thread's locale is put back.
+# speaks German, the drive comes back, and the thread's locale and preferred
+# UI languages are put back; and which drives keep access rights.
 #
 #   sh inno_languages.sh BUILD ISCC.exe
 set -u
@@ -33,14 +34,25 @@ de.KivLanguageID=\$0407
 Source: "$(winepath -w "$bin")\\kiv_inst.dll"; Flags: dontcopy
 #include "$(winepath -w "$top/integrations/inno/kiv_inst.iss")"
 [Code]
+function Flag(Value: Boolean): String;
+begin
+  Result := IntToStr(Ord(Value));
+end;
+
 function InitializeSetup: Boolean;
 var
-  Drive: String;
+  Drive, Before, After: String;
   Answer: Integer;
+  Saved: Boolean;
 begin
+  Saved := KivSaveThreadLanguages(Before);
   Answer := KivAskDrive(1, 'Kiv drive test', 'Pick a drive', Drive);
+  Saved := KivSaveThreadLanguages(After) and Saved;
+  // The drive of the test bench keeps access rights; a drive that is not
+  // there is taken for one that does not.
   SaveStringToFile('$(winepath -w "$work")\\drive.txt', IntToStr(Answer) + ' ' + Drive + ' ' +
-    Format('%.4x', [KivGetThreadLocale]), False);
+    Format('%.4x', [KivGetThreadLocale]) + ' saved=' + Flag(Saved) + ' kept=' + Flag(Before = After) +
+    ' rights=' + Flag(KivKeepsAccessRights('C:\\KivelstrandData')) + Flag(KivKeepsAccessRights('Q:\\KivelstrandData')), False);
   Result := False;
 end;
 ISS
@@ -55,7 +67,11 @@ echo "$chooser" | grep -qx '&Weiter >' || fail "the drive chooser does not speak
 wait $setup
 got=$(cat "$work/drive.txt")
 echo "drive chooser: $got"
-[ "$got" = "1 C: 0409" ] || fail "drive chooser: '$got', not '1 C: 0409' (Next, the drive, the locale put back)"
+# Next, the drive, the locale put back; the thread's preferred UI languages
+# read before and after, and the same (Wine 8 only pretends to set them);
+# C: keeps access rights, Q: is not there.
+expected="1 C: 0409 saved=1 kept=1 rights=10"
+[ "$got" = "$expected" ] || fail "drive chooser: '$got', not '$expected'"
 
 echo "== Japanese, code page 1252"
 title='Kivelstrand セットアップ'
