@@ -77,7 +77,8 @@ rm -f "$unix_dir/kivuninslog.txt"
 # include copies the hook's log into the uninstaller's own (%TEMP%), and
 # the program folder goes. The NSIS example keeps the data beside the
 # program when silent and deletes them by name itself; its uninstaller
-# moves the log to the temporary folder, so that no folder stays behind.
+# moves the log into a folder it makes in the temporary folder, under a
+# name of its own, so that no folder stays behind.
 # Neither has a command.
 temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
 if [ "$engine" = inno ]; then
@@ -86,7 +87,8 @@ if [ "$engine" = inno ]; then
     log="$work/log.txt"
 else
     data="$dir\\cache"
-    log="$temp/Kivelstrand-kivuninslog.txt"
+    rm -rf "$temp"/Kivelstrand\ removal\ *
+    log="$work/log.txt"
 fi
 commands="Key name is Command0"
 after=
@@ -121,6 +123,19 @@ LOG
 # The Inno uninstaller logs each line with a time stamp.
 [ "$engine" = inno ] && cat "$temp"/Uninstall\ Log*.txt 2>/dev/null | tr -d '\r' |
     sed -n 's/^[-0-9]* [0-9:.]*   kivuninslog\.txt: //p' > "$log"
+# The NSIS uninstaller's copy ends after the system's removal has returned;
+# its log is in a folder it made, "Kivelstrand removal {GUID}". The hook
+# wrote it in UTF-8 (the script is Unicode): compared without the mark.
+if [ "$engine" = nsis ]; then
+    for _ in $(seq 1 100); do
+        ls "$temp"/Kivelstrand\ removal\ \{*\}/kivuninslog.txt >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    folders=$(ls -d "$temp"/Kivelstrand\ removal\ \{*\} 2>/dev/null | wc -l)
+    [ "$folders" = 1 ] || fail "$folders folders of the removal's log in $temp"
+    sed '1s/^\xef\xbb\xbf//' "$temp"/Kivelstrand\ removal\ \{*\}/kivuninslog.txt > "$log"
+    rm -rf "$temp"/Kivelstrand\ removal\ *
+fi
 [ -f "$log" ] || fail "no log of the removal at $log"
 tr -d '\r' < "$log" | diff "$work/expected-log.txt" - || fail "the log of the removal differs"
 # The hook starts the command and does not wait for it; Inno's second phase

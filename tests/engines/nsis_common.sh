@@ -69,6 +69,20 @@ run_line() {
     echo "$name: exit code $code after $(awk "BEGIN { printf \"%.1f\", $(date +%s.%N) - $started }") s"
     return $code
 }
+# traced_line NAME LINE FUNCTIONS: runs LINE as run_line does on the desktop,
+# with Wine's trace of the calls into FUNCTIONS (";"-separated names): the
+# calls, one a line, into NAME.calls. Wine enforces no access rights, so the tests look at the calls
+# and access lists given instead. Returns the exit code.
+traced_line() {
+    wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d "$3" /f >/dev/null 2>&1
+    printf '@%s\r\n@exit %%ERRORLEVEL%%\r\n' "$2" > "$work/$1.bat"
+    WINEDEBUG=+relay timeout 120 wine cmd /c "$(winepath -w "$work/$1.bat")" >/dev/null 2> "$work/$1.relay"
+    code=$?
+    wine reg delete 'HKCU\Software\Wine\Debug' /v RelayInclude /f >/dev/null 2>&1
+    sed -n 's/^[0-9a-f]*:Call \([A-Za-z0-9]*\.[A-Za-z]*(.*)\) ret=[0-9a-f]*$/\1/p' "$work/$1.relay" > "$work/$1.calls"
+    echo "$1: exit code $code, $(wc -l < "$work/$1.calls") calls traced"
+    return $code
+}
 # The product gone: entry, service, both folders it may live in, the
 # installer's temporary folders.
 clean_product() {
@@ -77,7 +91,7 @@ clean_product() {
     kivhost ServiceDelete "$service" >/dev/null
     [ -n "$old" ] && rm -rf "$(winepath -u "$old")"
     rm -rf "$(winepath -u "$program_files")/Kivelstrand"*
-    rm -rf "$temp_dir"/ns*.tmp "$temp_dir"/~nsu*.tmp
+    rm -rf "$temp_dir"/ns*.tmp "$temp_dir"/~nsu*.tmp "$temp_dir"/Kivelstrand\ removal\ *
 }
 # Fails when a removal left anything in folder $2 (an uninstaller run in
 # place with _?= cannot delete its own file: the caller does), or the entry,
@@ -100,6 +114,15 @@ removed() {
     rm -f "$unix_dir/uninst.exe"
     check_removed "$1" "$dir"
     rm -rf "$unix_dir"
+}
+# The log of the last removal, in the folder the uninstaller made for it
+# ("Kivelstrand removal {GUID}" in the temporary folder), as UTF-8 without
+# its mark; fails unless exactly one such folder is there. The folders go.
+removal_log() {
+    set -- "$temp_dir"/Kivelstrand\ removal\ \{*\}/kivuninslog.txt
+    [ $# = 1 ] && [ -f "$1" ] || fail "not one log of the removal: $*"
+    sed '1s/^\xef\xbb\xbf//' "$1" | tr -d '\r'
+    rm -rf "$temp_dir"/Kivelstrand\ removal\ *
 }
 # The installers' temporary folders (nsXXXX.tmp) present now.
 temp_folders() {

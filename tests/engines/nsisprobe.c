@@ -90,7 +90,8 @@ static int Press(const wchar_t *caption, int owned, const wchar_t *id)
         printf("owner shows: %d\n", IsWindowVisible(owner) ? 1 : 0);
     }
     WORD command = (WORD)wcstoul(id, NULL, 0);
-    SendMessageW(search.found, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED),
+    /* Posted: a page that opens a dialog of its own would hold a sent one. */
+    PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED),
                  (LPARAM)GetDlgItem(search.found, command));
     return 0;
 }
