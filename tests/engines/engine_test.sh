@@ -165,8 +165,24 @@ for charset in ansi unicode; do
     [ "$charset" = unicode ] && flag=-DKIV_UNICODE
     makensis -V2 $flag -DKIV_DIST="$bin" -DKIV_OUT="$work" "$(dirname "$0")/macros.nsi" || fail "makensis failed"
     wine "$bin/dlgpress.exe" "kiv drive $charset" 3 >/dev/null &
-    wine "$work/macros-$charset.exe" || fail "$charset installer failed"
+    # The thread's languages around the chooser, from Wine's trace of the
+    # calls: Wine 8's preferred-language calls do nothing, so the calls are
+    # what can be checked.
+    wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'SetThreadPreferredUILanguages;SetThreadLocale' /f >/dev/null 2>&1
+    WINEDEBUG=+relay wine "$work/macros-$charset.exe" 2> "$work/macros-$charset.relay"
+    status=$?
+    wine reg delete 'HKCU\Software\Wine\Debug' /v RelayInclude /f >/dev/null 2>&1
+    [ $status = 0 ] || fail "$charset installer failed"
     wait
+    calls=$(sed -n 's/^[0-9a-f]*:Call [A-Za-z0-9]*\.\(SetThread[A-Za-z]*\)(\([0-9a-f]*\)[,)].*/\1 \2/p' \
+        "$work/macros-$charset.relay" | tr '\n' '|')
+    echo "$charset: $calls"
+    # The installer's language set (a list of languages by their numbers,
+    # MUI_LANGUAGE_ID; the locale 0x415), then both put back in the reverse
+    # order (the saved list, the locale the thread had). The trace shows no
+    # list's text: which list goes in is checked by reading the include.
+    [ "$calls" = "SetThreadPreferredUILanguages 00000004|SetThreadLocale 00000415|SetThreadLocale 00000409|SetThreadPreferredUILanguages 00000004|" ] ||
+        fail "$charset: the thread's languages were not set and put back as expected"
     got=$(cat "$work/macros-$charset.txt")
     echo "$charset: $got"
     # Only a Unicode installer holds a text outside the code page; its status

@@ -37,8 +37,12 @@ for folder in 'Kivelstrand-Łódź' '東京\Kivelstrand'; do
         fail "setup into $program_files\\$folder failed"
     LC_ALL=en_US.UTF-8 wine reg query "$unicode_key" >/dev/null 2>&1 || fail "no service $unicode_service"
     unix_folder=$(winepath -u "$program_files\\$folder")
-    timeout 60 wine "$unix_folder/uninst.exe" /S '_?=C:\Program' "Files\\$folder\\" >/dev/null 2>&1 ||
-        fail "the removal from $program_files\\$folder failed"
+    # The hook's record says whom it removed: Wine's event log trace writes
+    # the name's characters outside ASCII as \XXXX.
+    WINEDEBUG=+eventlog timeout 60 wine "$unix_folder/uninst.exe" /S '_?=C:\Program' "Files\\$folder\\" \
+        >/dev/null 2> "$work/unicode-events.txt" || fail "the removal from $program_files\\$folder failed"
+    grep -qF 'KIV_NT_RemoveService: Removed service KivDemo-\0141\00f3d\017a-\6771\4eac.' "$work/unicode-events.txt" ||
+        fail "the hook did not remove $unicode_service by its name"
     removal_log > "$work/unicode-log.txt"
     grep -qxF "Value is $unicode_service" "$work/unicode-log.txt" ||
         fail "the hook's log does not name $unicode_service: $(cat "$work/unicode-log.txt")"
