@@ -396,9 +396,9 @@ static BYTE *FileAt(BYTE *bytes, DWORD size, DWORD rva)
 }
 
 // The lowest free range of the process that holds `bytes`, on a 16 MB step.
-static DWORD FreeBase(DWORD bytes)
+static ULONG_PTR FreeBase(DWORD bytes)
 {
-    for (DWORD base = 0x10000000; base < 0x70000000; base += 0x01000000) {
+    for (ULONG_PTR base = 0x10000000; base < 0x70000000; base += 0x01000000) {
         MEMORY_BASIC_INFORMATION info;
         if (VirtualQuery((void *)base, &info, sizeof(info)) == sizeof(info) && info.State == MEM_FREE &&
             info.RegionSize >= bytes)
@@ -424,8 +424,8 @@ static bool WriteRebasedCopy()
         return false;
     }
     IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(bytes + ((IMAGE_DOS_HEADER *)bytes)->e_lfanew);
-    DWORD base = FreeBase(nt->OptionalHeader.SizeOfImage);
-    DWORD delta = base - nt->OptionalHeader.ImageBase;
+    ULONG_PTR base = FreeBase(nt->OptionalHeader.SizeOfImage);
+    ULONG_PTR delta = base - (ULONG_PTR)nt->OptionalHeader.ImageBase;
     IMAGE_DATA_DIRECTORY fixups = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
     for (DWORD at = 0; base != 0 && at < fixups.Size;) {
         IMAGE_BASE_RELOCATION *block = (IMAGE_BASE_RELOCATION *)FileAt(bytes, size, fixups.VirtualAddress + at);
@@ -433,9 +433,11 @@ static bool WriteRebasedCopy()
             break;
         WORD *entry = (WORD *)(block + 1);
         for (DWORD n = 0; n < (block->SizeOfBlock - sizeof(*block)) / 2; n++) {
-            DWORD *target = (DWORD *)FileAt(bytes, size, block->VirtualAddress + (entry[n] & 0xfff));
+            BYTE *target = FileAt(bytes, size, block->VirtualAddress + (entry[n] & 0xfff));
             if ((entry[n] >> 12) == IMAGE_REL_BASED_HIGHLOW && target != NULL)
-                *target += delta;
+                *(DWORD *)target += (DWORD)delta;
+            else if ((entry[n] >> 12) == IMAGE_REL_BASED_DIR64 && target != NULL)
+                *(ULONGLONG *)target += delta;
         }
         at += block->SizeOfBlock;
     }

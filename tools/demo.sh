@@ -8,11 +8,8 @@ mkdir -p "$dist"
 dist=$(cd "$dist" && pwd)
 top=$(cd "$(dirname "$0")/.." && pwd)
 
-cp "$build/bin/kiv_inst.dll" "$build/bin/kivhost.exe" "$dist/"
-cp "$top/include/kiv_inst.h" "$top/res/kiv_inst.def" "$dist/"
-cp "$build/lib/libkiv_inst.dll.a" "$dist/"
-# The release: kiv_inst.lib, the CMake package, the engine integrations, the
-# archive and its checksums.
+# The release: both libraries (x64 in dist/x64/), their import libraries,
+# the CMake package, the engine integrations, the archive and its checksums.
 sh "$top/tools/package.sh" "$build" "$dist" || exit 1
 
 # Inside the test run (KIV_DEMO_IN_SESSION=1) the session's display and
@@ -43,6 +40,10 @@ run_demo() {
 host="$dist/kivhost.exe"
 echo "== Loading and unloading kiv_inst.dll, with its debugger lines"
 wine "$host" --trace load
+
+echo
+echo "== The x64 library in a 64-bit process (dist/x64/kivhost.exe, 64-bit prefix)"
+WINEPREFIX="$KIV_WINEPREFIX64" wine "$dist/x64/kivhost.exe" ServiceExists KivDemoNoSuchService
 
 echo
 echo "== The drive chooser: AskDrive 500, photographed at 100 % and 200 %, in Hebrew and in Japanese, each cancelled"
@@ -139,7 +140,7 @@ run_demo 2>&1 | tee "$log"
 
 # The demo fails when a step did not do its work.
 status=0
-for expected in "load -> ok" "AskDrive -> 3" "askdrive-200.png" "askdrive-ja.png" "ServiceCreate -> 1" "ServiceStart -> 1" "ServiceDelete -> 1" \
+for expected in "load -> ok" "ServiceExists -> 0" "AskDrive -> 3" "askdrive-200.png" "askdrive-ja.png" "ServiceCreate -> 1" "ServiceStart -> 1" "ServiceDelete -> 1" \
     "0 warnings" "UninstInitialize -> 0" "END Kivelstrand UN-install log file" \
     "KIV_NT_RemoveService: Removed service KivDemoRender" "status-search.png"; do
     if ! tr -d '\r' < "$log" | grep -q -F -- "$expected"; then

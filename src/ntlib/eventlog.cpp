@@ -30,6 +30,15 @@ static const char MESSAGE_FILE_FORMAT[] = "%c:%s";
 static const char MESSAGE_FILE_TAIL[] = "\\kiv\\nt\\bin\\kiv_msg.dll";
 static const char CONFIG_KEY[] = "SOFTWARE\\Brackwen Technologies Inc.\\Kivelstrand\\Config";
 static const char DISK_VALUE[] = "Disk";
+// The product's configuration is written by its installer, a 32-bit program,
+// into the 32-bit view of HKLM\SOFTWARE; the x64 library reads it there, so
+// both builds see the one value. (The event source's key under HKLM\SYSTEM is
+// the same in both views.)
+#ifdef _WIN64
+static const REGSAM CONFIG_VIEW = KEY_WOW64_32KEY;
+#else
+static const REGSAM CONFIG_VIEW = 0;
+#endif
 static const char SOURCE_KEY_FORMAT[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\%s";
 static const char EVENT_MESSAGE_FILE[] = "EventMessageFile";
 static const char CATEGORY_MESSAGE_FILE[] = "CategoryMessageFile";
@@ -226,7 +235,7 @@ BOOLEAN KIV_NT_GetInstallDisk(char *buffer)
         return 0;
 
     HKEY key = NULL;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY, 0, KEY_QUERY_VALUE | CONFIG_VIEW, &key) != ERROR_SUCCESS)
         return 0;
 
     char disk[NAME_BYTES];

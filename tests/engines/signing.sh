@@ -1,7 +1,7 @@
 #!/bin/sh
 # A signed release: a throwaway self-signed code-signing certificate, the
 # release packed with it as a PEM pair and as a PKCS#12 file with a password,
-# the DLL's signature verified against that certificate, kivhost.exe left as
+# both DLLs' signatures verified against that certificate, kivhost.exe left as
 # the build made it, SHA256SUMS and the archive holding the signed DLL, and
 # the unsigned host loading the signed DLL under Wine in the test session.
 # A signature that does not verify, because its chain ends at no root the run
@@ -51,13 +51,16 @@ for dist in pem p12; do
 done
 
 for dist in pem p12; do
-    osslsigncode verify -in "$dist/kiv_inst.dll" -CAfile cert.pem > "$dist/verify.txt" 2>&1 ||
-        { cat "$dist/verify.txt"; fail "$dist/kiv_inst.dll: the signature does not verify"; }
-    grep -q "Message digest algorithm *: SHA256" "$dist/verify.txt" || fail "$dist: not SHA-256"
+    for dll in kiv_inst.dll x64/kiv_inst.dll Plugins/x86-unicode/kiv_inst.dll Plugins/amd64-unicode/kiv_inst.dll; do
+        osslsigncode verify -in "$dist/$dll" -CAfile cert.pem > "$dist/verify.txt" 2>&1 ||
+            { cat "$dist/verify.txt"; fail "$dist/$dll: the signature does not verify"; }
+        grep -q "Message digest algorithm *: SHA256" "$dist/verify.txt" || fail "$dist/$dll: not SHA-256"
+    done
     # Signed, the host would vouch for any kiv_inst.dll put beside it.
     cmp -s "$dist/kivhost.exe" "$build/bin/kivhost.exe" || fail "$dist/kivhost.exe is not the build's unsigned file"
+    cmp -s "$dist/x64/kivhost.exe" "$build/x64/bin/kivhost.exe" || fail "$dist/x64/kivhost.exe is not the build's file"
     (cd "$dist" && sha256sum -c --quiet SHA256SUMS) || fail "$dist: SHA256SUMS does not match"
-    for file in kiv_inst.dll kivhost.exe; do
+    for file in kiv_inst.dll kivhost.exe x64/kiv_inst.dll x64/kivhost.exe; do
         unzip -p "$dist/$zip" "kiv_inst-$version/$file" | cmp -s - "$dist/$file" ||
             fail "$dist: the archive's $file is not the released one"
     done
@@ -78,11 +81,14 @@ for row in "system roots:" "another root:$work/other.pem"; do
     [ "$status" -ne 0 ] || fail "${row%%:*}: a signature that does not verify was packed"
     grep -q "the signature of kiv_inst.dll does not verify" unverified.err ||
         { cat unverified.err; fail "${row%%:*}: no message saying the signature does not verify"; }
-    for left in "$zip" SHA256SUMS kiv_inst.dll.signed; do
+    # Signed and checked in a scratch folder: nothing unverified under the
+    # release's names, and no half-signed file, in the release folder.
+    for left in "$zip" SHA256SUMS kiv_inst.dll x64/kiv_inst.dll Plugins; do
         [ ! -e "unverified/$left" ] || fail "${row%%:*}: $left left behind by a failed run"
     done
+    [ -z "$(find unverified -name '*.signed' -o -name verify)" ] || fail "${row%%:*}: signing's own files in the release"
 done
-echo "signatures that do not verify stop the release"
+echo "signatures that do not verify stop the release, and leave no DLL in it"
 
 # A changed byte must break the signature, or the checks above prove nothing.
 cp pem/kiv_inst.dll tampered.dll
@@ -98,4 +104,7 @@ grep -q "load -> ok" load.txt || fail "the signed DLL did not load"
 wine pem/kivhost.exe ServiceIsRunning KivTestNoSuchService > run.txt 2>&1 || true
 tr -d '\r' < run.txt
 grep -q "ServiceIsRunning -> 0" run.txt || fail "the signed DLL did not answer"
+WINEPREFIX="$KIV_WINEPREFIX64" wine pem/x64/kivhost.exe --trace load > load64.txt 2>&1 || true
+tr -d '\r' < load64.txt
+grep -q "load -> ok" load64.txt || fail "the signed x64 DLL did not load"
 echo "signing: the signed release verifies and runs"

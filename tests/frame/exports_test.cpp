@@ -49,11 +49,29 @@ const std::map<std::string, unsigned> EXPECTED_EXPORTS = {
     {"GetWindowByTitleW", 25},
 };
 
+// The DLL beside a test program is built for the program's architecture: a
+// 32-bit process cannot load an x64 DLL, nor the other way round.
+#ifdef _WIN64
+const unsigned EXPECTED_MACHINE = IMAGE_FILE_MACHINE_AMD64;
+const bool EXPECTED_PE32_PLUS = true;
+// The image's own flags besides randomisation and no-execute data: a
+// randomised base anywhere in the 64-bit space. Exception handling on x64 is
+// table-driven, so there is no handler chain for NO_SEH to speak of.
+const unsigned EXPECTED_OWN_MARK = IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA;
+const unsigned SIZE_LIMIT = 48 * 1024;
+#else
+const unsigned EXPECTED_MACHINE = IMAGE_FILE_MACHINE_I386;
+const bool EXPECTED_PE32_PLUS = false;
+const unsigned EXPECTED_OWN_MARK = IMAGE_DLLCHARACTERISTICS_NO_SEH;
+const unsigned SIZE_LIMIT = 35 * 1024;
+#endif
+
 TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)
 {
     PeImage image = ReadPeImage(BinPath("kiv_inst.dll"));
     ASSERT_TRUE(image.valid);
-    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, image.machine);
+    EXPECT_EQ(EXPECTED_MACHINE, image.machine);
+    EXPECT_EQ(EXPECTED_PE32_PLUS, image.pe32Plus);
     EXPECT_TRUE(image.isDll);
     EXPECT_EQ("kiv_inst.dll", image.exportName);
     EXPECT_EQ(EXPECTED_EXPORTS, image.exports);
@@ -123,17 +141,30 @@ TEST(Exports, PlantedAviFileLibraryBesideTheHostIsNeverLoaded)
     }
 }
 
-// Address randomisation (with the fixups it needs), no-execute data, and no
-// exception handlers of its own for the system to trust (the runtime's
+// Address randomisation (with the fixups it needs), no-execute data, and on
+// x86 no exception handlers of its own for the system to trust (the runtime's
 // handlers are not imported either: see below).
 TEST(Exports, MarkedForAslrDepAndNoSeh)
 {
     PeImage image = ReadPeImage(BinPath("kiv_inst.dll"));
     ASSERT_TRUE(image.valid);
-    const unsigned marks =
-        IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT | IMAGE_DLLCHARACTERISTICS_NO_SEH;
-    EXPECT_EQ(marks, image.dllCharacteristics & marks) << "DYNAMIC_BASE 0x40, NX_COMPAT 0x100, NO_SEH 0x400";
+    const unsigned marks = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT | EXPECTED_OWN_MARK;
+    EXPECT_EQ(marks, image.dllCharacteristics & marks)
+        << "DYNAMIC_BASE 0x40, NX_COMPAT 0x100, NO_SEH 0x400 (x86) or HIGH_ENTROPY_VA 0x20 (x64)";
     EXPECT_GT(image.relocationBytes, 0u) << "a randomised base needs the fixups";
+}
+
+// What the library costs a download besides its resources (dialogs, clips,
+// strings, version), which are data of fixed size: at most 35 KiB on x86 and
+// 48 KiB on x64, whose code and pointers are wider.
+TEST(Exports, SizeWithoutResourcesWithinItsLimit)
+{
+    PeImage image = ReadPeImage(BinPath("kiv_inst.dll"));
+    ASSERT_TRUE(image.valid);
+    ASSERT_GT(image.resourceSectionBytes, 0u);
+    ASSERT_GT(image.fileBytes, image.resourceSectionBytes);
+    EXPECT_LE(image.fileBytes - image.resourceSectionBytes, SIZE_LIMIT)
+        << image.fileBytes << " bytes, " << image.resourceSectionBytes << " of them resources";
 }
 
 // The loader enters the DLL at its own DllMain: no runtime start-up runs TLS

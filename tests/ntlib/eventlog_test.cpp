@@ -259,6 +259,35 @@ TEST_F(WriterTest, DiskValueRegistersTheSourceOnceWithFourValuesInOrder)
     }
 }
 
+// On 64-bit Windows the 32-bit installer's value lives in the 32-bit view of
+// HKLM\SOFTWARE: both builds read it there, and neither takes a value that
+// only a 64-bit writer put in the 64-bit view.
+TEST_F(WriterTest, DiskValueIsReadInThe32BitViewByBothBuilds)
+{
+    BOOL wow64 = FALSE;
+#ifdef _WIN64
+    wow64 = TRUE;
+#else
+    IsWow64Process(GetCurrentProcess(), &wow64);
+#endif
+    if (!wow64)
+        GTEST_SKIP() << "32-bit Windows has one view of HKLM\\SOFTWARE";
+    const struct {
+        REGSAM view;
+        bool registers;
+    } rows[] = {{KEY_WOW64_32KEY, true}, {KEY_WOW64_64KEY, false}};
+    EventCapture events(Self());
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); i++) {
+        SCOPED_TRACE(i);
+        KIV_NT_EventSourceRegistered = 0;
+        ProductKeys keys;
+        ASSERT_TRUE(keys.SetDisk(REG_SZ, "E:\\Programs", rows[i].view));
+        EXPECT_EQ(1, KIV_NT_WriteEventLog("record", 0, EVENTLOG_INFORMATION_TYPE, 5));
+        EXPECT_EQ(rows[i].registers ? 1 : 0, KIV_NT_EventSourceRegistered);
+        EXPECT_EQ(rows[i].registers, ProductKeys::SourceKeyExists());
+    }
+}
+
 TEST_F(WriterTest, OnlyAStringDiskValueRegisters)
 {
     const struct {

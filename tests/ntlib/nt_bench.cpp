@@ -161,17 +161,22 @@ const char *const CONFIG_CHAIN[] = {
 };
 const char SOURCE_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kivelstrand";
 
-bool KeyExists(const char *path)
+bool KeyExists(const char *path, REGSAM view)
 {
     HKEY key = NULL;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;
 }
 
+// The two views of HKLM\SOFTWARE on 64-bit Windows (one and the same on
+// 32-bit Windows, where the flags are ignored).
+const REGSAM VIEWS[2] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+
 // Keys that existed before the first ProductKeys of the run are left alone.
-bool g_existed[4];
+bool g_existed[2][3];
+bool g_sourceExisted = false;
 bool g_checked = false;
 
 } // namespace
@@ -180,25 +185,27 @@ ProductKeys::ProductKeys()
 {
     if (g_checked)
         return;
-    for (int i = 0; i < 3; i++)
-        g_existed[i] = KeyExists(CONFIG_CHAIN[i]);
-    g_existed[3] = KeyExists(SOURCE_KEY);
+    for (int v = 0; v < 2; v++)
+        for (int i = 0; i < 3; i++)
+            g_existed[v][i] = KeyExists(CONFIG_CHAIN[i], VIEWS[v]);
+    g_sourceExisted = KeyExists(SOURCE_KEY, 0);
     g_checked = true;
 }
 
 ProductKeys::~ProductKeys()
 {
-    if (!g_existed[3])
+    if (!g_sourceExisted)
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, SOURCE_KEY);
-    for (int i = 2; i >= 0; i--)
-        if (!g_existed[i])
-            RegDeleteKeyA(HKEY_LOCAL_MACHINE, CONFIG_CHAIN[i]);
+    for (int v = 0; v < 2; v++)
+        for (int i = 2; i >= 0; i--)
+            if (!g_existed[v][i])
+                RegDeleteKeyExA(HKEY_LOCAL_MACHINE, CONFIG_CHAIN[i], VIEWS[v], 0);
 }
 
-bool ProductKeys::SetDisk(DWORD type, const std::string &data)
+bool ProductKeys::SetDisk(DWORD type, const std::string &data, REGSAM view)
 {
     HKEY key = NULL;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, CONFIG_CHAIN[2], 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, CONFIG_CHAIN[2], 0, NULL, 0, KEY_ALL_ACCESS | view, NULL, &key, NULL) !=
         ERROR_SUCCESS)
         return false;
     LONG status = RegSetValueExA(key, "Disk", 0, type, (const BYTE *)data.c_str(), (DWORD)data.size() + 1);
@@ -208,7 +215,7 @@ bool ProductKeys::SetDisk(DWORD type, const std::string &data)
 
 bool ProductKeys::SourceKeyExists()
 {
-    return KeyExists(SOURCE_KEY);
+    return KeyExists(SOURCE_KEY, 0);
 }
 
 bool ProductKeys::ReadSourceValue(const char *name, DWORD *type, std::string *data)

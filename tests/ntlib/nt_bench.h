@@ -54,7 +54,9 @@ class ProductKeys {
 public:
     ProductKeys();
     ~ProductKeys();
-    bool SetDisk(DWORD type, const std::string &data);
+    // Written as the product's 32-bit installer writes it: in the 32-bit view
+    // of HKLM\SOFTWARE, unless another view is asked for.
+    bool SetDisk(DWORD type, const std::string &data, REGSAM view = KEY_WOW64_32KEY);
     static bool SourceKeyExists();
     // The event source key's value: its type and raw data, or false.
     static bool ReadSourceValue(const char *name, DWORD *type, std::string *data);

@@ -104,10 +104,14 @@ std::vector<std::string> ListBoxItems(HWND list)
     return items;
 }
 
+// Spelled out here: the x86-64 mingw-w64 import library of oleacc resolves
+// IID_IAccessible to an import thunk's code rather than the interface id.
+static const IID ACCESSIBLE_IID = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
 std::string AccessibleName(HWND control)
 {
     IAccessible *object = nullptr;
-    if (FAILED(AccessibleObjectFromWindow(control, (DWORD)OBJID_CLIENT, IID_IAccessible, (void **)&object)))
+    if (FAILED(AccessibleObjectFromWindow(control, (DWORD)OBJID_CLIENT, ACCESSIBLE_IID, (void **)&object)))
         return "(no object)";
     VARIANT self;
     VariantInit(&self);

@@ -10,6 +10,7 @@
 struct PeImage {
     bool valid = false;
     unsigned machine = 0;
+    bool pe32Plus = false;                     // the 64-bit optional header
     bool isDll = false;
     std::string exportName;                    // the module name in the export directory
     std::map<std::string, unsigned> exports;   // name -> ordinal
@@ -20,6 +21,8 @@ struct PeImage {
     unsigned dllCharacteristics = 0;           // IMAGE_DLLCHARACTERISTICS_* of the optional header
     unsigned relocationBytes = 0;              // size of the base relocation directory
     std::vector<std::string> sections;         // names, long ones resolved
+    unsigned fileBytes = 0;                    // the file's size
+    unsigned resourceSectionBytes = 0;         // the file bytes of the section holding the resources
 };
 
 PeImage ReadPeImage(const std::string &path);

@@ -61,17 +61,28 @@ static int CmdLoad(int, char **)
     return 0;
 }
 
+// A window handle in hex, read and shown at full width: it is pointer-sized
+// on x64.
+static HWND WindowArg(const char *text)
+{
+    return (HWND)(ULONG_PTR)strtoull(text, NULL, 16);
+}
+
+static void PrintWindow(const char *call, HWND found)
+{
+    printf("%s -> 0x%08llx\n", call, (unsigned long long)(ULONG_PTR)found);
+}
+
 // GetWindowByTitle PARENT TITLE: PARENT in hex (0 for all top-level
-// windows); prints the handle found as eight hex digits, 0x00000000 for none.
+// windows); prints the handle found as at least eight hex digits, 0x00000000
+// for none.
 static int CmdGetWindowByTitle(int, char **argv)
 {
     typedef HWND(KIV_API * Proc)(HWND, const char *);
     Proc proc = (Proc)(void *)LookUp("GetWindowByTitle");
     if (proc == NULL)
         return 1;
-    HWND parent = (HWND)(ULONG_PTR)strtoul(argv[0], NULL, 16);
-    HWND found = proc(parent, argv[1]);
-    printf("GetWindowByTitle -> 0x%08lx\n", (unsigned long)(ULONG_PTR)found);
+    PrintWindow("GetWindowByTitle", proc(WindowArg(argv[0]), argv[1]));
     return 0;
 }
 
@@ -316,9 +327,7 @@ static int CmdGetWindowByTitleW(int, char **argv)
     Proc proc = (Proc)(void *)LookUp("GetWindowByTitleW");
     if (proc == NULL)
         return 1;
-    HWND parent = (HWND)(ULONG_PTR)strtoul(argv[0], NULL, 16);
-    HWND found = proc(parent, WideArg(1));
-    printf("GetWindowByTitleW -> 0x%08lx\n", (unsigned long)(ULONG_PTR)found);
+    PrintWindow("GetWindowByTitleW", proc(WindowArg(argv[0]), WideArg(1)));
     return 0;
 }
 
