@@ -70,7 +70,11 @@ Unicode true
   !define KIV_VERSION "1.2.0"
 !endif
 !ifndef KIV_OUTFILE
-  !define KIV_OUTFILE "${KIV_DIST}\kivelstrand-setup.exe"
+  !ifdef KIV_AMD64
+    !define KIV_OUTFILE "${KIV_DIST}\kivelstrand-setup-x64.exe"
+  !else
+    !define KIV_OUTFILE "${KIV_DIST}\kivelstrand-setup.exe"
+  !endif
 !endif
 !define PRODUCT "Kivelstrand"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
