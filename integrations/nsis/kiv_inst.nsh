@@ -95,7 +95,11 @@
     ${If} $R8 P= 0
       StrCpy $R9 "$R6 did not load (error $R9): this ${KIV_TARGET} installer needs the kiv_inst.dll of Plugins\${KIV_TARGET}."
       DetailPrint $R9
-      System::Call 'kernel32::OutputDebugStringW(w "kiv_inst.nsh: $R9$\n")'
+      ; Through a register: the System plug-in reads a quoted text with a
+      ; colon in it as empty. In the ANSI code page, as the library's own
+      ; debugger lines are.
+      StrCpy $R9 "kiv_inst.nsh: $R9$\n"
+      System::Call 'kernel32::OutputDebugStringA(m R9)'
     ${Else}
       System::Call 'kernel32::FreeLibrary(p R8)'
     ${EndIf}

@@ -14,6 +14,9 @@ uninstall_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$k
 service_key="HKLM\\System\\CurrentControlSet\\Services\\$service"
 program_files='C:\Program Files'
 temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
+# The registry view reg.exe reads and writes: empty, or /reg:64 where `wine
+# reg` is the 32-bit tool of a 64-bit prefix.
+reg_view=${reg_view:-}
 
 fail() {
     echo "nsis $kind: $*" >&2
@@ -24,7 +27,7 @@ kivhost() {
 }
 # One value of a registry key, empty when there is none.
 reg_value() {
-    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+    wine reg query "$1" /v "$2" $reg_view 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
 # The example as installer NAME.exe with the service program SERVICE_EXE,
 # and more makensis options.
@@ -87,7 +90,7 @@ traced_line() {
 # installer's temporary folders.
 clean_product() {
     old=$(reg_value "$uninstall_key" InstallLocation)
-    wine reg delete "$uninstall_key" /f >/dev/null 2>&1
+    wine reg delete "$uninstall_key" /f $reg_view >/dev/null 2>&1
     kivhost ServiceDelete "$service" >/dev/null
     [ -n "$old" ] && rm -rf "$(winepath -u "$old")"
     rm -rf "$(winepath -u "$program_files")/Kivelstrand"*
@@ -97,7 +100,7 @@ clean_product() {
 # place with _?= cannot delete its own file: the caller does), or the entry,
 # or the service.
 check_removed() {
-    wine reg query "$uninstall_key" >/dev/null 2>&1 && fail "$1: the uninstall entry is still there"
+    wine reg query "$uninstall_key" $reg_view >/dev/null 2>&1 && fail "$1: the uninstall entry is still there"
     kivhost ServiceExists "$service" | grep -q "ServiceExists -> 0" || fail "$1: the service is still there"
     left=$(cd "$(winepath -u "$2")" 2>/dev/null && ls -A)
     [ -z "$left" ] || fail "$1: left in $2: $left"
