@@ -77,6 +77,22 @@ wait $setup || fail "the 32-bit setup through its pages failed"
 check_wow64_install wow64-pages
 remove_wow64 wow64-pages-remove
 
+echo "== the 64-bit example's build line, as docs/nsis.md writes it"
+# From a folder laid out as the release is: the service program beside the
+# plug-in folders and the include.
+release="$work/release"
+rm -rf "$release"
+mkdir -p "$release/integrations"
+cp -r "$top/integrations/nsis" "$release/integrations/"
+cp -r "$work/Plugins" "$release/"
+cp "$bin/kiv_inst.dll" "$release/"
+cp "$x64_bin/kivtestsvc.exe" "$release/kivrender.exe"
+line=$(sed -n 's/^\(makensis -DKIV_AMD64 .*example\.nsi\)$/\1/p' "$top/docs/nsis.md")
+[ -n "$line" ] || fail "docs/nsis.md names no 64-bit build line"
+echo "\$ $line"
+(cd "$release" && sh -c "$line" >/dev/null) || fail "the documented 64-bit build line failed"
+file "$release/kivelstrand-setup-x64.exe" | grep -q 'PE32+' || fail "the documented build line made no 64-bit installer"
+
 echo "== the 64-bit example"
 cp "$x64_bin/kivtestsvc.exe" "$work/kivrender-2.exe"
 printf 'kivrender 2.0.0' >> "$work/kivrender-2.exe"
