@@ -4,7 +4,7 @@
 ;   !include "kiv_inst.nsh"
 ;   Function .onInit
 ;     InitPluginsDir
-;     File "/oname=$PLUGINSDIR\kiv_inst.dll" "kiv_inst.dll"
+;     File "/oname=$PLUGINSDIR\kiv_inst.dll" "${KIV_INST_DLL_FILE}"
 ;   FunctionEnd
 ;   ...
 ;   ${KivServiceExists} "KivRenderServer" $0
@@ -27,6 +27,10 @@
 ; An ANSI script calls the narrow ones with its ANSI texts. The drive chooser
 ; speaks the installer's language ($LANGUAGE).
 ; A silent installer or uninstaller runs the library in its quiet mode.
+; ${KIV_INST_DLL_FILE} is the DLL for the installer's target (x86-unicode,
+; x86-ansi, amd64-unicode), from the release's plug-in folders. The uninstall
+; script is written afresh in UTF-16 and put in the old one's place
+; (${KivNewUnicodeScript}, ${KivScriptEntry}, ${KivReplaceScript}).
 ; Registers and the stack are left as they were; only result variables change.
 
 !ifndef KIV_INST_NSH
