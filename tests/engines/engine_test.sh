@@ -189,8 +189,16 @@ for charset in ansi unicode; do
     # window shows it exactly.
     wide=
     [ "$charset" = unicode ] && wide=" wide=1,clear,exact"
-    [ "$got" = "exists=0 open=1,clear window=shown close=1 after-close=0 stopall=1 drive=1,C: locale=kept$wide pinned=gave-up register=kept" ] ||
+    [ "$got" = "exists=0 open=1,clear window=shown close=1 after-close=0 stopall=1 drive=1,C: locale=kept$wide script=0,0,0,clear held=5,set,gone folders=183,267 pinned=gave-up register=kept" ] ||
         fail "$charset: unexpected results"
+    # The script the macros made, held and not replaced: UTF-16 LE with its
+    # mark, the one entry exactly as the installer had it.
+    name=KivDemo-café
+    [ "$charset" = unicode ] && name=KivDemo-Łódź-東京
+    [ "$(head -c 2 "$work/script-$charset.ini" | od -An -tx1 | tr -d ' ')" = fffe ] || fail "$charset: the script is not UTF-16"
+    [ "$(iconv -f UTF-16 -t UTF-8 "$work/script-$charset.ini" | tr -d '\r')" = "$(printf '[ServiceDelete]\nService0=%s' "$name")" ] ||
+        fail "$charset: the script holds '$(iconv -f UTF-16 -t UTF-8 "$work/script-$charset.ini")'"
+    rm -f "$work/script-$charset.ini"
 done
 
 echo "== the example in Polish, on code page 1252"
