@@ -19,7 +19,8 @@
 ; installs into the 32-bit one (Program Files (x86) on 64-bit Windows).
 ; Silent:  kivelstrand-setup.exe /S [/LANG=<language id>] [/D=<program folder>]
 ; Exit codes: 0 installed; 1 cancelled; 2 failed (a service that would not
-; stop, be created, be pointed at the new program or start); 3 refused: the
+; stop, be created, be pointed at the new program or start; the uninstall
+; script is this version's from the start); 3 refused: the
 ; cache folder is there already and no earlier install made it, or it is a
 ; link, or its drive keeps no access rights (nothing written); 4 refused: the
 ; program folder does not lie below Program Files (nothing written); 5 the
