@@ -253,20 +253,95 @@ Slot g_slots[MAX_SLOTS];
 int g_slotCount = 0;
 std::vector<std::string> g_unpatched;
 
+// An argument or result as the stub sees it: one stack slot or register,
+// pointer-sized.
+typedef ULONG_PTR Arg;
+
 extern "C" {
 void *SweepOriginals[MAX_SLOTS];
 DWORD SweepPops[MAX_SLOTS];
-DWORD SweepFailValue;
-int SweepEnter(int slot, DWORD *args);
-DWORD SweepLeave(int slot, DWORD *args, DWORD result, DWORD popped, int mode);
+Arg SweepFailValue;
+int SweepEnter(int slot, Arg *args);
+Arg SweepLeave(int slot, Arg *args, Arg result, DWORD popped, int mode);
 void SweepDispatch(void);
 }
 
+// A rule's failure value as the import returns it: a result of -1 or an
+// NTSTATUS is a 32-bit value widened with its sign (INVALID_HANDLE_VALUE
+// stays itself on x64).
+Arg FailValue(DWORD value)
+{
+    return (Arg)(LONG_PTR)(LONG)value;
+}
+
+#ifdef _WIN64
+// Each slot's stub puts its index in eax and jumps here. The four register
+// arguments go to the home area the caller keeps for them, so that they and
+// the arguments on the stack are one array. Enter decides: 0 call the import,
+// 1 fail it now, 2 call it and report failure after (a release). A called
+// import gets a copy of sixteen argument slots; the caller removes them, as
+// every x64 call does.
+const int STUB_BYTES = 32;
+asm(R"(
+    .text
+    .globl SweepDispatch
+SweepDispatch:
+    movq %rcx, 8(%rsp)
+    movq %rdx, 16(%rsp)
+    movq %r8, 24(%rsp)
+    movq %r9, 32(%rsp)
+    pushq %rbp
+    movq %rsp, %rbp
+    pushq %rbx
+    pushq %rsi
+    pushq %rdi
+    pushq %r12
+    movl %eax, %r12d
+    subq $48, %rsp
+    movl %r12d, %ecx
+    leaq 16(%rbp), %rdx
+    call SweepEnter
+    movl %eax, %ebx
+    cmpl $1, %eax
+    je 1f
+    subq $128, %rsp
+    leaq 16(%rbp), %rsi
+    movq %rsp, %rdi
+    movl $16, %ecx
+    cld
+    rep movsq
+    movq 0(%rsp), %rcx
+    movq 8(%rsp), %rdx
+    movq 16(%rsp), %r8
+    movq 24(%rsp), %r9
+    leaq SweepOriginals(%rip), %rax
+    call *(%rax,%r12,8)
+    addq $128, %rsp
+    movq %rbx, 32(%rsp)
+    movl %r12d, %ecx
+    leaq 16(%rbp), %rdx
+    movq %rax, %r8
+    xorl %r9d, %r9d
+    call SweepLeave
+    jmp 2f
+1:
+    movq SweepFailValue(%rip), %rax
+2:
+    addq $48, %rsp
+    popq %r12
+    popq %rdi
+    popq %rsi
+    popq %rbx
+    popq %rbp
+    ret
+)");
+#else
 // Each slot's stub pushes its index and jumps here. Enter decides: 0 call the
 // import, 1 fail it now, 2 call it and report failure after (a release). A
 // called import gets a copy of 64 bytes of arguments; what it removed of them
 // tells its argument size, which the return then removes from the caller's
 // stack as the import itself would have.
+const int STUB_BYTES = 16;
 asm(R"(
     .text
     .globl _SweepDispatch
@@ -323,6 +398,8 @@ _SweepDispatch:
     ret
 )");
 
+#endif
+
 BYTE *g_stubs = NULL;
 
 void WriteSlot(void **slot, void *value)
@@ -335,17 +412,28 @@ void WriteSlot(void **slot, void *value)
 
 void MakeStub(int s)
 {
-    BYTE *stub = g_stubs + s * 16;
+    BYTE *stub = g_stubs + s * STUB_BYTES;
+#ifdef _WIN64
+    stub[0] = 0xB8; // mov eax, imm32
+    *(DWORD *)(stub + 1) = (DWORD)s;
+    stub[5] = 0x49; // mov r11, imm64: the dispatcher may lie beyond a rel32's reach
+    stub[6] = 0xBB;
+    *(void **)(stub + 7) = (void *)&SweepDispatch;
+    stub[15] = 0x41; // jmp r11
+    stub[16] = 0xFF;
+    stub[17] = 0xE3;
+#else
     stub[0] = 0x68; // push imm32
     *(DWORD *)(stub + 1) = (DWORD)s;
     stub[5] = 0xE9; // jmp rel32
     *(DWORD *)(stub + 6) = (DWORD)((BYTE *)&SweepDispatch - (stub + 10));
+#endif
 }
 
 // Data imports (the runtime's _iob, __mb_cur_max) are no functions and stay.
 void PatchAll(HMODULE module)
 {
-    g_stubs = (BYTE *)VirtualAlloc(NULL, MAX_SLOTS * 16, MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+    g_stubs = (BYTE *)VirtualAlloc(NULL, MAX_SLOTS * STUB_BYTES, MEM_COMMIT, PAGE_EXECUTE_READWRITE);
     for (const char *name : LOOKED_UP) {
         int s = g_slotCount++;
         g_slots[s] = Slot{NULL, RuleFor(name), name};
@@ -374,10 +462,10 @@ void PatchAll(HMODULE module)
             SweepOriginals[s] = slots[i];
             SweepPops[s] = (DWORD)rule->popBytes;
             MakeStub(s);
-            WriteSlot(&slots[i], g_stubs + s * 16);
+            WriteSlot(&slots[i], g_stubs + s * STUB_BYTES);
         }
     }
-    FlushInstructionCache(GetCurrentProcess(), g_stubs, MAX_SLOTS * 16);
+    FlushInstructionCache(GetCurrentProcess(), g_stubs, MAX_SLOTS * STUB_BYTES);
 }
 
 void UnpatchAll()
@@ -405,17 +493,17 @@ int g_exportIndex = -1;
 bool g_failDone = false;
 Call g_failed = {-1, -1};
 bool g_failAfterFailedOpen = false;
-DWORD g_failArgs[8];
+Arg g_failArgs[8];
 std::string g_popMismatch;
 
 // Held resources by kind and value; a positive count at the end is left behind.
-std::map<std::pair<std::string, DWORD>, int> g_held;
+std::map<std::pair<std::string, Arg>, int> g_held;
 int g_aviInit = 0;
 // Whether the last open or creation of a service failed: the manager's close
 // that follows it is unchecked.
 bool g_serviceOpenFailed = false;
 
-void Hold(const char *kind, DWORD value, int delta)
+void Hold(const char *kind, Arg value, int delta)
 {
     if (value == 0 && delta > 0)
         return;
@@ -423,14 +511,14 @@ void Hold(const char *kind, DWORD value, int delta)
 }
 
 // Timers die with their window.
-void DropTimersOf(DWORD window)
+void DropTimersOf(Arg window)
 {
     for (auto &held : g_held)
         if (held.first.first == "timer" && (held.first.second >> 16) == (window & 0xFFFF))
             held.second = 0;
 }
 
-extern "C" int SweepEnter(int slot, DWORD *args)
+extern "C" int SweepEnter(int slot, Arg *args)
 {
     DWORD saved = GetLastError();
     if (!g_armed || GetCurrentThreadId() != g_threadId) {
@@ -449,23 +537,23 @@ extern "C" int SweepEnter(int slot, DWORD *args)
     memcpy(g_failArgs, args, sizeof(g_failArgs));
     if (rule->kind == RELEASES)
         return 2;
-    SweepFailValue = rule->value;
+    SweepFailValue = FailValue(rule->value);
     const std::string &name = g_slots[slot].name;
     // An unreadable script reads as missing: the reader hands back the default.
     if (name == "GetPrivateProfileStringA" && args[3] != 0 && args[4] != 0) {
         lstrcpynA((char *)args[3], args[2] ? (const char *)args[2] : "", (int)args[4]);
-        SweepFailValue = (DWORD)lstrlenA((char *)args[3]);
+        SweepFailValue = (Arg)lstrlenA((char *)args[3]);
     }
     // A list box that is full says so with its own code.
     if (name == "SendMessageA" && args[1] == LB_ADDSTRING)
-        SweepFailValue = (DWORD)LB_ERRSPACE;
+        SweepFailValue = FailValue((DWORD)LB_ERRSPACE);
     if (rule->popBytes == 0)
         errno = rule->error == MEMORY ? ENOMEM : EACCES;
     SetLastError(rule->error);
     return 1;
 }
 
-void Account(const std::string &name, DWORD *args, DWORD result)
+void Account(const std::string &name, Arg *args, Arg result)
 {
     if (name == "OpenSCManagerA" || name == "OpenServiceA" || name == "CreateServiceA") {
         Hold("service handle", result, 1);
@@ -483,11 +571,11 @@ void Account(const std::string &name, DWORD *args, DWORD result)
     else if (name == "DeregisterEventSource")
         Hold("event source", args[0], -1);
     else if ((name == "RegOpenKeyExA" || name == "RegCreateKeyA") && result == ERROR_SUCCESS)
-        Hold("registry key", *(DWORD *)args[name == "RegOpenKeyExA" ? 4 : 2], 1);
+        Hold("registry key", *(Arg *)args[name == "RegOpenKeyExA" ? 4 : 2], 1);
     else if (name == "RegCloseKey")
         Hold("registry key", args[0], -1);
     else if (name == "LsaOpenPolicy" && result == 0)
-        Hold("policy handle", *(DWORD *)args[3], 1);
+        Hold("policy handle", *(Arg *)args[3], 1);
     else if (name == "LsaClose")
         Hold("policy handle", args[0], -1);
     else if (name == "LoadLibraryA" || name == "LoadLibraryExW")
@@ -514,7 +602,7 @@ void Account(const std::string &name, DWORD *args, DWORD result)
         Hold("runtime block", args[0], -1);
     else if ((name == "FormatMessageA" || name == "FormatMessageW") && result != 0 &&
              (args[0] & FORMAT_MESSAGE_ALLOCATE_BUFFER))
-        Hold("local block", *(DWORD *)args[4], 1);
+        Hold("local block", *(Arg *)args[4], 1);
     else if (name == "LocalFree")
         Hold("local block", args[0], -1);
     else if (name == "AVIFileInit")
@@ -522,7 +610,7 @@ void Account(const std::string &name, DWORD *args, DWORD result)
     else if (name == "AVIFileExit")
         g_aviInit--;
     else if (name == "AVIFileOpenA" && result == 0)
-        Hold("AVI file", *(DWORD *)args[0], 1);
+        Hold("AVI file", *(Arg *)args[0], 1);
     else if (name == "AVIFileRelease")
         Hold("AVI file", args[0], -1);
     else if (name == "GetWindowDC")
@@ -541,13 +629,18 @@ void Account(const std::string &name, DWORD *args, DWORD result)
     }
 }
 
-extern "C" DWORD SweepLeave(int slot, DWORD *args, DWORD result, DWORD popped, int mode)
+extern "C" Arg SweepLeave(int slot, Arg *args, Arg result, DWORD popped, int mode)
 {
     DWORD saved = GetLastError();
     const Slot &s = g_slots[slot];
+#ifndef _WIN64
+    // On x64 the caller removes the arguments: there is nothing to compare.
     if (popped != SweepPops[slot] && g_popMismatch.empty())
         g_popMismatch = s.name + " removes " + std::to_string(popped) + " bytes";
     SweepPops[slot] = popped;
+#else
+    (void)popped;
+#endif
     if (g_armed && GetCurrentThreadId() == g_threadId)
         Account(s.name, args, result);
     // A looked-up function is called through its stub, counted and failed
@@ -556,10 +649,10 @@ extern "C" DWORD SweepLeave(int slot, DWORD *args, DWORD result, DWORD popped, i
         for (int k = 0; k < g_slotCount; k++)
             if (g_slots[k].address == NULL && g_slots[k].name == (const char *)args[1]) {
                 SweepOriginals[k] = (void *)result;
-                result = (DWORD)(g_stubs + k * 16);
+                result = (Arg)(g_stubs + k * STUB_BYTES);
             }
     if (mode == 2) {
-        result = s.rule->value;
+        result = FailValue(s.rule->value);
         saved = s.rule->error;
     }
     SetLastError(saved);
@@ -621,7 +714,7 @@ bool IsFrameServiceExport(const std::string &e)
 // window that was not made fails to open the one or the other.
 bool g_fileClip = false;
 
-bool StatusExpectation(const std::string &f, const DWORD *args, long failure, Expectation *out)
+bool StatusExpectation(const std::string &f, const Arg *args, long failure, Expectation *out)
 {
     const char *openFailed = g_fileClip ? "Animate_Open file failed.\n" : "Animate_Open resource failed.\n";
     // A clip file that does not open falls back to the default clip; the
@@ -673,7 +766,7 @@ bool WriterExpectation(const std::string &f, Expectation *out)
     return false;
 }
 
-Expectation Expect(const std::string &e, const std::string &f, const DWORD *args, HWND target, HWND root)
+Expectation Expect(const std::string &e, const std::string &f, const Arg *args, HWND target, HWND root)
 {
     Expectation x = QUIET;
     // The hook's copy of its path (zeroed, unlike the SID lookup's blocks):

@@ -11,8 +11,12 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
 
+# Both cross compilers (the 32-bit and the x64 library), and Wine for both
+# kinds of prefix: wine32 runs the 32-bit programs, wine64 the x64 ones and a
+# 64-bit prefix's WOW64.
 for pkg in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-           mingw-w64-i686-dev wine wine32 xvfb xauth cmake make googletest imagemagick locales \
+           mingw-w64-i686-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
+           binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine32 wine64 xvfb xauth cmake make googletest imagemagick locales \
            nsis clang lld llvm libclang-rt-14-dev zip unzip osslsigncode openssl fonts-ipafont-gothic; do
     have_pkg "$pkg" || need="$need $pkg"
 done

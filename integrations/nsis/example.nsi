@@ -1,24 +1,34 @@
 ; A complete installer of a small Kivelstrand payload with kiv_inst.dll, in
 ; English, German and Polish: the program folder under Program Files, the
-; drive chooser for the render cache (interactive only), a status window with
-; a clip during the long steps (interactive only), the render service created
-; and started, the uninstall script kivunins.ini beside the library, and an
-; uninstaller that removes what the install made, by name, and says when it
-; could not.
+; drive chooser for the render cache on a page of its own (interactive only),
+; a status window with a clip during the long steps (interactive only), the
+; render service created and started, the uninstall script kivunins.ini
+; beside the library, written afresh in UTF-16, and an uninstaller that
+; removes what the install made, by name, and says when it could not.
 ; Run again, or a later version, it upgrades: the running service is stopped
 ; before its program is replaced, then started again, and keeps what an
 ; administrator set on it. An install that lives elsewhere (1.0.x kept its
 ; program at a drive root) moves here: the service is pointed at the new
 ; program and the old folder goes.
 ;
-;   makensis [-DKIV_SERVICE_EXE=<service program>] example.nsi
+;   makensis [-DKIV_SERVICE_EXE=<service program>] [-DKIV_AMD64] example.nsi
 ;
 ; Paths given with -D are absolute, or relative to this file's folder.
+; -DKIV_AMD64 makes a 64-bit installer (amd64-unicode) that installs into the
+; 64-bit Program Files; without it the installer is 32-bit (x86-unicode) and
+; installs into the 32-bit one (Program Files (x86) on 64-bit Windows).
 ; Silent:  kivelstrand-setup.exe /S [/LANG=<language id>] [/D=<program folder>]
 ; Exit codes: 0 installed; 1 cancelled; 2 failed (a service that would not
-; stop, be created, be pointed at the new program or start); 3 refused: the
+; stop, be created, be pointed at the new program or start; the uninstall
+; script is this version's from the start); 3 refused: the
 ; cache folder is there already and no earlier install made it, or it is a
-; link (nothing written).
+; link, or its drive keeps no access rights (nothing written); 4 refused: the
+; program folder does not lie below Program Files (nothing written); 5 the
+; uninstall script kivunins.ini could not be replaced (nothing changed).
+
+!ifdef KIV_AMD64
+  Target amd64-unicode
+!endif
 
 Unicode true
 
@@ -36,6 +46,17 @@ Unicode true
 !ifndef KIV_SERVICE_EXE
   !define KIV_SERVICE_EXE "${KIV_DIST}\kivrender.exe"
 !endif
+; The library for this installer's target: Plugins\<target>\kiv_inst.dll of
+; the release; the 32-bit one beside the release's header where a release
+; has no plug-in folders.
+!ifndef KIV_PLUGINS
+  !define KIV_PLUGINS "${KIV_DIST}\Plugins"
+!endif
+!ifndef KIV_AMD64
+  !if ! /FileExists "${KIV_PLUGINS}\x86-unicode\kiv_inst.dll"
+    !define KIV_INST_DLL_FILE "${KIV_DIST}\kiv_inst.dll"
+  !endif
+!endif
 !ifndef KIV_SERVICE_NAME
   !define KIV_SERVICE_NAME "KivRenderServer"
 !endif
@@ -50,7 +71,11 @@ Unicode true
   !define KIV_VERSION "1.2.0"
 !endif
 !ifndef KIV_OUTFILE
-  !define KIV_OUTFILE "${KIV_DIST}\kivelstrand-setup.exe"
+  !ifdef KIV_AMD64
+    !define KIV_OUTFILE "${KIV_DIST}\kivelstrand-setup-x64.exe"
+  !else
+    !define KIV_OUTFILE "${KIV_DIST}\kivelstrand-setup.exe"
+  !endif
 !endif
 !define PRODUCT "Kivelstrand"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
@@ -58,21 +83,28 @@ Unicode true
 ; The cache's access, given when the folder is made: SYSTEM and
 ; Administrators full control, Users read and run, nothing inherited.
 !define DATA_SDDL "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
-; Where the uninstaller leaves the hook's log once the program folder is gone.
-!define REMOVAL_LOG "$TEMP\${PRODUCT}-kivuninslog.txt"
+; SYSTEM and Administrators only, nothing inherited: the folder that keeps
+; the removal's log, and a 1.0.x program folder before it is emptied.
+!define ADMIN_SDDL "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+; Program Files of the installer's own kind.
+!ifdef KIV_AMD64
+  !define PROGRAM_FILES "$PROGRAMFILES64"
+!else
+  !define PROGRAM_FILES "$PROGRAMFILES"
+!endif
 
 !addincludedir "${KIV_HERE}"
 !include "kiv_inst.nsh"
 !include LogicLib.nsh
 !include FileFunc.nsh
+!include nsDialogs.nsh
 
 Name "${PRODUCT} ${KIV_VERSION}"
 OutFile "${KIV_OUTFILE}"
 ; Program Files: only administrators can change what the LocalSystem service
-; runs and what the elevated uninstaller loads.
-InstallDir "$PROGRAMFILES\${PRODUCT}"
-; An upgrade goes where the installed version is.
-InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+; runs and what the elevated uninstaller loads. An upgrade goes where the
+; installed version is when that lies there too (.onInit).
+InstallDir "${PROGRAM_FILES}\${PRODUCT}"
 RequestExecutionLevel admin
 
 ; The first is the default; the installer shows the one that matches the
@@ -87,9 +119,9 @@ LoadLanguageFile "${NSISDIR}\Contrib\Language files\Polish.nlf"
 LangString SetupTitle ${EN} "${PRODUCT} Setup"
 LangString SetupTitle ${DE} "${PRODUCT} Installation"
 LangString SetupTitle ${PL} "Instalator ${PRODUCT}"
-LangString DirTextMsg ${EN} "Setup will install ${PRODUCT} ${KIV_VERSION} in the following folder."
-LangString DirTextMsg ${DE} "${PRODUCT} ${KIV_VERSION} wird in den folgenden Ordner installiert."
-LangString DirTextMsg ${PL} "${PRODUCT} ${KIV_VERSION} zostanie zainstalowany w poniższym folderze."
+LangString DirTextMsg ${EN} "Setup will install ${PRODUCT} ${KIV_VERSION} in the following folder, which must lie below ${PROGRAM_FILES}."
+LangString DirTextMsg ${DE} "${PRODUCT} ${KIV_VERSION} wird in den folgenden Ordner installiert; er muss unterhalb von ${PROGRAM_FILES} liegen."
+LangString DirTextMsg ${PL} "${PRODUCT} ${KIV_VERSION} zostanie zainstalowany w poniższym folderze, który musi leżeć w ${PROGRAM_FILES}."
 LangString DrivePrompt ${EN} "Setup will keep the ${PRODUCT} render cache on the drive you select below."
 LangString DrivePrompt ${DE} "Der Render-Cache von ${PRODUCT} wird auf dem unten gewählten Laufwerk abgelegt."
 LangString DrivePrompt ${PL} "Pamięć podręczna renderowania ${PRODUCT} zostanie umieszczona na wybranym poniżej dysku."
@@ -118,7 +150,7 @@ LangString NoDialog ${EN} "The drive chooser could not be shown; the render cach
 LangString NoDialog ${DE} "Die Laufwerksauswahl konnte nicht angezeigt werden; der Render-Cache bleibt beim Programm."
 LangString NoDialog ${PL} "Nie udało się pokazać wyboru dysku; pamięć podręczna pozostaje obok programu."
 LangString FolderRefused ${EN} "The folder $CacheDir is there already and no earlier ${PRODUCT} setup made it, or it is a link. Setup will not use it: choose another drive for the render cache, or another program folder."
-LangString FolderRefused ${DE} "Den Ordner $CacheDir gibt es schon, und keine frühere ${PRODUCT}-Installation hat ihn angelegt, oder er ist eine Verknüpfung. Er wird nicht verwendet: Wählen Sie ein anderes Laufwerk für den Render-Cache oder einen anderen Programmordner."
+LangString FolderRefused ${DE} "Den Ordner $CacheDir gibt es schon, und keine frühere ${PRODUCT}-Installation hat ihn angelegt, oder er ist eine symbolische Verknüpfung. Er wird nicht verwendet: Wählen Sie ein anderes Laufwerk für den Render-Cache oder einen anderen Programmordner."
 LangString FolderRefused ${PL} "Folder $CacheDir już istnieje i nie utworzyła go żadna wcześniejsza instalacja ${PRODUCT} albo jest on łączem. Instalator go nie użyje: wybierz inny dysk na pamięć podręczną lub inny folder programu."
 LangString Stopping ${EN} "Stopping the ${PRODUCT} render service..."
 LangString Stopping ${DE} "Der Renderdienst von ${PRODUCT} wird beendet..."
@@ -133,7 +165,7 @@ LangString NotRepointed ${EN} "The render service could not be pointed at the ne
 LangString NotRepointed ${DE} "Der Renderdienst konnte nicht auf das neue Programm umgestellt werden (Fehler $0); der alte Ordner bleibt."
 LangString NotRepointed ${PL} "Nie udało się wskazać usłudze renderowania nowego programu (błąd $0); stary folder pozostaje."
 LangString NotStarted ${EN} "The render service did not start."
-LangString NotStarted ${DE} "Der Renderdienst wurde nicht gestartet."
+LangString NotStarted ${DE} "Der Renderdienst konnte nicht gestartet werden."
 LangString NotStarted ${PL} "Usługa renderowania nie uruchomiła się."
 LangString CacheFailed ${EN} "The folder $CacheDir could not be made (error $0)."
 LangString CacheFailed ${DE} "Der Ordner $CacheDir konnte nicht angelegt werden (Fehler $0)."
@@ -142,7 +174,7 @@ LangString Moved ${EN} "${PRODUCT} moved from $OldDir to $INSTDIR."
 LangString Moved ${DE} "${PRODUCT} wurde von $OldDir nach $INSTDIR verschoben."
 LangString Moved ${PL} "${PRODUCT} przeniesiono z $OldDir do $INSTDIR."
 LangString Kept ${EN} "$1 is not empty, or is a link: it stays."
-LangString Kept ${DE} "$1 ist nicht leer oder ist eine Verknüpfung: Der Ordner bleibt."
+LangString Kept ${DE} "$1 ist nicht leer oder ist eine symbolische Verknüpfung: Der Ordner bleibt."
 LangString Kept ${PL} "$1 nie jest pusty albo jest łączem: pozostaje."
 LangString Removing ${EN} "Removing the render service..."
 LangString Removing ${DE} "Der Renderdienst wird entfernt..."
@@ -150,9 +182,21 @@ LangString Removing ${PL} "Usuwanie usługi renderowania..."
 LangString NotRemoved ${EN} "The ${KIV_SERVICE_NAME} service could not be removed. Stop it and run the uninstaller again."
 LangString NotRemoved ${DE} "Der Dienst ${KIV_SERVICE_NAME} konnte nicht entfernt werden. Beenden Sie ihn und starten Sie die Deinstallation erneut."
 LangString NotRemoved ${PL} "Nie udało się usunąć usługi ${KIV_SERVICE_NAME}. Zatrzymaj ją i uruchom deinstalator ponownie."
-LangString LogMoved ${EN} "The removal's log is ${REMOVAL_LOG}."
-LangString LogMoved ${DE} "Das Protokoll der Deinstallation ist ${REMOVAL_LOG}."
-LangString LogMoved ${PL} "Dziennik deinstalacji: ${REMOVAL_LOG}."
+LangString LogMoved ${EN} "The removal's log is $1\kivuninslog.txt."
+LangString LogMoved ${DE} "Das Protokoll der Deinstallation ist $1\kivuninslog.txt."
+LangString LogMoved ${PL} "Dziennik deinstalacji: $1\kivuninslog.txt."
+LangString LogKept ${EN} "No protected folder could be made for the removal's log (error $0): it stays in $INSTDIR."
+LangString LogKept ${DE} "Für das Protokoll der Deinstallation konnte kein geschützter Ordner angelegt werden (Fehler $0): Es bleibt in $INSTDIR."
+LangString LogKept ${PL} "Nie udało się utworzyć chronionego folderu na dziennik deinstalacji (błąd $0): pozostaje w $INSTDIR."
+LangString NoAcls ${EN} "The drive of $CacheDir keeps no access rights (a FAT or exFAT drive, say): anybody could change the render cache there. Setup will not use it: choose another drive for the render cache."
+LangString NoAcls ${DE} "Das Laufwerk von $CacheDir speichert keine Zugriffsrechte (etwa ein FAT- oder exFAT-Laufwerk): Jeder könnte den Render-Cache dort ändern. Es wird nicht verwendet: Wählen Sie ein anderes Laufwerk für den Render-Cache."
+LangString NoAcls ${PL} "Dysk folderu $CacheDir nie przechowuje uprawnień dostępu (np. dysk FAT lub exFAT): każdy mógłby tam zmienić pamięć podręczną renderowania. Instalator go nie użyje: wybierz inny dysk na pamięć podręczną."
+LangString ScriptNotReplaced ${EN} "The uninstall script $INSTDIR\kivunins.ini could not be replaced (error $0); another program may hold it open. Nothing was changed: close that program and run setup again."
+LangString ScriptNotReplaced ${DE} "Das Deinstallationsskript $INSTDIR\kivunins.ini konnte nicht ersetzt werden (Fehler $0); vielleicht hält ein anderes Programm es offen. Nichts wurde geändert: Schließen Sie dieses Programm und starten Sie die Installation erneut."
+LangString ScriptNotReplaced ${PL} "Nie udało się zastąpić skryptu deinstalacji $INSTDIR\kivunins.ini (błąd $0); być może inny program trzyma go otwartym. Niczego nie zmieniono: zamknij ten program i uruchom instalator ponownie."
+LangString OldKept ${EN} "$1 could not be protected before its removal (error $0): it stays as it is."
+LangString OldKept ${DE} "$1 konnte vor dem Entfernen nicht geschützt werden (Fehler $0): Der Ordner bleibt, wie er ist."
+LangString OldKept ${PL} "Nie udało się zabezpieczyć $1 przed usunięciem (błąd $0): pozostaje bez zmian."
 
 DirText "$(DirTextMsg)"
 
@@ -165,8 +209,8 @@ Var OldCache
 ; Why the cache stays beside the program, for the log of the install.
 Var DriveNote
 
-Page custom ChooseDrive
 Page directory "" "" DirectoryLeave
+Page custom DrivePage
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
@@ -201,7 +245,11 @@ UninstPage instfiles
     ${IfThen} $0 = 1 ${|} Return ${|}
     Delete "$1\kiv_inst.dll"
     Delete "$1\kivunins.ini"
-    Delete "$1\kivuninslog.txt"
+    Delete "$1\kivunins.new"
+    ; The uninstaller has moved the log of its removal away, or keeps it here.
+    !if "${UN}" == ""
+      Delete "$1\kivuninslog.txt"
+    !endif
     Delete "$1\uninst.exe"
     !insertmacro _IsLink "$1\bin"
     ${If} $0 = 0
@@ -270,7 +318,9 @@ FunctionEnd
 
 ; $0 = 1 when the cache folder may be used: it is not there (setup makes it,
 ; fresh and protected), or an earlier install of this product made it; 0
-; when it is there and not ours, or it or its parent folder is a link.
+; when it is there and not ours, or it or its parent folder is a link; 2 when
+; its volume keeps no access rights (FAT, exFAT: no FILE_PERSISTENT_ACLS), so
+; that its protection would be no protection.
 Function CheckCacheDir
   ${GetParent} $CacheDir $1
   !insertmacro _IsLink "$1"
@@ -286,32 +336,77 @@ Function CheckCacheDir
   ${If} $2 <> -1
   ${AndIf} $CacheDir != $OldCache
     StrCpy $0 0
+    Return
+  ${EndIf}
+  System::Call 'kernel32::GetVolumePathNameW(w "$CacheDir", w .r1, i ${NSIS_MAX_STRLEN})i.r2'
+  ${If} $2 <> 0
+    System::Call 'kernel32::GetVolumeInformationW(w r1, p 0, i 0, p 0, p 0, *i .r3, p 0, i 0)i.r2'
+  ${EndIf}
+  ${If} $2 = 0
+    StrCpy $0 2
+  ${Else}
+    IntOp $3 $3 & 0x8
+    ${IfThen} $3 = 0 ${|} StrCpy $0 2 ${|}
+  ${EndIf}
+FunctionEnd
+
+; The box that says why the cache folder is refused: $0 from CheckCacheDir.
+Function CacheRefusedBox
+  ${If} $0 = 2
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(NoAcls)"
+  ${Else}
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(FolderRefused)"
+  ${EndIf}
+FunctionEnd
+
+; $0 = 1 when the folder $1 lies below the 32-bit or the 64-bit Program Files
+; folder (the same on 32-bit Windows), which only administrators can change.
+Function BelowProgramFiles
+  StrCpy $0 0
+  StrLen $3 $1
+  ${ForEach} $4 32 64 + 32
+    StrCpy $5 $PROGRAMFILES32
+    ${IfThen} $4 = 64 ${|} StrCpy $5 $PROGRAMFILES64 ${|}
+    StrLen $2 $5
+    IntOp $2 $2 + 1
+    StrCpy $6 $1 $2
+    ${If} $6 == "$5\"
+    ${AndIf} $3 > $2
+      StrCpy $0 1
+    ${EndIf}
+  ${Next}
+FunctionEnd
+
+; $0 = 1 when the program folder may be used: below Program Files, and
+; written in its plain full form (a folder with "." or ".." steps or forward
+; slashes is refused rather than compared).
+Function CheckProgramFolder
+  StrCpy $0 0
+  System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r1, p 0)i.r2'
+  ${If} $2 <> 0
+  ${AndIf} $2 < ${NSIS_MAX_STRLEN}
+  ${AndIf} $1 S== $INSTDIR
+    Call BelowProgramFiles
   ${EndIf}
 FunctionEnd
 
 ; Makes the cache folder with its access in one step, so that nobody can put
 ; anything in it or link it elsewhere in between; a folder an earlier install
-; made is kept. $0: 1 the folder is ours, 0 refused, 2 failed (error in $1).
+; made is kept. $0: 1 the folder is ours, 0 or 2 refused (as CheckCacheDir),
+; 3 failed (error in $1).
 Function MakeCacheDir
   Call CheckCacheDir
-  ${IfThen} $0 = 0 ${|} Return ${|}
+  ${IfThen} $0 <> 1 ${|} Return ${|}
   System::Call 'kernel32::GetFileAttributesW(w "$CacheDir")i.r2'
   ${IfThen} $2 <> -1 ${|} Return ${|}
-  StrCpy $0 2
-  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${DATA_SDDL}", i 1, *p .r2, p 0)i.r3 ?e'
-  Pop $1
-  ${IfThen} $3 = 0 ${|} Return ${|}
-  ; SECURITY_ATTRIBUTES: size, descriptor, not inheritable
-  System::Call '*(i 12, p r2, i 0)p.r3'
-  System::Call 'kernel32::CreateDirectoryW(w "$CacheDir", p r3)i.r4 ?e'
-  Pop $1
-  System::Free $3
-  System::Call 'kernel32::LocalFree(p r2)'
-  ${If} $4 <> 0
+  ${KivMakeProtectedFolder} "$CacheDir" "${DATA_SDDL}" $1
+  ${If} $1 = 0
     StrCpy $0 1
   ${ElseIf} $1 = 183
     ; It appeared since the check: not ours.
     StrCpy $0 0
+  ${Else}
+    StrCpy $0 3
   ${EndIf}
 FunctionEnd
 
@@ -322,19 +417,40 @@ Function .onInit
   ${GetOptions} $0 "/LANG=" $1
   ${IfNotThen} ${Errors} ${|} StrCpy $LANGUAGE $1 ${|}
   Call ReadEarlierInstall
-  ; No page runs in a silent installer: the cache goes beside the program,
-  ; and a folder there that is not ours ends it before anything is written.
+  ; An upgrade goes where the installed version is, unless /D= said
+  ; otherwise or that folder does not lie below Program Files (1.0.x put it
+  ; at a drive root): then the install moves.
+  ${If} $INSTDIR == "${PROGRAM_FILES}\${PRODUCT}"
+  ${AndIf} $OldDir != ""
+    StrCpy $1 $OldDir
+    Call BelowProgramFiles
+    ${IfThen} $0 = 1 ${|} StrCpy $INSTDIR $OldDir ${|}
+  ${EndIf}
+  ; No page runs in a silent installer: a program folder elsewhere, or a
+  ; cache beside the program in a folder that is not ours, ends it before
+  ; anything is written.
   ${If} ${Silent}
+    Call CheckProgramFolder
+    ${If} $0 = 0
+      SetErrorLevel 4
+      Quit
+    ${EndIf}
     Call ResolveCacheDir
     Call CheckCacheDir
-    ${If} $0 = 0
+    ${If} $0 <> 1
       SetErrorLevel 3
       Quit
     ${EndIf}
   ${EndIf}
   ; The installer's own copy of the library, for the calls below.
   InitPluginsDir
-  File "/oname=$PLUGINSDIR\kiv_inst.dll" "${KIV_DIST}\kiv_inst.dll"
+  File "/oname=$PLUGINSDIR\kiv_inst.dll" "${KIV_INST_DLL_FILE}"
+FunctionEnd
+
+; The directory page's Next stays disabled for a folder elsewhere.
+Function .onVerifyInstDir
+  Call CheckProgramFolder
+  ${IfThen} $0 = 0 ${|} Abort ${|}
 FunctionEnd
 
 ; The installer's copy is loaded until the end; unloaded, the installer can
@@ -351,12 +467,43 @@ Function .onGUIEnd
   ${KivUnload}
 FunctionEnd
 
-; Pages are skipped in a silent installer, so the chooser only shows when
-; someone is there to answer it. Back on the first page is a cancel too. A
-; folder on the chosen drive that is not ours: the user is told and chooses
-; again. Every other result keeps the cache beside the program, and the
-; install's log says why.
+; The program folder decides where a cache on its drive goes: checked here.
+; Refused, the page stays: another folder.
+Function DirectoryLeave
+  Call ResolveCacheDir
+  Call CheckCacheDir
+  ${If} $0 <> 1
+    Call CacheRefusedBox
+    Abort
+  ${EndIf}
+FunctionEnd
+
+; The drive for the render cache, on a page of its own. Pages are skipped in
+; a silent installer, so the chooser only shows when someone is there to
+; answer it. It opens from a timer once the page shows, so that the wizard,
+; visible and active, is its owner.
+Function DrivePage
+  StrCpy $DriveNote ""
+  nsDialogs::Create 1018
+  Pop $0
+  ${If} $0 == error
+    StrCpy $DriveNote "$(NoDialog)"
+    StrCpy $CacheDrive ""
+    Abort
+  ${EndIf}
+  ${NSD_CreateLabel} 0 0 100% 24u "$(DrivePrompt)"
+  Pop $0
+  ${NSD_CreateTimer} ChooseDrive 1
+  nsDialogs::Show
+FunctionEnd
+
+; Next goes on to the install; Back returns to the program folder's page;
+; Cancel ends setup with 1. A folder on the chosen drive that is not ours, or
+; a drive without access rights: the user is told and chooses again. Every
+; other result keeps the cache beside the program, the install's log says
+; why, and setup goes on.
 Function ChooseDrive
+  ${NSD_KillTimer} ChooseDrive
   StrCpy $DriveNote ""
   ${Do}
     ${KivAskDrive} 20 "$(SetupTitle)" "$(DrivePrompt)" $0 $1
@@ -366,10 +513,15 @@ Function ChooseDrive
       Call ResolveCacheDir
       Call CheckCacheDir
       ${IfThen} $0 = 1 ${|} ${ExitDo} ${|}
-      MessageBox MB_OK|MB_ICONEXCLAMATION "$(FolderRefused)"
-    ${Case2} 2 3
+      Call CacheRefusedBox
+    ${Case} 2
+      ; The wizard's own Back.
+      SendMessage $HWNDPARENT ${WM_COMMAND} 3 0
+      Return
+    ${Case} 3
       SetErrorLevel 1
-      Quit
+      SendMessage $HWNDPARENT ${WM_COMMAND} 2 0
+      Return
     ${Case} 4
       StrCpy $DriveNote "$(NoDrive)"
       ${ExitDo}
@@ -382,17 +534,8 @@ Function ChooseDrive
     ${EndSelect}
   ${Loop}
   ${IfThen} $DriveNote != "" ${|} StrCpy $CacheDrive "" ${|}
-FunctionEnd
-
-; The program folder decides where a cache on its drive goes: checked again
-; here. Refused, the page stays: another folder, or Back for another drive.
-Function DirectoryLeave
-  Call ResolveCacheDir
-  Call CheckCacheDir
-  ${If} $0 = 0
-    MessageBox MB_OK|MB_ICONEXCLAMATION "$(FolderRefused)"
-    Abort
-  ${EndIf}
+  ; The wizard's own Next.
+  SendMessage $HWNDPARENT ${WM_COMMAND} 1 0
 FunctionEnd
 
 ; Opens or updates the status window with a clip and a text (interactive
@@ -424,8 +567,52 @@ FunctionEnd
   Abort
 !macroend
 
+; The uninstall script, written beside the one in use and put in its place:
+; an earlier version's entries (a command it ran, say) cannot survive in it.
+; UTF-16, so that the hook removes the service by its name exactly. $0: 0, or
+; the error that kept it from being replaced.
+Function WriteUninstallScript
+  ${KivNewUnicodeScript} "$INSTDIR\kivunins.new" $0
+  ${IfThen} $0 <> 0 ${|} Return ${|}
+  ${KivScriptEntry} "$INSTDIR\kivunins.new" "ServiceDelete" "Service0" "${KIV_SERVICE_NAME}" $0
+  ${If} $0 <> 0
+    Delete "$INSTDIR\kivunins.new"
+    Return
+  ${EndIf}
+  ${KivReplaceScript} "$INSTDIR\kivunins.new" "$INSTDIR\kivunins.ini" $0
+FunctionEnd
+
+; A program folder of 1.0.x ($1, at a drive root) could be changed by every
+; user: its folders get an administrators-only access list before anything
+; in them is checked or deleted, so nothing can be swapped in between. $0:
+; 0, or the error that left it as it was.
+Function ProtectOldFolder
+  ${KivProtectFolder} "$1" "${ADMIN_SDDL}" $0
+  ${IfThen} $0 <> 0 ${|} Return ${|}
+  ${ForEach} $2 0 1 + 1
+    StrCpy $3 "$1\bin"
+    ${IfThen} $2 = 1 ${|} StrCpy $3 "$1\cache" ${|}
+    ${KivProtectFolder} "$3" "${ADMIN_SDDL}" $0
+    ; A folder that is not there has nothing to swap.
+    ${If} $0 = 2
+    ${OrIf} $0 = 3
+      StrCpy $0 0
+    ${EndIf}
+    ${IfThen} $0 <> 0 ${|} Return ${|}
+  ${Next}
+FunctionEnd
+
 Section "${PRODUCT}"
   ${IfThen} $DriveNote != "" ${|} DetailPrint $DriveNote ${|}
+  ; The script first: when it cannot be replaced, nothing else has changed.
+  SetOutPath "$INSTDIR"
+  Call WriteUninstallScript
+  ${If} $0 <> 0
+    DetailPrint "$(ScriptNotReplaced)"
+    MessageBox MB_OK|MB_ICONSTOP "$(ScriptNotReplaced)" /SD IDOK
+    SetErrorLevel 5
+    Abort
+  ${EndIf}
   ; Upgrading: a running service holds its program open. Stop it before
   ; the first file is written; it stays installed with its settings.
   ${KivServiceExists} "${KIV_SERVICE_NAME}" $R0
@@ -442,9 +629,8 @@ Section "${PRODUCT}"
   ${EndIf}
 
   !insertmacro _Status ":FILECOPY" "$(Copying)"
-  SetOutPath "$INSTDIR"
   ; The uninstall hook's copy: kivunins.ini and kivuninslog.txt lie beside it.
-  File "${KIV_DIST}\kiv_inst.dll"
+  File "${KIV_INST_DLL_FILE}"
   SetOutPath "$INSTDIR\bin"
   File "/oname=kivrender.exe" "${KIV_SERVICE_EXE}"
 
@@ -454,16 +640,13 @@ Section "${PRODUCT}"
   ${If} $0 = 0
     !insertmacro _Fail 3 "$(FolderRefused)"
   ${ElseIf} $0 = 2
+    !insertmacro _Fail 3 "$(NoAcls)"
+  ${ElseIf} $0 = 3
     StrCpy $0 $1
     !insertmacro _Fail 2 "$(CacheFailed)"
   ${EndIf}
   FileOpen $2 "$CacheDir\frames.idx" w
   FileClose $2
-
-  ; What the uninstall hook removes: the service. The files go by name in
-  ; the Uninstall section. An older script may hold more: it is replaced.
-  Delete "$INSTDIR\kivunins.ini"
-  WriteINIStr "$INSTDIR\kivunins.ini" "ServiceDelete" "Service0" "${KIV_SERVICE_NAME}"
 
   ; The entry before the service: whatever fails below, the product can be
   ; removed.
@@ -517,7 +700,14 @@ Section "${PRODUCT}"
   ${AndIf} $OldDir != $INSTDIR
     DetailPrint "$(Moved)"
     StrCpy $1 $OldDir
-    Call RemoveProgramFolder
+    Call BelowProgramFiles
+    StrCpy $1 $OldDir
+    ${If} $0 = 0
+      Call ProtectOldFolder
+      ${IfThen} $0 <> 0 ${|} StrCpy $OldDir "" ${|}
+      ${IfThen} $0 <> 0 ${|} DetailPrint "$(OldKept)" ${|}
+    ${EndIf}
+    ${IfThen} $OldDir != "" ${|} Call RemoveProgramFolder ${|}
   ${EndIf}
   ${If} $OldCache != ""
   ${AndIf} $OldCache != $CacheDir
@@ -565,10 +755,27 @@ Section "Uninstall"
   ${KivUnload}
   ReadRegStr $1 SHCTX "${UNINSTALL_KEY}" "CacheFolder"
   ${IfThen} $1 != "" ${|} Call un.RemoveDataFolder ${|}
-  ; The log leaves the program folder, which can then go.
-  Delete "${REMOVAL_LOG}"
-  Rename "$INSTDIR\kivuninslog.txt" "${REMOVAL_LOG}"
-  ${IfThen} ${FileExists} "${REMOVAL_LOG}" ${|} DetailPrint "$(LogMoved)" ${|}
+  ; The log leaves the program folder, which can then go, for a folder made
+  ; now under a name nobody can guess, that only administrators and SYSTEM
+  ; can change: nobody can put anything in its place in the shared
+  ; temporary folder of a removal run as SYSTEM.
+  ${If} ${FileExists} "$INSTDIR\kivuninslog.txt"
+    System::Call 'ole32::CoCreateGuid(g .r2)'
+    StrCpy $1 "$TEMP\${PRODUCT} removal $2"
+    ${KivMakeProtectedFolder} "$1" "${ADMIN_SDDL}" $0
+    ${If} $0 = 0
+      System::Call 'kernel32::MoveFileW(w "$INSTDIR\kivuninslog.txt", w "$1\kivuninslog.txt")i.r3 ?e'
+      Pop $0
+      ${If} $3 <> 0
+        DetailPrint "$(LogMoved)"
+      ${Else}
+        RMDir "$1"
+        DetailPrint "$(LogKept)"
+      ${EndIf}
+    ${Else}
+      DetailPrint "$(LogKept)"
+    ${EndIf}
+  ${EndIf}
   StrCpy $1 $INSTDIR
   Call un.RemoveProgramFolder
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"

@@ -78,7 +78,8 @@ rm -f "$unix_dir/kivuninslog.txt"
 # puts in the Windows folder's Logs (only administrators may write there),
 # and the program folder goes. The NSIS example keeps the data beside the
 # program when silent and deletes them by name itself; its uninstaller
-# moves the log to the temporary folder, so that no folder stays behind.
+# moves the log into a folder it makes in the temporary folder, under a
+# name of its own, so that no folder stays behind.
 # Neither has a command.
 temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
 if [ "$engine" = inno ]; then
@@ -88,7 +89,8 @@ if [ "$engine" = inno ]; then
     log="$work/log.txt"
 else
     data="$dir\\cache"
-    log="$temp/Kivelstrand-kivuninslog.txt"
+    rm -rf "$temp"/Kivelstrand\ removal\ *
+    log="$work/log.txt"
 fi
 commands="Key name is Command0"
 after=
@@ -123,6 +125,19 @@ LOG
 # The Inno uninstaller logs each line with a time stamp.
 [ "$engine" = inno ] && tr -d '\r' < "$uninstall_log" |
     sed -n 's/^[-0-9]* [0-9:.]*   kivuninslog\.txt: //p' > "$log"
+# The NSIS uninstaller's copy ends after the system's removal has returned;
+# its log is in a folder it made, "Kivelstrand removal {GUID}". The hook
+# wrote it in UTF-8 (the script is Unicode): compared without the mark.
+if [ "$engine" = nsis ]; then
+    for _ in $(seq 1 100); do
+        ls "$temp"/Kivelstrand\ removal\ \{*\}/kivuninslog.txt >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    folders=$(ls -d "$temp"/Kivelstrand\ removal\ \{*\} 2>/dev/null | wc -l)
+    [ "$folders" = 1 ] || fail "$folders folders of the removal's log in $temp"
+    sed '1s/^\xef\xbb\xbf//' "$temp"/Kivelstrand\ removal\ \{*\}/kivuninslog.txt > "$log"
+    rm -rf "$temp"/Kivelstrand\ removal\ *
+fi
 [ -f "$log" ] || fail "no log of the removal at $log"
 tr -d '\r' < "$log" | diff "$work/expected-log.txt" - || fail "the log of the removal differs"
 # The hook starts the command and does not wait for it; Inno's second phase
@@ -152,16 +167,40 @@ for charset in ansi unicode; do
     [ "$charset" = unicode ] && flag=-DKIV_UNICODE
     makensis -V2 $flag -DKIV_DIST="$bin" -DKIV_OUT="$work" "$(dirname "$0")/macros.nsi" || fail "makensis failed"
     wine "$bin/dlgpress.exe" "kiv drive $charset" 3 >/dev/null &
-    wine "$work/macros-$charset.exe" || fail "$charset installer failed"
+    # The thread's languages around the chooser, from Wine's trace of the
+    # calls: Wine 8's preferred-language calls do nothing, so the calls are
+    # what can be checked.
+    wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'SetThreadPreferredUILanguages;SetThreadLocale' /f >/dev/null 2>&1
+    WINEDEBUG=+relay wine "$work/macros-$charset.exe" 2> "$work/macros-$charset.relay"
+    status=$?
+    wine reg delete 'HKCU\Software\Wine\Debug' /v RelayInclude /f >/dev/null 2>&1
+    [ $status = 0 ] || fail "$charset installer failed"
     wait
+    calls=$(sed -n 's/^[0-9a-f]*:Call [A-Za-z0-9]*\.\(SetThread[A-Za-z]*\)(\([0-9a-f]*\)[,)].*/\1 \2/p' \
+        "$work/macros-$charset.relay" | tr '\n' '|')
+    echo "$charset: $calls"
+    # The installer's language set (a list of languages by their numbers,
+    # MUI_LANGUAGE_ID; the locale 0x415), then both put back in the reverse
+    # order (the saved list, the locale the thread had). The trace shows no
+    # list's text: which list goes in is checked by reading the include.
+    [ "$calls" = "SetThreadPreferredUILanguages 00000004|SetThreadLocale 00000415|SetThreadLocale 00000409|SetThreadPreferredUILanguages 00000004|" ] ||
+        fail "$charset: the thread's languages were not set and put back as expected"
     got=$(cat "$work/macros-$charset.txt")
     echo "$charset: $got"
     # Only a Unicode installer holds a text outside the code page; its status
     # window shows it exactly.
     wide=
     [ "$charset" = unicode ] && wide=" wide=1,clear,exact"
-    [ "$got" = "exists=0 open=1,clear window=shown close=1 after-close=0 stopall=1 drive=1,C: locale=kept$wide pinned=gave-up register=kept" ] ||
+    [ "$got" = "exists=0 open=1,clear window=shown close=1 after-close=0 stopall=1 drive=1,C: locale=kept$wide script=0,0,0,clear held=5,set,gone folders=183,267 pinned=gave-up register=kept" ] ||
         fail "$charset: unexpected results"
+    # The script the macros made, held and not replaced: UTF-16 LE with its
+    # mark, the one entry exactly as the installer had it.
+    name=KivDemo-café
+    [ "$charset" = unicode ] && name=KivDemo-Łódź-東京
+    [ "$(head -c 2 "$work/script-$charset.ini" | od -An -tx1 | tr -d ' ')" = fffe ] || fail "$charset: the script is not UTF-16"
+    [ "$(iconv -f UTF-16 -t UTF-8 "$work/script-$charset.ini" | tr -d '\r')" = "$(printf '[ServiceDelete]\nService0=%s' "$name")" ] ||
+        fail "$charset: the script holds '$(iconv -f UTF-16 -t UTF-8 "$work/script-$charset.ini")'"
+    rm -f "$work/script-$charset.ini"
 done
 
 echo "== the example in Polish, on code page 1252"

@@ -5,9 +5,11 @@
 !ifdef KIV_UNICODE
   Unicode true
   !define CHARSET unicode
+  !define SCRIPT_NAME "KivDemo-Łódź-東京"
 !else
   Unicode false
   !define CHARSET ansi
+  !define SCRIPT_NAME "KivDemo-café"
 !endif
 !include "${__FILEDIR__}\..\..\integrations\nsis\kiv_inst.nsh"
 
@@ -44,20 +46,49 @@ Section
   System::Call 'kernel32::GetThreadLocale()i.R7'
   StrCpy $R8 "kept"
   ${IfThen} $R6 <> $R7 ${|} StrCpy $R8 "changed" ${|}
-  StrCpy $R2 ""
+  StrCpy $R0 ""
 !ifdef KIV_UNICODE
   ; Texts outside the code page reach the window as they are.
   ClearErrors
   ${KivFakeStatusOpen} "Łódź 東京" "kiv macros Łódź" $R3
-  StrCpy $R2 "clear"
-  ${IfThen} ${Errors} ${|} StrCpy $R2 "set" ${|}
+  StrCpy $R0 "clear"
+  ${IfThen} ${Errors} ${|} StrCpy $R0 "set" ${|}
   ${KivGetWindowByTitle} 0 "kiv macros Łódź" $R4
   System::Call 'user32::GetDlgItemTextW(p R4, i 1000, w .R6, i ${NSIS_MAX_STRLEN})'
   ${KivFakeStatusClose} $R5
   StrCpy $R4 "other"
   ${IfThen} $R6 S== "Łódź 東京" ${|} StrCpy $R4 "exact" ${|}
-  StrCpy $R2 " wide=$R3,$R2,$R4"
+  StrCpy $R0 " wide=$R3,$R0,$R4"
 !endif
+  ; The uninstall script: made afresh over an earlier file, an entry in
+  ; UTF-16 (the test reads the file), put in place; then a replace while the
+  ; script is held open (FileOpen shares reading and writing, not deletion)
+  ; fails, leaves the held script, and deletes the new one.
+  FileOpen $9 "$EXEDIR\script-${CHARSET}.new" w
+  FileWrite $9 "an earlier file"
+  FileClose $9
+  ClearErrors
+  ${KivNewUnicodeScript} "$EXEDIR\script-${CHARSET}.new" $R3
+  ${KivScriptEntry} "$EXEDIR\script-${CHARSET}.new" "ServiceDelete" "Service0" "${SCRIPT_NAME}" $R4
+  ${KivReplaceScript} "$EXEDIR\script-${CHARSET}.new" "$EXEDIR\script-${CHARSET}.ini" $R5
+  StrCpy $R2 "clear"
+  ${IfThen} ${Errors} ${|} StrCpy $R2 "set" ${|}
+  StrCpy $R2 " script=$R3,$R4,$R5,$R2"
+  ${KivNewUnicodeScript} "$EXEDIR\script-${CHARSET}.new" $R3
+  FileOpen $9 "$EXEDIR\script-${CHARSET}.ini" r
+  ClearErrors
+  ${KivReplaceScript} "$EXEDIR\script-${CHARSET}.new" "$EXEDIR\script-${CHARSET}.ini" $R4
+  StrCpy $R5 "clear"
+  ${IfThen} ${Errors} ${|} StrCpy $R5 "set" ${|}
+  FileClose $9
+  StrCpy $R6 "gone"
+  ${IfThen} ${FileExists} "$EXEDIR\script-${CHARSET}.new" ${|} StrCpy $R6 "left" ${|}
+  StrCpy $R2 "$R2 held=$R4,$R5,$R6"
+  ; Protected folders: one that is there is not made again (183); a file is
+  ; not protected as a folder (267).
+  ${KivMakeProtectedFolder} "$EXEDIR" "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" $R3
+  ${KivProtectFolder} "$EXEDIR\script-${CHARSET}.ini" "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" $R4
+  StrCpy $R2 "$R2 folders=$R3,$R4"
   ${KivUnload}
   ; A module that cannot go: the unload gives up and says so.
   ${KivServiceExists} "KivNoSuchService" $R6
@@ -67,6 +98,6 @@ Section
   StrCpy $R9 "returned"
   ${IfThen} ${Errors} ${|} StrCpy $R9 "gave-up" ${|}
   FileOpen $9 "$EXEDIR\macros-${CHARSET}.txt" w
-  FileWrite $9 "exists=$0 open=$1,$R1 window=$2 close=$3 after-close=$6 stopall=$4 drive=$7,$8 locale=$R8$R2 pinned=$R9 register=$5"
+  FileWrite $9 "exists=$0 open=$1,$R1 window=$2 close=$3 after-close=$6 stopall=$4 drive=$7,$8 locale=$R8$R0$R2 pinned=$R9 register=$5"
   FileClose $9
 SectionEnd

@@ -14,6 +14,9 @@ uninstall_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$k
 service_key="HKLM\\System\\CurrentControlSet\\Services\\$service"
 program_files='C:\Program Files'
 temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
+# The registry view reg.exe reads and writes: empty, or /reg:64 where `wine
+# reg` is the 32-bit tool of a 64-bit prefix.
+reg_view=${reg_view:-}
 
 fail() {
     echo "nsis $kind: $*" >&2
@@ -24,7 +27,7 @@ kivhost() {
 }
 # One value of a registry key, empty when there is none.
 reg_value() {
-    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+    wine reg query "$1" /v "$2" $reg_view 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
 # The example as installer NAME.exe with the service program SERVICE_EXE,
 # and more makensis options.
@@ -69,21 +72,35 @@ run_line() {
     echo "$name: exit code $code after $(awk "BEGIN { printf \"%.1f\", $(date +%s.%N) - $started }") s"
     return $code
 }
+# traced_line NAME LINE FUNCTIONS: runs LINE as run_line does on the desktop,
+# with Wine's trace of the calls into FUNCTIONS (";"-separated names): the
+# calls, one a line, into NAME.calls. Wine enforces no access rights, so the tests look at the calls
+# and access lists given instead. Returns the exit code.
+traced_line() {
+    wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d "$3" /f >/dev/null 2>&1
+    printf '@%s\r\n@exit %%ERRORLEVEL%%\r\n' "$2" > "$work/$1.bat"
+    WINEDEBUG=+relay timeout 120 wine cmd /c "$(winepath -w "$work/$1.bat")" >/dev/null 2> "$work/$1.relay"
+    code=$?
+    wine reg delete 'HKCU\Software\Wine\Debug' /v RelayInclude /f >/dev/null 2>&1
+    sed -n 's/^[0-9a-f]*:Call \([A-Za-z0-9]*\.[A-Za-z]*(.*)\) ret=[0-9a-f]*$/\1/p' "$work/$1.relay" > "$work/$1.calls"
+    echo "$1: exit code $code, $(wc -l < "$work/$1.calls") calls traced"
+    return $code
+}
 # The product gone: entry, service, both folders it may live in, the
 # installer's temporary folders.
 clean_product() {
     old=$(reg_value "$uninstall_key" InstallLocation)
-    wine reg delete "$uninstall_key" /f >/dev/null 2>&1
+    wine reg delete "$uninstall_key" /f $reg_view >/dev/null 2>&1
     kivhost ServiceDelete "$service" >/dev/null
     [ -n "$old" ] && rm -rf "$(winepath -u "$old")"
     rm -rf "$(winepath -u "$program_files")/Kivelstrand"*
-    rm -rf "$temp_dir"/ns*.tmp "$temp_dir"/~nsu*.tmp
+    rm -rf "$temp_dir"/ns*.tmp "$temp_dir"/~nsu*.tmp "$temp_dir"/Kivelstrand\ removal\ *
 }
 # Fails when a removal left anything in folder $2 (an uninstaller run in
 # place with _?= cannot delete its own file: the caller does), or the entry,
 # or the service.
 check_removed() {
-    wine reg query "$uninstall_key" >/dev/null 2>&1 && fail "$1: the uninstall entry is still there"
+    wine reg query "$uninstall_key" $reg_view >/dev/null 2>&1 && fail "$1: the uninstall entry is still there"
     kivhost ServiceExists "$service" | grep -q "ServiceExists -> 0" || fail "$1: the service is still there"
     left=$(cd "$(winepath -u "$2")" 2>/dev/null && ls -A)
     [ -z "$left" ] || fail "$1: left in $2: $left"
@@ -100,6 +117,15 @@ removed() {
     rm -f "$unix_dir/uninst.exe"
     check_removed "$1" "$dir"
     rm -rf "$unix_dir"
+}
+# The log of the last removal, in the folder the uninstaller made for it
+# ("Kivelstrand removal {GUID}" in the temporary folder), as UTF-8 without
+# its mark; fails unless exactly one such folder is there. The folders go.
+removal_log() {
+    set -- "$temp_dir"/Kivelstrand\ removal\ \{*\}/kivuninslog.txt
+    [ $# = 1 ] && [ -f "$1" ] || fail "not one log of the removal: $*"
+    sed '1s/^\xef\xbb\xbf//' "$1" | tr -d '\r'
+    rm -rf "$temp_dir"/Kivelstrand\ removal\ *
 }
 # The installers' temporary folders (nsXXXX.tmp) present now.
 temp_folders() {

@@ -5,8 +5,8 @@
 # kivunins.ini, and removed while its service refuses to stop. Every run must
 # end by itself (kivstation's or timeout's limit shows a hang), failures with
 # a non-zero exit code, and leave nothing in the temporary folder. A silent
-# install into a folder outside the ANSI code page works, and so does its
-# removal.
+# install into a folder outside the ANSI code page, of a service named
+# outside it, works, and so does its removal by the hook.
 #
 #   sh nsis_unattended.sh BUILD [ISCC.exe]
 kind=unattended
@@ -19,23 +19,43 @@ build_example setup
 build_example setup-flapping -DKIV_SERVICE_ARGS=flapping
 build_example setup-nostop -DKIV_SERVICE_ARGS=nostop
 
-echo "== folders outside the code page"
-# The Unicode example hands them to the library as they are: the service
-# runs its program from there (under a look-alike path it would not start),
-# and the removal runs its hook there.
+echo "== folders and a service name outside the code page"
+# The Unicode example hands them to the library as they are, and writes the
+# uninstall script in UTF-16: the service runs its program from there (under
+# a look-alike path it would not start, and setup would end with 2), and the
+# hook removes it by its name exactly.
+unicode_service='KivDemo-Łódź-東京'
+unicode_key="HKLM\\System\\CurrentControlSet\\Services\\$unicode_service"
+LC_ALL=en_US.UTF-8 makensis -V2 -DKIV_DIST="$bin" -DKIV_SERVICE_EXE="$bin/kivtestsvc.exe" \
+    -DKIV_SERVICE_NAME="$unicode_service" -DKIV_OUTFILE="$work/setup-unicode.exe" \
+    "$top/integrations/nsis/example.nsi" >/dev/null || fail "makensis failed for setup-unicode"
 for folder in 'Kivelstrand-Łódź' '東京\Kivelstrand'; do
-    # Straight from wine, the folder reaches the installer as UTF-16 (and
-    # without a blank: quoted, NSIS would not read /D= or _?=).
-    timeout 60 wine "$work/setup.exe" /S "/D=C:\\$folder" >/dev/null 2>&1 || fail "setup into C:\\$folder failed"
-    service_running 1 || fail "the service does not run from C:\\$folder"
-    unix_folder=$(winepath -u "C:\\$folder")
-    timeout 60 wine "$unix_folder/uninst.exe" /S "_?=C:\\$folder\\" >/dev/null 2>&1 || fail "the removal from C:\\$folder failed"
+    # Straight from wine, the folder reaches the installer as UTF-16. NSIS
+    # reads /D= and _?= only unquoted: given in two arguments split at the
+    # blank, wine joins them with the blank and no quotes.
+    timeout 60 wine "$work/setup-unicode.exe" /S '/D=C:\Program' "Files\\$folder" >/dev/null 2>&1 ||
+        fail "setup into $program_files\\$folder failed"
+    LC_ALL=en_US.UTF-8 wine reg query "$unicode_key" >/dev/null 2>&1 || fail "no service $unicode_service"
+    unix_folder=$(winepath -u "$program_files\\$folder")
+    # The hook's record says whom it removed: Wine's event log trace writes
+    # the name's characters outside ASCII as \XXXX.
+    WINEDEBUG=+eventlog timeout 60 wine "$unix_folder/uninst.exe" /S '_?=C:\Program' "Files\\$folder\\" \
+        >/dev/null 2> "$work/unicode-events.txt" || fail "the removal from $program_files\\$folder failed"
+    grep -qF 'KIV_NT_RemoveService: Removed service KivDemo-\0141\00f3d\017a-\6771\4eac.' "$work/unicode-events.txt" ||
+        fail "the hook did not remove $unicode_service by its name"
+    removal_log > "$work/unicode-log.txt"
+    grep -qxF "Value is $unicode_service" "$work/unicode-log.txt" ||
+        fail "the hook's log does not name $unicode_service: $(cat "$work/unicode-log.txt")"
+    LC_ALL=en_US.UTF-8 wine reg query "$unicode_key" >/dev/null 2>&1 && fail "the hook left $unicode_service"
     rm -f "$unix_folder/uninst.exe"
-    check_removed "setup into C:\\$folder" "C:\\$folder"
-    echo "C:\\$folder: installed, ran, removed"
-    rm -rf "$prefix_c${folder%%\\*}"
+    left=$(cd "$unix_folder" 2>/dev/null && ls -A)
+    [ -z "$left" ] || fail "left in $program_files\\$folder: $left"
+    wine reg query "$uninstall_key" >/dev/null 2>&1 && fail "the uninstall entry of $folder is still there"
+    echo "$program_files\\$folder: $unicode_service installed, ran, removed by the hook"
+    rm -rf "$(winepath -u "$program_files")/${folder%%\\*}"
 done
-ls "$prefix_c" | grep -q '^Kivelstrand-L' && fail "a folder was made under a best-fit name: $(ls "$prefix_c")"
+ls "$(winepath -u "$program_files")" | grep -q '^Kivelstrand-L' && fail "a folder was made under a best-fit name"
+kivhost ServiceExists 'KivDemo-Lodz-??' | grep -q "ServiceExists -> 0" || fail "a look-alike service was made"
 
 echo "== on a window station of its own"
 run_line station-setup station "\"$(winepath -w "$work/setup.exe")\" /S" || fail "setup failed or waited"
