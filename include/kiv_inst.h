@@ -7,6 +7,11 @@
  *
  * The DLL's entry point DllMain is exported too (ordinal 1) with the system's
  * entry-point signature; hosts never call it, so it is not declared here.
+ *
+ * One header for both builds: the 32-bit kiv_inst.dll and the x64 one (x64/
+ * in the release), with the same exports at the same ordinals. On x64 there
+ * is one calling convention and __cdecl is that one; window handles are
+ * pointer-sized there and pass through unchanged.
  */
 #ifndef KIV_INST_H
 #define KIV_INST_H
