@@ -63,6 +63,15 @@ static_assert(IDR_AVI_FILECOPY_2X - IDR_AVI_FILECOPY == STATUS_LARGE_CLIP_OFFSET
                   IDR_AVI_SEARCH_2X - IDR_AVI_SEARCH == STATUS_LARGE_CLIP_OFFSET,
               "every double-size clip sits at the same distance from its clip");
 
+// The paint request: sent as WM_NULL with this wParam to the host's window,
+// whose thread answers it, through a hook, with the private message to the
+// status window. Each waits at most this long for the other.
+static const WPARAM STATUS_PAINT_REQUEST = 0x4B495650;
+static const UINT STATUS_PAINT_MESSAGE = WM_APP + 0x4B5;
+static const UINT STATUS_PAINT_WAIT_MS = 1000;
+// Set by the paint the host's thread asked for.
+static int StatusPaintedByHost = 0;
+
 // WM_DPICHANGED, which the headers hold back for the Windows versions the
 // library is built for; older systems never send it.
 static const UINT MESSAGE_DPI_CHANGED = 0x02E0;
@@ -422,11 +431,27 @@ static int StatusStopClip(void)
     return result;
 }
 
+// Showing draws the frame and caption at once; the paint draws the rest.
+static void StatusShowAndPaint(HWND window, int show)
+{
+    ShowWindow(window, show);
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
 static void StatusForgetWindow(void)
 {
     StatusWindow = NULL;
     StatusAnimation = NULL;
     StatusText = NULL;
+}
+
+// A window whose thread ended went with it, and its procedure never heard:
+// the handles are dropped, so that the next open makes a new window rather
+// than showing nothing.
+static void StatusForgetGoneWindow(void)
+{
+    if (StatusWindow != NULL && !IsWindow(StatusWindow))
+        StatusForgetWindow();
 }
 
 INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -453,6 +478,14 @@ INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         KillTimer(dialog, STARTUP_TIMER);
         StatusForgetWindow();
         break;
+    case STATUS_PAINT_MESSAGE:
+        // Sent by the host's thread, which waits meanwhile. Shown without
+        // taking the activation from the host's window: a window that loses
+        // it redraws its caption, and the host's thread would do so now,
+        // beside this paint, from within its wait.
+        StatusShowAndPaint(dialog, SW_SHOWNA);
+        StatusPaintedByHost = 1;
+        return TRUE;
     case MESSAGE_DPI_CHANGED:
         // Only a host aware of each screen's DPI gets this: the window moved
         // to a screen of another density. Laid out again where the system
@@ -471,13 +504,65 @@ INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     return FALSE;
 }
 
+// A visible top-level window of this process on another thread: the host's
+// own window (an NSIS wizard while its sections run on a worker thread).
+static BOOL CALLBACK StatusFindHostWindow(HWND window, LPARAM found)
+{
+    DWORD process = 0;
+    DWORD thread = GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || thread == GetCurrentThreadId() || !IsWindowVisible(window))
+        return TRUE;
+    *(HWND *)found = window;
+    return FALSE;
+}
+
+// Runs on the host's thread, for the request StatusPaintWhileHostWaits sends
+// it: the host's thread asks the status window's thread to show and paint
+// the window and waits for the answer, so it draws nothing of its own
+// meanwhile.
+static LRESULT CALLBACK StatusHostHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT *call = (const CWPSTRUCT *)lParam;
+    if (code == HC_ACTION && call->message == WM_NULL && call->wParam == STATUS_PAINT_REQUEST) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW((HWND)call->lParam, STATUS_PAINT_MESSAGE, 0, 0, SMTO_NORMAL, STATUS_PAINT_WAIT_MS,
+                            &ignored);
+    }
+    return CallNextHookEx(NULL, code, wParam, lParam);
+}
+
+// Shows and paints the window while the host's other thread waits for it.
+// Two threads shaping right-to-left text at once can corrupt the process
+// heap where the system keeps one shaping cache per font for all threads
+// (Wine does), and a thread that never dispatches cannot leave the paint to
+// later. False when the host's thread did not answer in time (busy, or not
+// dispatching).
+static int StatusPaintWhileHostWaits(HWND host)
+{
+    DWORD hostThread = GetWindowThreadProcessId(host, NULL);
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, StatusHostHook, ModuleInstance, hostThread);
+    if (hook == NULL)
+        return 0;
+    StatusPaintedByHost = 0;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(host, WM_NULL, STATUS_PAINT_REQUEST, (LPARAM)StatusWindow, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                        2 * STATUS_PAINT_WAIT_MS, &ignored);
+    UnhookWindowsHookEx(hook);
+    return StatusPaintedByHost;
+}
+
 // Shows the window and paints it at once: a host that runs a long step
 // right after showing it dispatches no messages, and the window would stay
-// blank until it did.
+// blank until it did. Where another thread of the host shows windows, the
+// paint is made while that thread waits; should it not answer, the window is
+// painted all the same rather than left blank.
 static void StatusShow(void)
 {
-    ShowWindow(StatusWindow, SW_SHOW);
-    RedrawWindow(StatusWindow, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    HWND host = NULL;
+    EnumWindows(StatusFindHostWindow, (LPARAM)&host);
+    if (host != NULL && StatusWindow != NULL && StatusPaintWhileHostWaits(host))
+        return;
+    StatusShowAndPaint(StatusWindow, SW_SHOW);
 }
 
 static void StatusSetText(HWND window, const void *text, int wide)
@@ -491,6 +576,7 @@ static void StatusSetText(HWND window, const void *text, int wide)
 static int StatusOpenAs(const void *text, const void *title, int wide)
 {
     int result = 1;
+    StatusForgetGoneWindow();
     if (StatusWindow == NULL) {
         // Created hidden: the caller's caption, text and layout go in first,
         // then the window is shown.
@@ -517,6 +603,7 @@ static int StatusOpenAs(const void *text, const void *title, int wide)
 
 static int StatusSetAviAs(const void *name, int wide)
 {
+    StatusForgetGoneWindow();
     if (StatusAnimation == NULL) {
         // Only the selection: the next window to be created plays it.
         SelectAviAs(name, wide);
@@ -554,6 +641,16 @@ extern "C" int KIV_API FakeStatusSetAviW(const wchar_t *name)
 
 extern "C" int KIV_API FakeStatusClose(void)
 {
+    StatusForgetGoneWindow();
+    if (StatusWindow == NULL)
+        return 1;
+    // From another thread than the window's, only the posted close: a message
+    // sent to the clip would wait for as long as the window's thread does not
+    // dispatch, and the control stops its clip as it is destroyed.
+    if (GetWindowThreadProcessId(StatusWindow, NULL) != GetCurrentThreadId()) {
+        PostMessageA(StatusWindow, WM_CLOSE, 0, 0);
+        return 1;
+    }
     int result = 1;
     if (StatusAnimation != NULL)
         result = StatusStopClip();
@@ -561,7 +658,7 @@ extern "C" int KIV_API FakeStatusClose(void)
     // messages, so a host that opens again before that keeps one window. A
     // close that cannot be posted (a full queue) would leave the window and
     // its timer for good, so it is destroyed at once instead.
-    if (StatusWindow != NULL && !PostMessageA(StatusWindow, WM_CLOSE, 0, 0))
+    if (!PostMessageA(StatusWindow, WM_CLOSE, 0, 0))
         DestroyWindow(StatusWindow);
     return result;
 }
