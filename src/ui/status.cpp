@@ -456,7 +456,8 @@ static BOOL CALLBACK StatusFindHostWindow(HWND window, LPARAM found)
 {
     DWORD process = 0;
     DWORD thread = GetWindowThreadProcessId(window, &process);
-    if (process != GetCurrentProcessId() || thread == GetCurrentThreadId() || !IsWindowVisible(window))
+    if (process != GetCurrentProcessId() || thread == GetCurrentThreadId() || window == StatusWindow ||
+        !IsWindowVisible(window))
         return TRUE;
     *(HWND *)found = window;
     return FALSE;
