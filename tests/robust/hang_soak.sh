@@ -72,16 +72,17 @@ for lang in ${SOAK_RACE_LANGS-he ar}; do
         grep -e '^rounds' -e 'heap' -e 'exception' -e 'page fault' | head -5 | tee -a "$log"
 done
 
-# Every Wine process of this run's installer, by its program's name.
+# Every Wine process of this run's installer, by its program's name (Inno
+# Setup's runs as hang_soak_inno.tmp in a folder of its own).
 installer_pids() {
-    pgrep -u "$(id -u)" -f 'hang_soak_(nsis|inno)\.exe|is-[^ ]*\.tmp' || true
+    pgrep -u "$(id -u)" -f 'hang_soak_(nsis|inno)\.(exe|tmp)' || true
 }
 
 # stacks LABEL: every thread's stack of every process of the installer.
 stacks() {
     for pid in $(installer_pids); do
         say "-- stacks of process $pid ($1)"
-        gdb -p "$pid" -batch -ex 'thread apply all bt' >>"$log" 2>&1
+        timeout 120 gdb -p "$pid" -batch -ex 'thread apply all bt' >>"$log" 2>&1
     done
 }
 
