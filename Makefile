@@ -3,7 +3,7 @@ BUILD ?= build
 DIST ?= dist
 JOBS ?= 2
 
-.PHONY: all deps build test demo fuzz clean
+.PHONY: all deps build test demo fuzz soak clean
 
 all: build
 
@@ -24,6 +24,12 @@ demo: build
 # unless given) or RUNS executions per code page.
 fuzz:
 	$(MAKE) -C fuzz fuzz OUT=$(CURDIR)/build-fuzz $(if $(SECONDS),SECONDS=$(SECONDS)) $(if $(RUNS),RUNS=$(RUNS))
+
+# The hang soak (tests/robust/hang_soak.sh): interactive installers again and
+# again in several languages and densities, a watchdog on each run; SOAK_RUNS
+# rounds. Long, and not part of test.
+soak: build
+	nice -n 10 sh tests/robust/hang_soak.sh $(BUILD) "$$(sed -n 's/^KIV_ISCC:FILEPATH=//p' $(BUILD)/CMakeCache.txt)"
 
 clean:
 	rm -rf $(BUILD) $(DIST) build-fuzz

@@ -64,6 +64,19 @@ static_assert(IDR_AVI_FILECOPY_2X - IDR_AVI_FILECOPY == STATUS_LARGE_CLIP_OFFSET
                   IDR_AVI_SEARCH_2X - IDR_AVI_SEARCH == STATUS_LARGE_CLIP_OFFSET,
               "every double-size clip sits at the same distance from its clip");
 
+// The paint request: sent as WM_NULL with this wParam to the host's window,
+// whose thread answers it, through a hook, with the private message to the
+// status window. Each waits at most this long for the other.
+static const WPARAM STATUS_PAINT_REQUEST = 0x4B495650;
+static const UINT STATUS_PAINT_MESSAGE = WM_APP + 0x4B5;
+static const UINT STATUS_PAINT_WAIT_MS = 1000;
+// Set by the paint the host's thread asked for; and while the window is
+// being painted at once.
+static int StatusPaintedByHost = 0;
+static int StatusPaintingNow = 0;
+// What the paint the host's thread asks for redraws.
+static UINT StatusHostPaint = 0;
+
 // WM_DPICHANGED, which the headers hold back for the Windows versions the
 // library is built for; older systems never send it.
 static const UINT MESSAGE_DPI_CHANGED = 0x02E0;
@@ -474,6 +487,80 @@ static int StatusStopClip(void)
     return result;
 }
 
+// The whole window painted again, at its show; and only what is invalid,
+// when its thread dispatches a paint.
+static const UINT STATUS_PAINT_ALL = RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW;
+static const UINT STATUS_PAINT_INVALID = RDW_ALLCHILDREN | RDW_UPDATENOW;
+
+// Showing draws the frame and caption at once; the paint draws the rest.
+// Meanwhile the window's own paint messages are answered by painting.
+static void StatusShowAndPaint(HWND window, int show, UINT paint)
+{
+    StatusPaintingNow = 1;
+    ShowWindow(window, show);
+    RedrawWindow(window, NULL, NULL, paint);
+    StatusPaintingNow = 0;
+}
+
+// A visible top-level window of this process on another thread: the host's
+// own window (an NSIS wizard while its sections run on a worker thread).
+static BOOL CALLBACK StatusFindHostWindow(HWND window, LPARAM found)
+{
+    DWORD process = 0;
+    DWORD thread = GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || thread == GetCurrentThreadId() || window == StatusWindow ||
+        !IsWindowVisible(window))
+        return TRUE;
+    *(HWND *)found = window;
+    return FALSE;
+}
+
+// Runs on the host's thread, for the request StatusPaintWhileHostWaits sends
+// it: the host's thread asks the status window's thread to show and paint
+// the window and waits for the answer, so it draws nothing of its own
+// meanwhile.
+static LRESULT CALLBACK StatusHostHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT *call = (const CWPSTRUCT *)lParam;
+    if (code == HC_ACTION && call->message == WM_NULL && call->wParam == STATUS_PAINT_REQUEST) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW((HWND)call->lParam, STATUS_PAINT_MESSAGE, StatusHostPaint, 0, SMTO_NORMAL,
+                            STATUS_PAINT_WAIT_MS, &ignored);
+    }
+    return CallNextHookEx(NULL, code, wParam, lParam);
+}
+
+static HWND StatusHostWindow(void)
+{
+    HWND host = NULL;
+    EnumWindows(StatusFindHostWindow, (LPARAM)&host);
+    return host;
+}
+
+// Shows and paints the window while the host's other thread waits for it.
+// Two threads shaping right-to-left text at once can corrupt the process
+// heap where the system keeps one shaping cache per font for all threads
+// (Wine does), and a thread that never dispatches cannot leave the paint to
+// later. False when there is no such thread, or when it did not answer in
+// time (busy, or not dispatching).
+static int StatusPaintWhileHostWaits(HWND window, UINT paint)
+{
+    HWND host = StatusHostWindow();
+    if (host == NULL)
+        return 0;
+    DWORD hostThread = GetWindowThreadProcessId(host, NULL);
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, StatusHostHook, ModuleInstance, hostThread);
+    if (hook == NULL)
+        return 0;
+    StatusPaintedByHost = 0;
+    StatusHostPaint = paint;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(host, WM_NULL, STATUS_PAINT_REQUEST, (LPARAM)window, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                        2 * STATUS_PAINT_WAIT_MS, &ignored);
+    UnhookWindowsHookEx(hook);
+    return StatusPaintedByHost;
+}
+
 static void StatusForgetWindow(void)
 {
     StatusWindow = NULL;
@@ -496,6 +583,15 @@ static void StatusRelayout(HWND dialog)
         StatusStopClip();
         StatusOpenClip();
     }
+}
+
+// A window whose thread ended went with it, and its procedure never heard:
+// the handles are dropped, so that the next open makes a new window rather
+// than showing nothing.
+static void StatusForgetGoneWindow(void)
+{
+    if (StatusWindow != NULL && !IsWindow(StatusWindow))
+        StatusForgetWindow();
 }
 
 INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -524,6 +620,28 @@ INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         StatusForgetWindow();
         UiDropLinkedFont(dialog);
         break;
+    case WM_PAINT:
+        // A paint when the window's thread dispatches (the window uncovered):
+        // made while the host's other thread waits, as at the show.
+        if (!StatusPaintingNow && StatusPaintWhileHostWaits(dialog, STATUS_PAINT_INVALID))
+            return TRUE;
+        break;
+    case WM_MOUSEACTIVATE:
+        // Beside a host's window of another thread, a click leaves the
+        // activation where it is: a window that gains or loses it redraws its
+        // caption, and the host's would at that moment.
+        if (StatusHostWindow() == NULL)
+            break;
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, MA_NOACTIVATE);
+        return TRUE;
+    case STATUS_PAINT_MESSAGE:
+        // Sent by the host's thread, which waits meanwhile. Shown without
+        // taking the activation from the host's window: a window that loses
+        // it redraws its caption, and the host's thread would do so now,
+        // beside this paint, from within its wait.
+        StatusShowAndPaint(dialog, SW_SHOWNA, (UINT)wParam);
+        StatusPaintedByHost = 1;
+        return TRUE;
     case MESSAGE_DPI_CHANGED:
         // Only a host aware of each screen's DPI gets this: the window moved
         // to a screen of another density. Not handled here, so the dialog
@@ -546,11 +664,14 @@ INT_PTR CALLBACK StatusDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 // Shows the window and paints it at once: a host that runs a long step
 // right after showing it dispatches no messages, and the window would stay
-// blank until it did.
+// blank until it did. Where another thread of the host shows windows, the
+// paint is made while that thread waits; should it not answer, the window is
+// painted all the same rather than left blank.
 static void StatusShow(void)
 {
-    ShowWindow(StatusWindow, SW_SHOW);
-    RedrawWindow(StatusWindow, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    if (StatusWindow != NULL && StatusPaintWhileHostWaits(StatusWindow, STATUS_PAINT_ALL))
+        return;
+    StatusShowAndPaint(StatusWindow, SW_SHOW, STATUS_PAINT_ALL);
 }
 
 static void StatusSetText(HWND window, const void *text, int wide)
@@ -621,6 +742,7 @@ static void StatusCreate(int wide)
 static int StatusOpenAs(const void *text, const void *title, int wide)
 {
     int result = 1;
+    StatusForgetGoneWindow();
     if (StatusWindow == NULL) {
         // Created hidden: the caller's caption, text and layout go in first,
         // then the window is shown.
@@ -643,6 +765,7 @@ static int StatusOpenAs(const void *text, const void *title, int wide)
 
 static int StatusSetAviAs(const void *name, int wide)
 {
+    StatusForgetGoneWindow();
     if (StatusAnimation == NULL) {
         // Only the selection: the next window to be created plays it.
         SelectAviAs(name, wide);
@@ -680,6 +803,16 @@ extern "C" int KIV_API FakeStatusSetAviW(const wchar_t *name)
 
 extern "C" int KIV_API FakeStatusClose(void)
 {
+    StatusForgetGoneWindow();
+    if (StatusWindow == NULL)
+        return 1;
+    // From another thread than the window's, only the posted close: a message
+    // sent to the clip would wait for as long as the window's thread does not
+    // dispatch, and the control stops its clip as it is destroyed.
+    if (GetWindowThreadProcessId(StatusWindow, NULL) != GetCurrentThreadId()) {
+        PostMessageA(StatusWindow, WM_CLOSE, 0, 0);
+        return 1;
+    }
     int result = 1;
     if (StatusAnimation != NULL)
         result = StatusStopClip();
@@ -687,7 +820,7 @@ extern "C" int KIV_API FakeStatusClose(void)
     // messages, so a host that opens again before that keeps one window. A
     // close that cannot be posted (a full queue) would leave the window and
     // its timer for good, so it is destroyed at once instead.
-    if (StatusWindow != NULL && !PostMessageA(StatusWindow, WM_CLOSE, 0, 0))
+    if (!PostMessageA(StatusWindow, WM_CLOSE, 0, 0))
         DestroyWindow(StatusWindow);
     return result;
 }

@@ -1161,4 +1161,254 @@ TEST_F(StatusWindowTest, RefusedAnimationMessagesAreReportedAndDoNotStopTheSeque
     EXPECT_FALSE(IsWindow(dialog));
 }
 
+// ---- threads: a worker that never dispatches, a host that draws --------
+
+const wchar_t HEBREW_TITLE[] = L"\x05D4\x05EA\x05E7\x05E0\x05EA Kiv status test";
+const wchar_t HEBREW_TEXT[] = L"\x05DE\x05E2\x05EA\x05D9\x05E7 \x05E7\x05D1\x05E6\x05D9\x05DD, "
+                              L"\x05E0\x05D0 \x05DC\x05D4\x05DE\x05EA\x05D9\x05DF...";
+const wchar_t WIZARD_TEXT[] = L"\x0627\x062E\x062A\x0631 \x05D1\x05D7\x05E8 12 (C:\\Kivelstrand)";
+
+// Set by the host's thread while it draws right-to-left text; read by the
+// library's paints on the worker.
+volatile LONG HostDrawing = 0;
+volatile LONG PaintsWhileHostDrew = 0;
+volatile LONG WorkerPaints = 0;
+DWORD WorkerThread = 0;
+
+BOOL WINAPI RecordingRedrawWindow(HWND window, const RECT *rect, HRGN region, UINT flags)
+{
+    if ((flags & RDW_UPDATENOW) && GetCurrentThreadId() == WorkerThread) {
+        InterlockedIncrement(&WorkerPaints);
+        if (HostDrawing)
+            InterlockedIncrement(&PaintsWhileHostDrew);
+    }
+    BOOL painted = RedrawWindow(window, rect, region, flags);
+    // Drawing that started during the paint counts as much as drawing
+    // before it.
+    if ((flags & RDW_UPDATENOW) && GetCurrentThreadId() == WorkerThread && HostDrawing)
+        InterlockedIncrement(&PaintsWhileHostDrew);
+    return painted;
+}
+
+// An installer's section: opens the window in steps, each with its text,
+// then waits for `release` without dispatching, and ends.
+struct Section {
+    HANDLE opened;
+    HANDLE release;
+    int results;
+    bool dispatchesAtEnd; // as the engines' macros do after each call
+};
+
+DWORD WINAPI RunSection(void *parameter)
+{
+    Section *section = (Section *)parameter;
+    WorkerThread = GetCurrentThreadId();
+    section->results = 0;
+    for (int step = 0; step < 3; step++)
+        section->results += FakeStatusOpenW(step % 2 ? HEBREW_TITLE : HEBREW_TEXT, HEBREW_TITLE);
+    SetEvent(section->opened);
+    WaitForSingleObject(section->release, 10000);
+    if (section->dispatchesAtEnd)
+        PumpMessages(20);
+    return 0;
+}
+
+// A section on a thread of its own.
+struct SectionRun {
+    Section section;
+    HANDLE thread;
+};
+
+void StartSection(SectionRun *run, bool dispatchesAtEnd)
+{
+    run->section = {CreateEventW(NULL, TRUE, FALSE, NULL), CreateEventW(NULL, TRUE, FALSE, NULL), 0, dispatchesAtEnd};
+    run->thread = CreateThread(NULL, 0, RunSection, &run->section, 0, NULL);
+}
+
+// Starts a section and waits, without dispatching, for its opens; the
+// window they made, or NULL.
+HWND OpenInSection(SectionRun *run, bool dispatchesAtEnd)
+{
+    StartSection(run, dispatchesAtEnd);
+    if (WaitForSingleObject(run->section.opened, 20000) != WAIT_OBJECT_0)
+        return NULL;
+    return FindWindowW(L"#32770", HEBREW_TITLE);
+}
+
+// Lets the section go on and waits for its thread to end; true when it did.
+bool EndSection(SectionRun *run)
+{
+    SetEvent(run->section.release);
+    bool ended = WaitForSingleObject(run->thread, 10000) == WAIT_OBJECT_0;
+    CloseHandle(run->thread);
+    CloseHandle(run->section.release);
+    CloseHandle(run->section.opened);
+    return ended;
+}
+
+// The host's wizard: a visible window of the test's thread that draws
+// right-to-left text in its own font and the dialog font.
+HWND MakeWizard()
+{
+    HWND wizard = CreateWindowExW(0, L"Static", WIZARD_TEXT, WS_OVERLAPPEDWINDOW | WS_VISIBLE | SS_RIGHT, 0, 0, 420,
+                                  120, NULL, NULL, NULL, NULL);
+    PumpMessages(20);
+    return wizard;
+}
+
+void DrawWizard(HWND wizard, int line)
+{
+    HDC dc = GetDC(wizard);
+    HGDIOBJ previous = SelectObject(dc, GetStockObject(line % 2 ? DEFAULT_GUI_FONT : SYSTEM_FONT));
+    RECT rect = {0, 0, 400, 40};
+    InterlockedExchange(&HostDrawing, 1);
+    DrawTextW(dc, WIZARD_TEXT, -1, &rect, DT_RTLREADING | DT_RIGHT | DT_SINGLELINE);
+    ExtTextOutW(dc, 0, 40, ETO_RTLREADING, NULL, WIZARD_TEXT, (UINT)wcslen(WIZARD_TEXT), NULL);
+    InterlockedExchange(&HostDrawing, 0);
+    SelectObject(dc, previous);
+    ReleaseDC(wizard, dc);
+}
+
+// Draws and dispatches, as a wizard does, until the handle is signalled.
+bool DrawUntil(HWND wizard, HANDLE handle, DWORD boundMs = 10000)
+{
+    DWORD start = GetTickCount();
+    for (int line = 0; WaitForSingleObject(handle, 0) != WAIT_OBJECT_0; line++) {
+        if (GetTickCount() - start > boundMs)
+            return false;
+        DrawWizard(wizard, line);
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+    return true;
+}
+
+// Handles open in the process, counted by probing their values: the
+// system's count is missing under Wine.
+DWORD CountHandles()
+{
+    DWORD count = 0, flags = 0;
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4)
+        if (GetHandleInformation((HANDLE)value, &flags))
+            count++;
+    return count;
+}
+
+BOOL CALLBACK CountOwnWindow(HWND window, LPARAM count)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId())
+        ++*(int *)count;
+    return TRUE;
+}
+
+int CountProcessWindows()
+{
+    int count = 0;
+    EnumWindows(CountOwnWindow, (LPARAM)&count);
+    return count;
+}
+
+// The first paint of a window opened on a thread that dispatches nothing is
+// made while the host's drawing thread waits, and so is a later one when the
+// thread dispatches: two threads shaping right-to-left text at once can
+// corrupt the heap (Wine shares one shaping cache per font between threads),
+// and the window must not stay blank.
+TEST_F(StatusWindowTest, FirstPaintOnAWorkerIsMadeWhileTheDrawingHostWaits)
+{
+    HWND wizard = MakeWizard();
+    ImportHook redraw(KivModule(), "USER32.dll", "RedrawWindow", (void *)RecordingRedrawWindow);
+    ASSERT_TRUE(redraw.installed());
+    PaintsWhileHostDrew = 0;
+    WorkerPaints = 0;
+    for (int round = 0; round < 5; round++) {
+        SCOPED_TRACE(round);
+        SectionRun run;
+        StartSection(&run, true);
+        ASSERT_TRUE(DrawUntil(wizard, run.section.opened)) << "the worker's opens returned";
+        EXPECT_EQ(3, run.section.results);
+        HWND dialog = FindWindowW(L"#32770", HEBREW_TITLE);
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_GT(DistinctColours(Snapshot(GetDlgItem(dialog, 1000))), 1u) << "the text is drawn";
+        // Uncovered, the window is painted when the worker dispatches: that
+        // paint too waits for the host.
+        LONG before = WorkerPaints;
+        RedrawWindow(dialog, NULL, NULL, RDW_INVALIDATE | RDW_ALLCHILDREN);
+        SetEvent(run.section.release);
+        EXPECT_TRUE(DrawUntil(wizard, run.thread));
+        EXPECT_GT(WorkerPaints, before) << "the dispatched paint went through the host";
+        EXPECT_TRUE(EndSection(&run));
+    }
+    EXPECT_GE(WorkerPaints, 20) << "each open paints at once, and each dispatch";
+    EXPECT_EQ(0, PaintsWhileHostDrew) << "no paint while the host drew";
+    EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, NULL));
+    DestroyWindow(wizard);
+}
+
+// A host thread that does not answer (busy, or waiting itself) does not hold
+// the worker for long, and the window is still painted.
+TEST_F(StatusWindowTest, HostThatDoesNotAnswerGetsTheWindowPaintedAllTheSame)
+{
+    HWND wizard = MakeWizard();
+    DWORD started = GetTickCount();
+    SectionRun run;
+    HWND dialog = OpenInSection(&run, false);
+    DWORD took = GetTickCount() - started;
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_EQ(3, run.section.results);
+    EXPECT_LT(took, 12000u) << "each open waits at most 2 s for the host";
+    EXPECT_GT(DistinctColours(Snapshot(GetDlgItem(dialog, 1000))), 1u) << "the text is drawn";
+    EXPECT_TRUE(EndSection(&run));
+    DestroyWindow(wizard);
+}
+
+// FakeStatusClose from another thread than the window's returns at once: a
+// message sent to the clip would wait for the window's thread to dispatch.
+// The window goes when its thread dispatches, and nothing is left behind.
+TEST_F(StatusWindowTest, CloseFromAnotherThreadReturnsAtOnceAndLeavesNothing)
+{
+    int windowsBefore = CountProcessWindows();
+    DWORD handlesBefore = CountHandles();
+    DWORD gdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    DWORD userBefore = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    for (int round = 0; round < 10; round++) {
+        SCOPED_TRACE(round);
+        SectionRun run;
+        HWND dialog = OpenInSection(&run, true);
+        ASSERT_NE(nullptr, dialog);
+        DWORD started = GetTickCount();
+        EXPECT_EQ(1, FakeStatusClose());
+        EXPECT_LT(GetTickCount() - started, 500u) << "the close does not wait for the window's thread";
+        EXPECT_TRUE(IsWindow(dialog)) << "the window goes when its thread dispatches, not before";
+        EXPECT_TRUE(EndSection(&run));
+        EXPECT_FALSE(IsWindow(dialog));
+    }
+    EXPECT_EQ(windowsBefore, CountProcessWindows());
+    EXPECT_EQ(handlesBefore, CountHandles());
+    EXPECT_EQ(gdiBefore, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
+    EXPECT_EQ(userBefore, GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS));
+}
+
+// A thread that ends with the window still open takes the window with it;
+// the library then forgets it, and the next open makes a new window.
+TEST_F(StatusWindowTest, WindowGoneWithItsThreadIsForgottenAndTheNextOpenMakesANewOne)
+{
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round);
+        SectionRun run;
+        HWND dialog = OpenInSection(&run, false);
+        ASSERT_NE(nullptr, dialog) << "a new window each round";
+        if (round == 1) {
+            EXPECT_EQ(1, FakeStatusClose()) << "closed from here, the close never dispatched";
+        }
+        EXPECT_TRUE(EndSection(&run));
+        EXPECT_FALSE(IsWindow(dialog));
+    }
+    EXPECT_EQ(1, FakeStatusClose()) << "nothing left to close";
+    ASSERT_EQ(1, FakeStatusOpen("After the worker", TITLE));
+    EXPECT_TRUE(IsWindowVisible(FindStatus()));
+}
+
 } // namespace
