@@ -13,6 +13,7 @@ rm -rf "$build/test-results"
 mkdir -p "$build/test-results"
 # Two at a time, one per core: the entries that share the desktop take turns
 # through their lock (tests/CMakeLists.txt), the rest run beside them.
+export KIV_WINE_OUTPUT_FILE=1
 (cd "$build" && ctest --output-on-failure --timeout 900 --parallel "${KIV_TEST_JOBS:-2}" "$@")
 status=$?
 
