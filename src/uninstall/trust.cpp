@@ -17,8 +17,9 @@ struct FixedSid {
 static const FixedSid SYSTEM_SID = {SID_REVISION, 1, {SECURITY_NT_AUTHORITY}, {SECURITY_LOCAL_SYSTEM_RID}};
 static const FixedSid ADMINISTRATORS_SID = {
     SID_REVISION, 2, {SECURITY_NT_AUTHORITY}, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}};
-// The Windows installer service owns Program Files and keeps full control
-// of every folder made in it; it is more than an administrator already.
+// The system's servicing account (TrustedInstaller) owns Program Files and
+// keeps full control of every folder made in it; it is more than an
+// administrator already.
 static const FixedSid TRUSTED_INSTALLER_SID = {
     SID_REVISION, 6, {SECURITY_NT_AUTHORITY}, {80, 956008885, 3418522649u, 1831038044, 1853292631, 2271478464u}};
 
