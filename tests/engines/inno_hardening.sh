@@ -125,13 +125,13 @@ script_file="$unix_app/kivunins.ini"
 printf '[CustomCommand]\r\nCommand0="C:\\windows\\system32\\cmd.exe" /c rd /s /q C:\\KivelstrandData\r\n' >> "$script_file"
 cp "$script_file" "$work/held.ini"
 running_pid=$(service_pid)
-wine "$bin/holdopen.exe" "$app\\kivunins.ini" 60 > "$work/holdopen.txt" &
+wine "$bin/nsisprobe.exe" hold "$app\\kivunins.ini" 60 > "$work/hold.txt" &
 holder=$!
 for _ in $(seq 1 100); do
-    grep -q held "$work/holdopen.txt" && break
+    grep -q holding "$work/hold.txt" && break
     sleep 0.1
 done
-grep -q held "$work/holdopen.txt" || fail "the holder did not open $app\\kivunins.ini"
+grep -q holding "$work/hold.txt" || fail "the holder did not open $app\\kivunins.ini"
 # shellcheck disable=SC2086
 bounded 90 "$work/setup.exe" $silent "/LOG=$(winepath -w "$work/held.log")"
 status=$?

@@ -1,4 +1,4 @@
-/* nsisprobe: what the NSIS tests must do or see from inside the session.
+/* nsisprobe: what the engine tests must do or see from inside the session.
  *
  *   nsisprobe hold FILE SECONDS     opens FILE for reading, sharing reading and
  *                                   writing but not deletion, as a user's
